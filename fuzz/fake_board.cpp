@@ -1,0 +1,354 @@
+#include "fake_board.h"
+
+#include "buzzer.h"
+#include "end_run.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csetjmp>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/types.h>
+
+extern "C" {
+int __real_open(const char* path, int flags, ...);
+int __real_open64(const char* path, int flags, ...);
+FILE* __real_fopen(const char* path, const char* mode);
+FILE* __real_fopen64(const char* path, const char* mode);
+ssize_t __real_read(int fd, void* buffer, size_t count);
+ssize_t __real_write(int fd, const void* buffer, size_t count);
+int __real_ioctl(int fd, unsigned long request, ...);
+int __real_close(int fd);
+}
+
+namespace fuzz {
+namespace {
+
+constexpr const char* node_path = "/dev/hornio";
+constexpr const char* proc_path = "/proc/lampstat";
+
+// What the emulated driver puts into the word of a get request.
+constexpr int32_t get_reply_word = 0x00051403;
+
+board_state current;
+
+// The descriptor handed out for the node: a real one (of /dev/null, opened
+// once and never closed) so that its number can never belong to anything
+// else in the process, but no call on it ever reaches the kernel.
+int node_fd() {
+    static const int fd = __real_open("/dev/null", O_RDWR);
+    return fd;
+}
+
+bool is_node(int fd) {
+    return fd >= 0 && fd == node_fd();
+}
+
+// A run's standard output and standard error go to memory: two streams made
+// once and rewound for every run (a stream per run would cost more than the
+// run). A run writes a few kilobytes at most.
+constexpr size_t capture_size = 64 * 1024;
+
+struct capture {
+    char buffer[capture_size];
+    FILE* stream = nullptr;
+
+    FILE* rewound() {
+        if (stream == nullptr) {
+            stream = fmemopen(buffer, sizeof buffer, "w");
+            if (stream == nullptr) {
+                std::abort();
+            }
+        }
+        std::rewind(stream);
+        std::clearerr(stream);
+        return stream;
+    }
+
+    std::string text() {
+        std::fflush(stream);
+        const long length = std::ftell(stream);
+        return std::string(buffer, length > 0 ? static_cast<size_t>(length) : 0);
+    }
+};
+
+capture out_capture;
+capture err_capture;
+
+// The process's own standard streams while a run's are captured.
+FILE* saved_out = nullptr;
+FILE* saved_err = nullptr;
+
+std::jmp_buf end_point;
+int end_status = -1;
+
+// The proc file's read position: one file is open at a time.
+size_t proc_position = 0;
+
+ssize_t proc_read(void*, char* buffer, size_t size) {
+    const board_state& b = current;
+    const size_t end =
+        b.proc_error ? std::min(b.proc_error_after, b.proc_text.size()) : b.proc_text.size();
+    if (proc_position >= end) {
+        if (b.proc_error) {
+            errno = EIO;
+            return -1;
+        }
+        return 0;
+    }
+    const size_t n = std::min(size, end - proc_position);
+    std::memcpy(buffer, b.proc_text.data() + proc_position, n);
+    proc_position += n;
+    return static_cast<ssize_t>(n);
+}
+
+int proc_close(void*) {
+    return 0;
+}
+
+FILE* open_proc() {
+    if (!current.proc_present) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    proc_position = 0;
+    cookie_io_functions_t functions{};
+    functions.read = proc_read;
+    functions.close = proc_close;
+    return fopencookie(nullptr, "r", functions);
+}
+
+int open_node(int flags) {
+    if ((flags & O_ACCMODE) != O_RDWR) {
+        fail("the node was not opened read-write", nullptr);
+    }
+    if (current.fault == node_fault::open_failed) {
+        errno = current.errno_value;
+        return -1;
+    }
+    ++current.opens;
+    return node_fd();
+}
+
+// The node's answer to a transfer: the fault's, or n on success.
+ssize_t transfer_result(size_t n) {
+    switch (current.fault) {
+    case node_fault::transfer_zero:
+        return 0;
+    case node_fault::transfer_error:
+        errno = current.errno_value;
+        return -1;
+    default:
+        return static_cast<ssize_t>(n);
+    }
+}
+
+int open_path(const char* path, int flags, mode_t mode, int (*real)(const char*, int, ...)) {
+    if (std::strcmp(path, node_path) == 0) {
+        return open_node(flags);
+    }
+    if (std::strcmp(path, proc_path) == 0) {
+        // The tool reads the proc file through stdio only; the real one is
+        // never touched either way.
+        errno = ENOENT;
+        return -1;
+    }
+    return real(path, flags, mode);
+}
+
+mode_t mode_argument(int flags, std::va_list arguments) {
+    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
+        return static_cast<mode_t>(va_arg(arguments, unsigned int));
+    }
+    return 0;
+}
+
+} // namespace
+
+board_state& board() {
+    return current;
+}
+
+void choose_node_fault(uint8_t selector) {
+    static const int errors[] = {ENOENT, EACCES, EBUSY, EIO};
+    static const node_fault faults[] = {node_fault::open_failed, node_fault::transfer_zero,
+                                        node_fault::transfer_error};
+    // Half of the runs meet a working driver.
+    if ((selector & 1U) == 0) {
+        current.fault = node_fault::none;
+        return;
+    }
+    current.fault = faults[(selector >> 1U) % 3];
+    current.errno_value = errors[(selector >> 3U) % 4];
+}
+
+argument_vector::argument_vector(const uint8_t* data, size_t size) {
+    constexpr size_t most_arguments = 64;
+    const char* text = reinterpret_cast<const char*>(data);
+    given_.emplace_back("hornset");
+    size_t start = 0;
+    while (start < size && given_.size() <= most_arguments) {
+        const void* nul = std::memchr(text + start, '\0', size - start);
+        const size_t end =
+            nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - text) : size;
+        given_.emplace_back(text + start, end - start);
+        start = end + 1;
+    }
+    for (const std::string& argument : given_) {
+        storage_.emplace_back(new char[argument.size() + 1]);
+        std::memcpy(storage_.back().get(), argument.c_str(), argument.size() + 1);
+        pointers_.push_back(storage_.back().get());
+    }
+    pointers_.push_back(nullptr);
+}
+
+void start_run() {
+    current = board_state{};
+    end_status = -1;
+    std::fflush(stdout);
+    std::fflush(stderr);
+    saved_out = stdout;
+    saved_err = stderr;
+    stdout = out_capture.rewound();
+    stderr = err_capture.rewound();
+}
+
+int run_front_end(void (*front_end)(int, char**), int argc, char** argv) {
+    if (setjmp(end_point) == 0) {
+        front_end(argc, argv);
+        return -1;
+    }
+    return end_status;
+}
+
+run_result finish_run(int status) {
+    run_result result;
+    result.status = status;
+    if (saved_out == nullptr) {
+        return result;
+    }
+    result.out = out_capture.text();
+    result.err = err_capture.text();
+    stdout = saved_out;
+    stderr = saved_err;
+    saved_out = nullptr;
+    saved_err = nullptr;
+    return result;
+}
+
+void fail(const char* what, const run_result* result) {
+    run_result captured = finish_run(result != nullptr ? result->status : end_status);
+    if (result != nullptr) {
+        captured = *result;
+    }
+    std::fprintf(stderr, "fuzz target expectation broken: %s\n", what);
+    std::fprintf(stderr, "status %d\n--- stdout (%zu bytes)\n", captured.status,
+                 captured.out.size());
+    std::fwrite(captured.out.data(), 1, captured.out.size(), stderr);
+    std::fprintf(stderr, "\n--- stderr (%zu bytes)\n", captured.err.size());
+    std::fwrite(captured.err.data(), 1, captured.err.size(), stderr);
+    std::fputs("\n---\n", stderr);
+    std::abort();
+}
+
+} // namespace fuzz
+
+// The tool's one way to end a run, replaced: back to run_front_end.
+void end_run(int status) {
+    fuzz::end_status = status;
+    std::longjmp(fuzz::end_point, 1);
+}
+
+extern "C" {
+
+int __wrap_open(const char* path, int flags, ...) {
+    std::va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = fuzz::mode_argument(flags, arguments);
+    va_end(arguments);
+    return fuzz::open_path(path, flags, mode, __real_open);
+}
+
+int __wrap_open64(const char* path, int flags, ...) {
+    std::va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = fuzz::mode_argument(flags, arguments);
+    va_end(arguments);
+    return fuzz::open_path(path, flags, mode, __real_open64);
+}
+
+FILE* __wrap_fopen(const char* path, const char* mode) {
+    if (std::strcmp(path, fuzz::proc_path) == 0) {
+        return fuzz::open_proc();
+    }
+    return __real_fopen(path, mode);
+}
+
+FILE* __wrap_fopen64(const char* path, const char* mode) {
+    if (std::strcmp(path, fuzz::proc_path) == 0) {
+        return fuzz::open_proc();
+    }
+    return __real_fopen64(path, mode);
+}
+
+ssize_t __wrap_read(int fd, void* buffer, size_t count) {
+    if (!fuzz::is_node(fd)) {
+        return __real_read(fd, buffer, count);
+    }
+    const std::string& reply = fuzz::current.reply;
+    const size_t n = std::min(count, reply.size());
+    const ssize_t result = fuzz::transfer_result(n);
+    if (result > 0) {
+        std::memcpy(buffer, reply.data(), n);
+    }
+    return result;
+}
+
+ssize_t __wrap_write(int fd, const void* buffer, size_t count) {
+    if (!fuzz::is_node(fd)) {
+        return __real_write(fd, buffer, count);
+    }
+    ++fuzz::current.writes;
+    fuzz::current.written.assign(static_cast<const char*>(buffer), count);
+    return fuzz::transfer_result(count);
+}
+
+int __wrap_ioctl(int fd, unsigned long request, ...) {
+    std::va_list arguments;
+    va_start(arguments, request);
+    void* argument = va_arg(arguments, void*);
+    va_end(arguments);
+    if (!fuzz::is_node(fd)) {
+        return __real_ioctl(fd, request, argument);
+    }
+    fuzz::board_state& b = fuzz::current;
+    ++b.requests;
+    b.request_number = request;
+    auto* word = static_cast<int32_t*>(argument);
+    b.request_word = *word;
+    switch (b.fault) {
+    case fuzz::node_fault::transfer_zero:
+        return 1;
+    case fuzz::node_fault::transfer_error:
+        errno = b.errno_value;
+        return -1;
+    default:
+        if (request == hornio_get_request) {
+            *word = fuzz::get_reply_word;
+        }
+        return 0;
+    }
+}
+
+int __wrap_close(int fd) {
+    if (fuzz::is_node(fd)) {
+        ++fuzz::current.closes;
+        return 0;
+    }
+    return __real_close(fd);
+}
+
+} // extern "C"

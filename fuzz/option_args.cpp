@@ -1,0 +1,76 @@
+// Any argument vector through the option front end, on a driver that works
+// or fails in any way. Besides the sanitizers, checks what the dialect
+// promises whatever its arguments: a status of 0 or 1, no device access after
+// a usage error, a command text that fits its buffer and is exactly what the
+// trace line shows, and a node closed after every successful run.
+#include "buzzer.h"
+#include "fake_board.h"
+#include "front_ends.h"
+
+#include <cstdint>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+const char* const reply = "status: idle";
+
+bool starts_with(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+void check(const fuzz::run_result& result) {
+    const fuzz::board_state& b = fuzz::board();
+    if (result.status != 0 && result.status != 1) {
+        fuzz::fail("status is neither 0 nor 1", &result);
+    }
+    if (b.requests != 0) {
+        fuzz::fail("the option dialect issued a request", &result);
+    }
+    if (b.opens > 1 || b.closes > b.opens || b.writes > 1) {
+        fuzz::fail("more than one device operation", &result);
+    }
+    if (result.status == 0 && b.closes != b.opens) {
+        fuzz::fail("the node was left open by a successful run", &result);
+    }
+    if (result.err.find("Error: hornset - ") != std::string::npos &&
+        (b.opens != 0 || result.status != 1)) {
+        fuzz::fail("a usage error touched the device or succeeded", &result);
+    }
+    if (b.writes == 1) {
+        const std::string& command = b.written;
+        if (command.size() >= buzzer_text_size) {
+            fuzz::fail("the command text overflows its buffer", &result);
+        }
+        if (!starts_with(result.out, "cmd for hornio=\"" + command + "\"\n")) {
+            fuzz::fail("the bytes written are not those of the trace line", &result);
+        }
+        if (!starts_with(command, "period ") && !starts_with(command, "count ") &&
+            !starts_with(command, "pattern ")) {
+            fuzz::fail("the command text starts with no item", &result);
+        }
+    }
+    if (b.fault == fuzz::node_fault::none && b.opens == 1) {
+        const bool shown = b.writes == 0 && result.out == reply;
+        const bool traced = b.writes == 1 && result.out == "cmd for hornio=\"" + b.written + "\"\n";
+        if (result.status != 0 || !(shown || traced) || !result.err.empty()) {
+            fuzz::fail("a run on a working driver did not end as it should", &result);
+        }
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    fuzz::start_run();
+    fuzz::choose_node_fault(data[0]);
+    fuzz::board().reply = reply;
+    fuzz::argument_vector arguments(data + 1, size - 1);
+    optind = 0; // glibc: reinitialise getopt completely for this vector
+    const int status = fuzz::run_front_end(option_front_end, arguments.argc(), arguments.argv());
+    check(fuzz::finish_run(status));
+    return 0;
+}
