@@ -64,7 +64,7 @@ void option_front_end(int argc, char** argv) {
 
     // Each option acts when it is taken: a later one overrides an earlier
     // one, and -d ends the run before the options after it are seen.
-    for (int option; (option = getopt(argc, argv, "dc:p:t:")) != -1;) {
+    for (int option = 0; (option = getopt(argc, argv, "dc:p:t:")) != -1;) {
         switch (option) {
         case 'd':
             buzzer_read();
@@ -74,12 +74,15 @@ void option_front_end(int argc, char** argv) {
         case 'c':
             count = nonzero_value(optarg, "invalid count value");
             break;
-        case 'p':
-            if (std::strlen(optarg) >= sizeof pattern) {
+        case 'p': {
+            // Copied whole with its terminator, or refused: never cut short.
+            const size_t length = std::strlen(optarg);
+            if (length >= sizeof pattern) {
                 usage("pattern too long", form::brief);
             }
-            std::strcpy(pattern, optarg);
+            std::memcpy(pattern, optarg, length + 1);
             break;
+        }
         default:
             usage("invalid option", form::full);
         }
