@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     b.proc_present = mode != 0;
     b.proc_error = mode == 1;
     b.proc_error_after = static_cast<size_t>(data[1]) * 8;
-    b.proc_text.assign(reinterpret_cast<const char*>(data) + 2, size - 2);
+    b.proc_text.assign(data + 2, data + size);
 
     board_id = untouched_id;
     board_if = untouched_if;

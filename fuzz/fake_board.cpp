@@ -4,6 +4,7 @@
 #include "end_run.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdarg>
@@ -13,6 +14,8 @@
 #include <fcntl.h>
 #include <sys/types.h>
 
+// The linker's --wrap names: __wrap_f receives the calls of f, __real_f is f.
+// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 extern "C" {
 int __real_open(const char* path, int flags, ...);
 int __real_open64(const char* path, int flags, ...);
@@ -23,6 +26,7 @@ ssize_t __real_write(int fd, const void* buffer, size_t count);
 int __real_ioctl(int fd, unsigned long request, ...);
 int __real_close(int fd);
 }
+// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 
 namespace fuzz {
 namespace {
@@ -50,12 +54,10 @@ bool is_node(int fd) {
 // A run's standard output and standard error go to memory: two streams made
 // once and rewound for every run (a stream per run would cost more than the
 // run). A run writes a few kilobytes at most.
-constexpr size_t capture_size = 64 * 1024;
+constexpr size_t capture_size = size_t{64} * 1024;
 
-struct capture {
-    char buffer[capture_size];
-    FILE* stream = nullptr;
-
+class capture {
+  public:
     FILE* rewound() {
         if (stream == nullptr) {
             stream = fmemopen(buffer, sizeof buffer, "w");
@@ -71,8 +73,12 @@ struct capture {
     std::string text() {
         std::fflush(stream);
         const long length = std::ftell(stream);
-        return std::string(buffer, length > 0 ? static_cast<size_t>(length) : 0);
+        return {buffer, length > 0 ? static_cast<size_t>(length) : 0};
     }
+
+  private:
+    char buffer[capture_size]{};
+    FILE* stream = nullptr;
 };
 
 capture out_capture;
@@ -88,7 +94,7 @@ int end_status = -1;
 // The proc file's read position: one file is open at a time.
 size_t proc_position = 0;
 
-ssize_t proc_read(void*, char* buffer, size_t size) {
+ssize_t proc_read(void* /*cookie*/, char* buffer, size_t size) {
     const board_state& b = current;
     const size_t end =
         b.proc_error ? std::min(b.proc_error_after, b.proc_text.size()) : b.proc_text.size();
@@ -105,7 +111,7 @@ ssize_t proc_read(void*, char* buffer, size_t size) {
     return static_cast<ssize_t>(n);
 }
 
-int proc_close(void*) {
+int proc_close(void* /*cookie*/) {
     return 0;
 }
 
@@ -159,11 +165,9 @@ int open_path(const char* path, int flags, mode_t mode, int (*real)(const char*,
     return real(path, flags, mode);
 }
 
-mode_t mode_argument(int flags, std::va_list arguments) {
-    if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
-        return static_cast<mode_t>(va_arg(arguments, unsigned int));
-    }
-    return 0;
+// open's third argument is there only when the flags create a file.
+bool has_mode(int flags) {
+    return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
 }
 
 } // namespace
@@ -173,29 +177,27 @@ board_state& board() {
 }
 
 void choose_node_fault(uint8_t selector) {
-    static const int errors[] = {ENOENT, EACCES, EBUSY, EIO};
-    static const node_fault faults[] = {node_fault::open_failed, node_fault::transfer_zero,
-                                        node_fault::transfer_error};
+    static const std::array<int, 4> errors = {ENOENT, EACCES, EBUSY, EIO};
+    static const std::array<node_fault, 3> faults = {
+        node_fault::open_failed, node_fault::transfer_zero, node_fault::transfer_error};
     // Half of the runs meet a working driver.
     if ((selector & 1U) == 0) {
         current.fault = node_fault::none;
         return;
     }
-    current.fault = faults[(selector >> 1U) % 3];
-    current.errno_value = errors[(selector >> 3U) % 4];
+    current.fault = faults.at((selector >> 1U) % faults.size());
+    current.errno_value = errors.at((selector >> 3U) % errors.size());
 }
 
 argument_vector::argument_vector(const uint8_t* data, size_t size) {
     constexpr size_t most_arguments = 64;
-    const char* text = reinterpret_cast<const char*>(data);
     given_.emplace_back("hornset");
-    size_t start = 0;
-    while (start < size && given_.size() <= most_arguments) {
-        const void* nul = std::memchr(text + start, '\0', size - start);
-        const size_t end =
-            nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - text) : size;
-        given_.emplace_back(text + start, end - start);
-        start = end + 1;
+    const uint8_t* start = data;
+    const uint8_t* const end = data + size;
+    while (start < end && given_.size() <= most_arguments) {
+        const uint8_t* const nul = std::find(start, end, 0);
+        given_.emplace_back(start, nul);
+        start = nul + 1;
     }
     for (const std::string& argument : given_) {
         storage_.emplace_back(new char[argument.size() + 1]);
@@ -217,7 +219,9 @@ void start_run() {
 }
 
 int run_front_end(void (*front_end)(int, char**), int argc, char** argv) {
-    if (setjmp(end_point) == 0) {
+    // setjmp and longjmp are the seam: the tool's frames hold no objects
+    // with destructors to skip.
+    if (setjmp(end_point) == 0) { // NOLINT(cert-err52-cpp)
         front_end(argc, argv);
         return -1;
     }
@@ -259,15 +263,20 @@ void fail(const char* what, const run_result* result) {
 // The tool's one way to end a run, replaced: back to run_front_end.
 void end_run(int status) {
     fuzz::end_status = status;
-    std::longjmp(fuzz::end_point, 1);
+    std::longjmp(fuzz::end_point, 1); // NOLINT(cert-err52-cpp): see run_front_end
 }
 
+// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 extern "C" {
 
 int __wrap_open(const char* path, int flags, ...) {
     std::va_list arguments;
     va_start(arguments, flags);
-    const mode_t mode = fuzz::mode_argument(flags, arguments);
+    mode_t mode = 0;
+    if (fuzz::has_mode(flags)) {
+        // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): false; va_start is above
+        mode = static_cast<mode_t>(va_arg(arguments, unsigned int));
+    }
     va_end(arguments);
     return fuzz::open_path(path, flags, mode, __real_open);
 }
@@ -275,7 +284,11 @@ int __wrap_open(const char* path, int flags, ...) {
 int __wrap_open64(const char* path, int flags, ...) {
     std::va_list arguments;
     va_start(arguments, flags);
-    const mode_t mode = fuzz::mode_argument(flags, arguments);
+    mode_t mode = 0;
+    if (fuzz::has_mode(flags)) {
+        // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): false; va_start is above
+        mode = static_cast<mode_t>(va_arg(arguments, unsigned int));
+    }
     va_end(arguments);
     return fuzz::open_path(path, flags, mode, __real_open64);
 }
@@ -352,3 +365,4 @@ int __wrap_close(int fd) {
 }
 
 } // extern "C"
+// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)

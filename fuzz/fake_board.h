@@ -68,10 +68,10 @@ void choose_node_fault(uint8_t selector);
 class argument_vector {
   public:
     argument_vector(const uint8_t* data, size_t size);
-    int argc() const { return static_cast<int>(pointers_.size()) - 1; }
+    [[nodiscard]] int argc() const { return static_cast<int>(pointers_.size()) - 1; }
     char** argv() { return pointers_.data(); }
     // The arguments as given (argv may be permuted after a run).
-    const std::vector<std::string>& given() const { return given_; }
+    [[nodiscard]] const std::vector<std::string>& given() const { return given_; }
 
   private:
     std::vector<std::unique_ptr<char[]>> storage_;

@@ -39,7 +39,6 @@ struct expected {
 expected model(const std::vector<std::string>& given) {
     const size_t argc = given.size();
     const std::string invalid = "Error: Invalid parameter.\n";
-    expected e;
     if (argc == 2 && (given[1] == "--version" || given[1] == "--VERSION")) {
         return {"hornset version 1.00\n", 0, false, 0, 0};
     }

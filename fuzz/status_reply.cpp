@@ -3,12 +3,13 @@
 #include "buzzer.h"
 #include "fake_board.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
 namespace {
 
-[[noreturn]] void show_status(int, char**) {
+[[noreturn]] void show_status(int /*argc*/, char** /*argv*/) {
     buzzer_read();
 }
 
@@ -17,7 +18,7 @@ namespace {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::start_run();
     fuzz::board_state& b = fuzz::board();
-    b.reply.assign(reinterpret_cast<const char*>(data), size);
+    b.reply.assign(data, data + size);
     char* no_arguments[] = {nullptr};
     const fuzz::run_result result =
         fuzz::finish_run(fuzz::run_front_end(show_status, 0, no_arguments));
@@ -30,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     std::string shown = b.reply.substr(0, buzzer_text_size);
-    shown = shown.substr(0, shown.find('\0'));
+    shown.resize(std::min(shown.size(), shown.find('\0')));
     if (result.status != 0 || result.out != shown || !result.err.empty() || b.opens != 1 ||
         b.closes != 1) {
         fuzz::fail("the reply was not shown exactly", &result);
