@@ -484,6 +484,12 @@ struct log_words {
     char* words[8];
     size_t count;
     const char* word(size_t i) const { return i < count ? words[i] : ""; }
+    // The value of word i when it is "KEY=VALUE", else "".
+    const char* value(size_t i, const char* key) const {
+        const size_t length = strlen(key);
+        const char* text = word(i);
+        return strncmp(text, key, length) == 0 && text[length] == '=' ? text + length + 1 : "";
+    }
 };
 
 log_words split(char* line) {
@@ -542,8 +548,8 @@ bool tell(char* text) {
         return false;
     }
     if (strcmp(op, "write") == 0) {
-        const char* count = line.word(2) + strlen("count=");
-        const char* data = line.word(3) + strlen("data=");
+        const char* count = line.value(2, "count");
+        const char* data = line.value(3, "data");
         fprintf(stderr, "received command ");
         print_quoted(data);
         fprintf(stderr, " (%s bytes), ", count);
@@ -558,26 +564,26 @@ bool tell(char* text) {
         return true;
     }
     if (strcmp(op, "read") == 0) {
-        fprintf(stderr, "status read (up to %s bytes), ", line.word(2) + strlen("count="));
+        fprintf(stderr, "status read (up to %s bytes), ", line.value(2, "count"));
         if (failed) {
             print_failure(line, at);
         } else if (strcmp(result, "0") == 0) {
             fprintf(stderr, "returned 0 bytes\n");
         } else {
             fprintf(stderr, "replied %s bytes: ", result);
-            print_quoted(line.word(at + 1) + strlen("data="));
+            print_quoted(line.value(at + 1, "data"));
             fputc('\n', stderr);
         }
         return true;
     }
     if (strcmp(op, "ioctl") == 0) {
-        const char* number = line.word(2) + strlen("request=");
+        const char* number = line.value(2, "request");
         const unsigned long request = strtoul(number, nullptr, 16);
         // Told apart by type 'k' and number, which hold on every architecture.
         const bool ours = (request >> 8 & 0xff) == 'k';
         const bool set = ours && (request & 0xff) == 1;
         const bool get = ours && (request & 0xff) == 2;
-        const char* word = line.word(3) + strlen("word=");
+        const char* word = line.value(3, "word");
         if (set) {
             const unsigned long value = strtoul(word, nullptr, 16);
             fprintf(stderr, "set request %s, word %s (off time %lu, on time %lu, count %lu", number,
@@ -592,7 +598,7 @@ bool tell(char* text) {
         } else if (strcmp(result, "0") != 0) {
             fprintf(stderr, ", returned %s\n", result);
         } else if (get && at + 1 < line.count) {
-            fprintf(stderr, ", answered word %s\n", line.word(at + 1) + strlen("word="));
+            fprintf(stderr, ", answered word %s\n", line.value(at + 1, "word"));
         } else {
             fprintf(stderr, get ? ", returned 0 without filling the word\n" : "\n");
         }

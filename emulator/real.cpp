@@ -1,6 +1,7 @@
 #include "real.h"
 
 #include <dlfcn.h>
+#include <stdio.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -20,6 +21,16 @@ using write_fn = ssize_t (*)(int, const void*, size_t);
 using ioctl_fn = int (*)(int, unsigned long, ...);
 using close_fn = int (*)(int);
 
+[[noreturn]] void missing(const char* name) {
+    char message[128];
+    const int length =
+        snprintf(message, sizeof message, "hornemu: the C library has no %s\n", name);
+    if (length > 0 && ::write(2, message, static_cast<size_t>(length)) < 0) {
+        // Nothing more can be said.
+    }
+    _exit(125);
+}
+
 // Looks the symbol up once; a libc without it is reported and ends the process, except where
 // the caller has a fallback (optional).
 template <typename Fn>
@@ -27,11 +38,7 @@ Fn lookup(Fn& slot, const char* name, bool optional = false) {
     if (slot == nullptr) {
         void* symbol = dlsym(RTLD_NEXT, name);
         if (symbol == nullptr && !optional) {
-            static const char prefix[] = "hornemu: the C library has no ";
-            ::write(2, prefix, sizeof prefix - 1);
-            ::write(2, name, strlen(name));
-            ::write(2, "\n", 1);
-            _exit(125);
+            missing(name);
         }
         memcpy(&slot, &symbol, sizeof slot);
     }
