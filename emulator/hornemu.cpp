@@ -225,8 +225,9 @@ void find_program(const char* name, char (&path)[PATH_MAX]) {
     search = search != nullptr ? search : "/usr/local/bin:/usr/bin:/bin";
     bool denied = false;
     for (const char* start = search;; ++start) {
-        const char* end = strchrnul(start, ':');
-        const int dir_length = static_cast<int>(end - start);
+        const size_t span = strcspn(start, ":");
+        const char* end = start + span;
+        const int dir_length = static_cast<int>(span);
         format_path(path, sizeof path, "%.*s%s%s", dir_length, start, dir_length > 0 ? "/" : "",
                     name);
         struct stat info;

@@ -194,7 +194,7 @@ ssize_t emulated_read(emulated_fd& entry, void* buffer, size_t count) {
                            : buffer == nullptr && count > 0 ? outcome{-1, EFAULT}
                                                             : driver_read(buffer, count);
     log_line line;
-    line.text("read ").text(node_path).text(" count=").decimal(count);
+    line.text("read ").text(node_path).text(" count=").unsigned_decimal(count);
     line.result(result.value, result.error);
     if (result.error == 0 && result.value > 0) {
         const size_t returned = static_cast<size_t>(result.value);
@@ -211,7 +211,7 @@ ssize_t emulated_write(emulated_fd& entry, const void* bytes, size_t count) {
                            : bytes == nullptr && count > 0 ? outcome{-1, EFAULT}
                                                            : driver_write(bytes, count);
     log_line line;
-    line.text("write ").text(node_path).text(" count=").decimal(count).text(" data=");
+    line.text("write ").text(node_path).text(" count=").unsigned_decimal(count).text(" data=");
     if (bytes != nullptr) {
         line.hex_bytes(bytes, count);
     }

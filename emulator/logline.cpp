@@ -35,12 +35,12 @@ log_line& log_line::text(const char* words) {
 log_line& log_line::decimal(long value) {
     if (value < 0) {
         text("-");
-        return decimal(0UL - static_cast<unsigned long>(value));
+        return unsigned_decimal(0U - static_cast<size_t>(value));
     }
-    return decimal(static_cast<unsigned long>(value));
+    return unsigned_decimal(static_cast<size_t>(value));
 }
 
-log_line& log_line::decimal(unsigned long value) {
+log_line& log_line::unsigned_decimal(size_t value) {
     char digits[24];
     size_t at = sizeof digits;
     do {

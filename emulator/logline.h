@@ -12,7 +12,7 @@ class log_line {
   public:
     log_line& text(const char* words);
     log_line& decimal(long value);
-    log_line& decimal(unsigned long value);
+    log_line& unsigned_decimal(size_t value);
     log_line& hex_bytes(const void* bytes, size_t length);
     log_line& hex32(uint32_t value);      // "0x%08x"
     log_line& escaped(const char* words); // bytes outside '!'..'~' and '\\' as \xNN

@@ -68,7 +68,7 @@ const std::string get_request = hex32(_IOR('k', 2, int));
 strings emulator_prefix() {
     strings prefix;
     std::stringstream list(EMU_TEST_EMULATOR);
-    for (std::string word; std::getline(list, word, ';');) {
+    for (std::string word; std::getline(list, word, '|');) {
         if (!word.empty()) {
             prefix.push_back(word);
         }
