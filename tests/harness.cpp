@@ -61,10 +61,11 @@ void remove_tree(const std::string& dir) {
     rmdir(dir.c_str());
 }
 
-// The cross-compiling emulator's words (joined by '|'), empty in native builds.
-std::vector<std::string> emulator_prefix() {
+// The words of a command given at configure time (joined by '|'): the
+// cross-compiling emulator, or the wrapper hornset runs under (valgrind).
+std::vector<std::string> prefix_words(const char* words) {
     std::vector<std::string> prefix;
-    std::stringstream list(HORNSET_TEST_EMULATOR);
+    std::stringstream list(words);
     for (std::string word; std::getline(list, word, '|');) {
         if (!word.empty()) {
             prefix.push_back(word);
@@ -112,15 +113,21 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
 
     // The tool is always called "hornset": getopt's messages name it. Under a
     // cross-compiling emulator (qemu-user), its -0 option sets the name.
-    std::vector<std::string> words = emulator_prefix();
+    // A wrapper finds the tool by that name through PATH (the tool's own
+    // directory first), which also gives it to the tool as argv[0].
+    std::vector<std::string> words = prefix_words(HORNSET_TEST_EMULATOR);
     const bool emulated = !words.empty();
+    const std::vector<std::string> wrapper = prefix_words(HORNSET_TEST_WRAPPER);
+    const bool wrapped = !emulated && !wrapper.empty();
     if (emulated) {
         words.insert(words.end(), {"-0", "hornset", HORNSET_TEST_TOOL});
     } else {
+        words.insert(words.end(), wrapper.begin(), wrapper.end());
         words.push_back("hornset");
     }
     words.insert(words.end(), args.begin(), args.end());
-    const std::string program = emulated ? words.front() : std::string(HORNSET_TEST_TOOL);
+    const std::string program =
+        emulated || wrapped ? words.front() : std::string(HORNSET_TEST_TOOL);
     std::vector<char*> argv;
     for (std::string& word : words) {
         argv.push_back(word.data());
@@ -129,7 +136,11 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
 
     std::string env_dir = "HORNEMU_DIR=" + dir;
     std::string env_preload = std::string("LD_PRELOAD=") + HORNSET_TEST_PRELOAD;
+    const std::string tool = HORNSET_TEST_TOOL;
     std::string env_path = "PATH=/usr/bin:/bin";
+    if (wrapped) {
+        env_path = "PATH=" + tool.substr(0, tool.rfind('/')) + ":/usr/bin:/bin";
+    }
     char* envp[] = {env_dir.data(), env_preload.data(), env_path.data(), nullptr};
 
     const std::string out_path =
