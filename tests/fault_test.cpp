@@ -1,0 +1,113 @@
+// Faults of the emulated board beyond the plain -1 and 0 results: transfers
+// that move fewer bytes than asked, request results other than 0 and -1, an
+// interrupted write, an unreadable proc file before a request, and device
+// failures whose own report cannot be written either.
+#include "harness.h"
+
+namespace hornset_test {
+namespace {
+
+const std::vector<std::string> write_args = {"-t", "10"};
+const std::string trace = "cmd for hornio=\"period 10\"\n";
+const std::vector<std::string> set_args = {"10", "20", "3"};
+constexpr uint32_t set_word = 0x000A1403;
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, RunCase,
+    testing::Values(
+        // A write that moves some bytes is the driver's success.
+        run_case{"ShortWriteSucceeds", qtr_pn("write return 3\n"), write_args, trace, "", 0,
+                 logged::proc_read + logged::node_open + logged::write("period 10", "3") +
+                     logged::node_close},
+        // The tool does not retry: an interrupted write is a failed write.
+        run_case{"InterruptedWriteFails", qtr_pn("write fail EINTR\n"), write_args,
+                 trace + "driver write error.\n", "hornset:: Interrupted system call\n", 1,
+                 logged::proc_read + logged::node_open + logged::write("period 10", "-1 EINTR")},
+        // A short read is shown as read, nothing of the rest of the buffer.
+        run_case{"ShortReadShownAsRead",
+                 qtr_pn("read return 3\n"),
+                 {"-d"},
+                 "sta",
+                 "",
+                 0,
+                 logged::proc_read + logged::node_open + logged::read_returned("sta") +
+                     logged::node_close},
+        // Any request result but 0 fails, also negative ones without an error.
+        run_case{"SetNegativeResult", request_board("ioctl return -2\n"), set_args,
+                 "driver ioctl error.\n", "hornset:: Success\n", 1,
+                 logged::proc_read + logged::node_open +
+                     logged::request(set_request_number, set_word, "-2")},
+        run_case{"GetMinusOneWithoutError",
+                 request_board("ioctl return -1\n"),
+                 {},
+                 "driver ioctl error.\n",
+                 "hornset:: Success\n",
+                 1,
+                 logged::proc_read + logged::node_open +
+                     logged::request(get_request_number, 0, "-1")},
+        // A proc file that cannot be read leaves the request interface; the
+        // request then goes out as usual.
+        run_case{"ProcFileErrorThenSet", request_board("lampstat fail EIO\n"), set_args,
+                 "fail to open /proc/lampstat\n", "", 0,
+                 "open /proc/lampstat mode=r -> EIO\n" + logged::node_open +
+                     logged::request(set_request_number, set_word, "0") + logged::node_close},
+        run_case{"ProcFileErrorThenRefusal",
+                 request_board("lampstat fail EACCES\n"),
+                 {"0", "1", "1"},
+                 "fail to open /proc/lampstat\nError: Invalid parameter.\nCan't set to zero.\n",
+                 "",
+                 1,
+                 "open /proc/lampstat mode=r -> EACCES\n"}),
+    case_name);
+
+// Standard output is "/dev/full": a device failure keeps its own report on
+// standard error and its status, with no write error added, and nothing
+// further reaches the driver.
+class FaultWithLostOutput : public testing::TestWithParam<run_case> {};
+
+TEST_P(FaultWithLostOutput, KeepsItsOwnReport) {
+    const run_case& c = GetParam();
+    const outcome result = run_hornset(c.board, c.args, output::full_device);
+    EXPECT_EQ(result.err, c.err) << "standard error";
+    EXPECT_EQ(result.status, c.status) << "exit status";
+    EXPECT_EQ(result.log, c.log) << "what reached the emulated board";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FaultWithLostOutput,
+    testing::Values(
+        run_case{"WriteFails", qtr_pn("write fail EIO\n"), write_args, "",
+                 "hornset:: Input/output error\n", 1,
+                 logged::proc_read + logged::node_open + logged::write("period 10", "-1 EIO")},
+        run_case{"WriteMovesNothing", qtr_pn("write return 0\n"), write_args, "",
+                 "hornset:: Success\n", 1,
+                 logged::proc_read + logged::node_open + logged::write("period 10", "0")},
+        run_case{"ReadReturnsNothing",
+                 qtr_pn("read return 0\n"),
+                 {"-d"},
+                 "",
+                 "hornset:: Success\n",
+                 1,
+                 logged::proc_read + logged::node_open + logged::read_failed("0")},
+        run_case{"ReadFails",
+                 qtr_pn("read fail EIO\n"),
+                 {"-d"},
+                 "",
+                 "hornset:: Input/output error\n",
+                 1,
+                 logged::proc_read + logged::node_open + logged::read_failed("-1 EIO")},
+        run_case{"SetFails", request_board("ioctl fail EINVAL\n"), set_args, "",
+                 "hornset:: Invalid argument\n", 1,
+                 logged::proc_read + logged::node_open +
+                     logged::request(set_request_number, set_word, "-1 EINVAL")},
+        run_case{"GetOpenRefused",
+                 request_board("open fail EACCES\n"),
+                 {},
+                 "",
+                 "open: Permission denied\n",
+                 1,
+                 logged::proc_read + logged::node_open_failed("EACCES")}),
+    case_name);
+
+} // namespace
+} // namespace hornset_test
