@@ -18,8 +18,8 @@ static void read_lampstat(void) {
         puts("fail to open /proc/lampstat");
         return;
     }
-    fgets(line, sizeof line, proc);
-    fgets(line, sizeof line, proc);
+    for (int lines = 0; lines < 2 && fgets(line, sizeof line, proc) != NULL; ++lines) {
+    }
     fclose(proc);
 }
 
@@ -41,7 +41,9 @@ int main(void) {
     read_lampstat();
     fputs("cmd for hornio=\"period 10 count 3 pattern xyz\"\n", stdout);
     int fd = open("/dev/hornio", O_RDWR);
-    write(fd, command, sizeof command - 1);
+    if (write(fd, command, sizeof command - 1) <= 0) {
+        return 1;
+    }
     close(fd);
     return 0;
 }
