@@ -4,5 +4,4 @@
 set(hornset_cross_triple aarch64-linux-gnu)
 set(hornset_cross_processor aarch64)
 set(hornset_cross_qemu qemu-aarch64-static)
-set(hornset_cross_deb_arch arm64)
 include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)

@@ -4,5 +4,4 @@
 set(hornset_cross_triple arm-linux-gnueabihf)
 set(hornset_cross_processor arm)
 set(hornset_cross_qemu qemu-arm-static)
-set(hornset_cross_deb_arch armhf)
 include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)

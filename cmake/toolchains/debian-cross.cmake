@@ -3,7 +3,6 @@
 #   hornset_cross_triple     the GNU triple, e.g. arm-linux-gnueabihf
 #   hornset_cross_processor  the value for CMAKE_SYSTEM_PROCESSOR
 #   hornset_cross_qemu       the qemu-user binary that runs the target's programs
-#   hornset_cross_deb_arch   the Debian architecture, for packages
 # The target's libraries and headers live in /usr/TRIPLE, where the compilers
 # already look; no --sysroot is needed.
 
@@ -30,6 +29,3 @@ find_program(HORNSET_CROSS_QEMU ${hornset_cross_qemu} NO_CMAKE_FIND_ROOT_PATH
 if(HORNSET_CROSS_QEMU)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${HORNSET_CROSS_QEMU} -L /usr/${hornset_cross_triple})
 endif()
-
-# Packages built here are for the target, whatever the build machine is.
-set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${hornset_cross_deb_arch})

@@ -4,5 +4,4 @@
 set(hornset_cross_triple mipsel-linux-gnu)
 set(hornset_cross_processor mipsel)
 set(hornset_cross_qemu qemu-mipsel-static)
-set(hornset_cross_deb_arch mipsel)
 include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)
