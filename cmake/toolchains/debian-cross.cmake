@@ -22,8 +22,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # Target programs (the tests, and test discovery at build time) run under
 # qemu-user, which finds the target's dynamic loader and libraries through -L.
-# The path is absolute: the tests spawn it directly. Without qemu-user the
-# build still works; only the tests cannot run.
+# The path is absolute: the tests spawn it directly. Without qemu-user,
+# hornset still builds, and the tests and the emulated board are left out.
 find_program(HORNSET_CROSS_QEMU ${hornset_cross_qemu} NO_CMAKE_FIND_ROOT_PATH
     DOC "qemu-user binary that runs ${hornset_cross_triple} programs")
 if(HORNSET_CROSS_QEMU)
