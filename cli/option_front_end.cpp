@@ -1,0 +1,123 @@
+#include "buzzer.h"
+#include "end_run.h"
+#include "front_ends.h"
+#include "number.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+constexpr char option_list[] = "\tAllowed options are:\n"
+                               "\t-d    Show Buzzer Status.\n"
+                               "\t-t    Buzzer Period.\n"
+                               "\t-c    Repeat Count.\n"
+                               "\t-p    Buzzer Pattern.\n";
+static_assert(sizeof option_list - 1 == 115, "the option list is 115 bytes");
+
+enum class form : unsigned char { full = 0, brief = 1 };
+
+// Reports a usage error on standard error (the full form adds the option list
+// on standard output) and ends the run. The device is never touched.
+[[noreturn]] void usage(const char* message, form shape) {
+    std::fprintf(stderr, "Error: hornset - %s\n", message);
+    std::fputs("Usage: hornset [-options] [value]\n", stderr);
+    if (shape == form::full) {
+        std::fwrite(option_list, 1, sizeof option_list - 1, stdout);
+    }
+    end_run(1);
+}
+
+// A period or count: 0, and anything atoi would have wrapped, is refused.
+int32_t nonzero_value(const char* text, const char* refusal) {
+    int32_t value = 0;
+    if (!to_int32(text, &value) || value == 0) {
+        usage(refusal, form::brief);
+    }
+    return value;
+}
+
+// Appends text to a NUL-terminated buffer of buzzer_text_size bytes holding
+// *length bytes; false, and nothing appended, when it would not fit.
+bool append(char* buffer, size_t* length, const char* text) {
+    const size_t added = std::strlen(text);
+    if (added >= buzzer_text_size - *length) {
+        return false;
+    }
+    std::memcpy(buffer + *length, text, added + 1);
+    *length += added;
+    return true;
+}
+
+} // namespace
+
+void option_front_end(int argc, char** argv) {
+    int32_t period = 0;
+    int32_t count = 0;
+    char pattern[buzzer_text_size] = "";
+
+    if (argc <= 1) {
+        usage("too few arguments", form::full);
+    }
+
+    // Each option acts when it is taken: a later one overrides an earlier
+    // one, and -d ends the run before the options after it are seen.
+    for (int option; (option = getopt(argc, argv, "dc:p:t:")) != -1;) {
+        switch (option) {
+        case 'd':
+            buzzer_read();
+        case 't':
+            period = nonzero_value(optarg, "invalid period value");
+            break;
+        case 'c':
+            count = nonzero_value(optarg, "invalid count value");
+            break;
+        case 'p':
+            if (std::strlen(optarg) >= sizeof pattern) {
+                usage("pattern too long", form::brief);
+            }
+            std::strcpy(pattern, optarg);
+            break;
+        default:
+            usage("invalid option", form::full);
+        }
+    }
+
+    if (pattern[0] == '\0' && period == 0) {
+        usage("no pattern or period option", form::brief);
+    }
+    if (pattern[0] == '\0' && count != 0) {
+        usage("no pattern option", form::brief);
+    }
+
+    // Items in fixed order, single spaces between them.
+    char command[buzzer_text_size] = "";
+    size_t length = 0;
+    char item[100];
+    bool fits = true;
+    if (period != 0) {
+        std::snprintf(item, sizeof item, "period %d", period);
+        fits = fits && append(command, &length, item);
+    }
+    if (count != 0) {
+        std::snprintf(item, sizeof item, "count %d", count);
+        if (period != 0) {
+            fits = fits && append(command, &length, " ");
+        }
+        fits = fits && append(command, &length, item);
+    }
+    if (pattern[0] != '\0') {
+        if (period != 0 || count != 0) {
+            fits = fits && append(command, &length, " ");
+        }
+        fits = fits && append(command, &length, "pattern ") && append(command, &length, pattern);
+    }
+    if (!fits) {
+        usage("command too long", form::brief);
+    }
+
+    buzzer_write(command);
+    end_run(0);
+}

@@ -1,0 +1,75 @@
+#include "buzzer.h"
+#include "end_run.h"
+#include "front_ends.h"
+#include "number.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr const char* version = "1.00";
+
+[[noreturn]] void refuse(const char* reason) {
+    std::fputs("Error: Invalid parameter.\n", stdout);
+    if (reason != nullptr) {
+        std::fputs(reason, stdout);
+    }
+    end_run(1);
+}
+
+// Values beyond the 32-bit range come back saturated, so they meet the
+// negative and over-255 tests instead of wrapping into range.
+int32_t value_of(const char* text) {
+    int32_t value = 0;
+    to_int32(text, &value);
+    return value;
+}
+
+} // namespace
+
+void positional_front_end(int argc, char** argv) {
+    if (argc == 2) {
+        const char* argument = argv[1];
+        if (std::strcmp(argument, "--version") == 0 || std::strcmp(argument, "--VERSION") == 0) {
+            std::printf("hornset version %s\n", version);
+            end_run(0);
+        }
+        if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "--HELP") == 0) {
+            std::fputs("Usage: hornset [off time] [on time] [count]\n", stdout);
+            std::fputs("--help     : help\n", stdout);
+            std::fputs("--version  : version\n", stdout);
+            std::fputs("off time : 1-255\n", stdout);
+            std::fputs("on time  : 1-255\n", stdout);
+            std::fputs("count    : 0-255 (255 = buzzer always running.)\n", stdout);
+            end_run(0);
+        }
+    }
+
+    int32_t word = 0;
+    const bool query = argc == 1;
+    if (argc == 4) {
+        const int32_t off_time = value_of(argv[1]);
+        const int32_t on_time = value_of(argv[2]);
+        const int32_t count = value_of(argv[3]);
+        if (off_time == 0 || on_time == 0) {
+            refuse("Can't set to zero.\n");
+        }
+        if (off_time < 0 || on_time < 0 || count < 0) {
+            refuse("Can't set to negative value.\n");
+        }
+        if (off_time > 255 || on_time > 255 || count > 255) {
+            refuse("Can't set to over 255.\n");
+        }
+        // Off time in bits 16-23, on time in bits 8-15, count in bits 0-7.
+        word = count + on_time * 256 + off_time * 65536;
+    }
+
+    if (word == 0 && !query) {
+        refuse(nullptr);
+    }
+
+    buzzer_request(query ? hornio_get_request : hornio_set_request, &word);
+    end_run(0);
+}
