@@ -27,8 +27,7 @@
 
 static const char node[] = "/dev/hornio";
 
-static int open_node(void)
-{
+static int open_node(void) {
     int fd = open(node, O_RDWR);
     if (fd < 0) {
         printf("open %d\n", -errno);
@@ -37,13 +36,11 @@ static int open_node(void)
     return fd;
 }
 
-static long result(long ret)
-{
+static long result(long ret) {
     return ret < 0 ? -errno : ret;
 }
 
-static void end_machine(int code)
-{
+static void end_machine(int code) {
     /* Let the console drain before the machine goes away. */
     fflush(stdout);
     tcdrain(1);
@@ -65,8 +62,7 @@ static void end_machine(int code)
     exit(2);
 }
 
-int main(int argc, char **argv)
-{
+int main(int argc, char** argv) {
     if (argc == 4 && strcmp(argv[1], "put") == 0) {
         int fd = open(argv[2], O_WRONLY);
         size_t len = strlen(argv[3]);
@@ -94,7 +90,7 @@ int main(int argc, char **argv)
     if (argc == 4 && strcmp(argv[1], "ioctl") == 0) {
         unsigned long request = strtoul(argv[2], NULL, 16);
         int word = (int)strtoul(argv[3], NULL, 0);
-        void *arg = strcmp(argv[3], "bad") == 0 ? (void *)16 : (void *)&word;
+        void* arg = strcmp(argv[3], "bad") == 0 ? (void*)16 : (void*)&word;
         int fd = open_node();
         long ret = result(ioctl(fd, request, arg));
         printf("%ld 0x%08x\n", ret, (unsigned int)word);
@@ -102,6 +98,7 @@ int main(int argc, char **argv)
     }
     if (argc == 3 && strcmp(argv[1], "exit") == 0)
         end_machine(atoi(argv[2]));
-    fprintf(stderr, "usage: hornprobe put PATH TEXT | write TEXT | read N | ioctl REQ WORD | exit CODE\n");
+    fprintf(stderr,
+            "usage: hornprobe put PATH TEXT | write TEXT | read N | ioctl REQ WORD | exit CODE\n");
     return 2;
 }
