@@ -5,7 +5,8 @@
 #   after evaluating SETUP (shell code using the helpers below). STDOUT and
 #   STDERR are printf formats, or @FILE for a file with the exact bytes. SEEN is
 #   the exact record of what reached the driver (the module's "seen"
-#   parameter), or "-" when the module is not loaded.
+#   parameter), or "-" when the module is not loaded. In the differences shown
+#   for a failing case, NUL bytes appear as "@".
 # pc NAME SETUP STDOUT hornprobe-ARGS...
 #   Runs hornprobe against the module and compares its output (module checks).
 
@@ -77,10 +78,11 @@ tc() {
         passed=$((passed + 1))
         return
     fi
+    _bad=${_bad# }
     report_fail "$_name" "${_bad%;}"
     for _f in out err seen; do
         [ -f /tmp/exp.$_f ] && [ -f /tmp/got.$_f ] || continue
-        cmp -s /tmp/exp.$_f /tmp/got.$_f || diff -u /tmp/exp.$_f /tmp/got.$_f | sed -e "s/^/  $_f| /" | head -n 20
+        cmp -s /tmp/exp.$_f /tmp/got.$_f || diff -au /tmp/exp.$_f /tmp/got.$_f | tr "\\000" @ | sed -e "s/^/  $_f| /" | cut -c1-300 | head -n 20
     done
 }
 
@@ -96,5 +98,5 @@ pc() {
         return
     fi
     report_fail "$_name" "probe output differs"
-    diff -u /tmp/exp.out /tmp/got.out | sed -e 's/^/  out| /' | head -n 20
+    diff -au /tmp/exp.out /tmp/got.out | tr "\\000" @ | sed -e 's/^/  out| /' | cut -c1-300 | head -n 20
 }
