@@ -1,0 +1,85 @@
+# Debian package of the tool: run `cpack -G DEB` in a configured and built
+# build directory. Works for native and cross builds alike: the architecture
+# and the C library dependency come from the target, never from the build
+# machine's dpkg.
+
+set(HORNSET_DEB_ARCHITECTURE "" CACHE STRING
+    "Debian architecture of the package (empty: derived from the target)")
+set(HORNSET_PACKAGE_CONTACT "hornset maintainers <maintainers@users.noreply.c-seed-9c813059.example>"
+    CACHE STRING "Maintainer field of the Debian package")
+
+# Debian's name for the target architecture, from the compiler's multiarch
+# triplet when it has one, else from the processor name and byte order.
+function(hornset_debian_architecture out)
+    set(triplet "${CMAKE_LIBRARY_ARCHITECTURE}")
+    set(processor "${CMAKE_SYSTEM_PROCESSOR}")
+    string(TOLOWER "${processor}" processor)
+    if(triplet MATCHES "^x86_64-linux-gnu$" OR (NOT triplet AND processor MATCHES "^(x86_64|amd64)$"))
+        set(arch amd64)
+    elseif(triplet MATCHES "^i[3-6]86-linux-gnu$" OR (NOT triplet AND processor MATCHES "^i[3-6]86$"))
+        set(arch i386)
+    elseif(triplet MATCHES "^aarch64-linux-gnu$" OR (NOT triplet AND processor MATCHES "^(aarch64|arm64)$"))
+        set(arch arm64)
+    elseif(triplet MATCHES "^arm-linux-gnueabihf$")
+        set(arch armhf)
+    elseif(triplet MATCHES "^arm-linux-gnueabi$")
+        set(arch armel)
+    elseif(NOT triplet AND processor MATCHES "^arm")
+        # Without a triplet the float ABI is unknown; armhf is what current
+        # boards run. Set HORNSET_DEB_ARCHITECTURE=armel for soft-float.
+        set(arch armhf)
+    elseif(triplet MATCHES "^mipsel-linux-gnu$")
+        set(arch mipsel)
+    elseif(triplet MATCHES "^mips64el-linux-gnuabi64$")
+        set(arch mips64el)
+    elseif(NOT triplet AND processor MATCHES "^mips")
+        if(CMAKE_C_BYTE_ORDER STREQUAL "LITTLE_ENDIAN")
+            set(arch mipsel)
+        else()
+            set(arch mips)
+        endif()
+    elseif(triplet MATCHES "^riscv64-linux-gnu$" OR (NOT triplet AND processor STREQUAL "riscv64"))
+        set(arch riscv64)
+    elseif(triplet MATCHES "^powerpc64le-linux-gnu$" OR (NOT triplet AND processor STREQUAL "ppc64le"))
+        set(arch ppc64el)
+    else()
+        message(WARNING "No Debian architecture known for '${triplet}' / '${processor}'; "
+                        "set HORNSET_DEB_ARCHITECTURE to package for it.")
+        set(arch "${processor}")
+    endif()
+    set(${out} "${arch}" PARENT_SCOPE)
+endfunction()
+
+if(HORNSET_DEB_ARCHITECTURE)
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE "${HORNSET_DEB_ARCHITECTURE}")
+else()
+    hornset_debian_architecture(CPACK_DEBIAN_PACKAGE_ARCHITECTURE)
+endif()
+
+set(CPACK_PACKAGE_NAME hornset)
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_PACKAGE_CONTACT "${HORNSET_PACKAGE_CONTACT}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "set and query an embedded board's buzzer")
+set(CPACK_PACKAGE_DESCRIPTION
+    "hornset sets and queries the buzzer of an embedded Linux board through the\n"
+    "buzzer driver's device /dev/hornio, after identifying the board from\n"
+    "/proc/lampstat. It depends on the C library alone.")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+
+# The dependency on libc6 is worked out when cpack runs, from the symbol
+# versions the built binary needs (dpkg-shlibdeps cannot see a cross target's
+# C library). A static binary needs none and gets no dependency.
+find_program(HORNSET_READELF NAMES ${CMAKE_READELF} readelf)
+file(GENERATE OUTPUT "${CMAKE_BINARY_DIR}/hornset-cpack-project.cmake" CONTENT
+"set(HORNSET_BINARY \"$<TARGET_FILE:hornset>\")
+set(HORNSET_READELF \"${HORNSET_READELF}\")
+include(\"${PROJECT_SOURCE_DIR}/packaging/libc-depends.cmake\")
+")
+set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_BINARY_DIR}/hornset-cpack-project.cmake")
+
+include(CPack)

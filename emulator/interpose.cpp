@@ -1,0 +1,414 @@
+// The C library entry points libhornemu.so puts in front of libc's own. While HORNEMU_DIR
+// names a scenario directory, "/proc/lampstat" and "/dev/hornio" belong to the emulated board
+// and the real ones are never touched; every other path and descriptor passes straight
+// through to libc.
+
+// The entry points are defined side by side with their 64-bit and fortified variants, so the
+// plain declarations of libc are wanted here, not ones redirected by these settings.
+#undef _FILE_OFFSET_BITS
+#undef _TIME_BITS
+#undef _FORTIFY_SOURCE
+
+#include "driver.h"
+#include "logline.h"
+#include "real.h"
+#include "scenario.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#define HORNEMU_EXPORT extern "C" __attribute__((visibility("default")))
+
+extern "C" [[noreturn]] void __chk_fail();
+
+namespace hornemu {
+namespace {
+
+constexpr char proc_path[] = "/proc/lampstat";
+constexpr char node_path[] = "/dev/hornio";
+
+enum class path_kind : unsigned char { none, proc, node };
+
+// A descriptor handed out for one of the two paths. A node descriptor is a real descriptor of
+// "/dev/null", so that anything that escapes the interposer harms nothing.
+struct emulated_fd {
+    int fd;
+    path_kind kind;
+    bool readable;
+    bool writable;
+};
+
+emulated_fd descriptors[64];
+FILE* proc_streams[16];
+
+// The kind of path, when the emulated board owns it.
+path_kind owned_path(const char* path) {
+    if (path == nullptr) {
+        return path_kind::none;
+    }
+    const path_kind kind = strcmp(path, proc_path) == 0   ? path_kind::proc
+                           : strcmp(path, node_path) == 0 ? path_kind::node
+                                                          : path_kind::none;
+    return kind != path_kind::none && scenario_dir() != nullptr ? kind : path_kind::none;
+}
+
+emulated_fd* find_descriptor(int fd) {
+    for (emulated_fd& entry : descriptors) {
+        if (entry.kind != path_kind::none && entry.fd == fd) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+emulated_fd* free_descriptor() {
+    for (emulated_fd& entry : descriptors) {
+        if (entry.kind == path_kind::none) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+// Remembers fd as emulated; an entry left behind for the same number (closed behind the
+// interposer's back) is dropped first.
+void track(emulated_fd* entry, int fd, path_kind kind, int flags) {
+    for (emulated_fd* stale = find_descriptor(fd); stale != nullptr; stale = find_descriptor(fd)) {
+        stale->kind = path_kind::none;
+    }
+    const int access = flags & O_ACCMODE;
+    *entry = emulated_fd{fd, kind, access == O_RDONLY || access == O_RDWR,
+                         access == O_WRONLY || access == O_RDWR};
+}
+
+FILE** find_stream(FILE* stream) {
+    for (FILE*& entry : proc_streams) {
+        if (entry != nullptr && entry == stream) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+FILE** free_stream() {
+    for (FILE*& entry : proc_streams) {
+        if (entry == nullptr) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
+
+void log_open_result(log_line& line, int error) {
+    line.text(" -> ");
+    if (error == 0) {
+        line.text("ok");
+    } else {
+        line.error(error);
+    }
+    line.finish();
+}
+
+// The failure configured for opening a path, or 0.
+int configured_open_error(path_kind kind) {
+    const board_config& board = config();
+    if (kind == path_kind::proc) {
+        return board.lampstat_errno;
+    }
+    return board.node_absent ? ENOENT : board.open_errno;
+}
+
+// open() and its variants on one of the two paths; false when the path is not emulated.
+bool emulated_open(const char* path, int flags, mode_t mode, int& result) {
+    const path_kind kind = owned_path(path);
+    if (kind == path_kind::none) {
+        return false;
+    }
+    const int saved = errno;
+    emulated_fd* entry = free_descriptor();
+    int error = configured_open_error(kind);
+    result = -1;
+    if (error == 0 && entry == nullptr) {
+        error = EMFILE;
+    } else if (error == 0 && kind == path_kind::proc) {
+        char file[path_max];
+        result = real::open(scenario_path(file, "lampstat"), flags, mode);
+        error = result < 0 ? errno : 0;
+    } else if (error == 0) {
+        result = real::open("/dev/null", O_RDWR | O_CLOEXEC, 0);
+        error = result < 0 ? errno : 0;
+    }
+    if (result >= 0) {
+        track(entry, result, kind, flags);
+    }
+    log_line line;
+    line.text("open ").text(path).text(" flags=").open_flags(flags);
+    log_open_result(line, error);
+    errno = error != 0 ? error : saved;
+    return true;
+}
+
+using fopen_fn = FILE* (*)(const char*, const char*);
+
+FILE* emulated_fopen(const char* path, const char* mode, fopen_fn real_fopen) {
+    const path_kind kind = owned_path(path);
+    if (kind == path_kind::none) {
+        return real_fopen(path, mode);
+    }
+    const int saved = errno;
+    FILE** entry = free_stream();
+    int error = configured_open_error(kind);
+    FILE* stream = nullptr;
+    if (error == 0 && kind == path_kind::node) {
+        error = EOPNOTSUPP; // the emulated driver is reached through descriptors only
+    } else if (error == 0 && entry == nullptr) {
+        error = EMFILE;
+    } else if (error == 0) {
+        char file[path_max];
+        stream = real_fopen(scenario_path(file, "lampstat"), mode);
+        error = stream == nullptr ? errno : 0;
+    }
+    if (stream != nullptr) {
+        *entry = stream;
+    }
+    log_line line;
+    line.text("open ").text(path).text(" mode=").escaped(mode);
+    log_open_result(line, error);
+    errno = error != 0 ? error : saved;
+    return stream;
+}
+
+emulated_fd* node_descriptor(int fd) {
+    emulated_fd* entry = find_descriptor(fd);
+    return entry != nullptr && entry->kind == path_kind::node ? entry : nullptr;
+}
+
+ssize_t emulated_read(emulated_fd& entry, void* buffer, size_t count) {
+    const int saved = errno;
+    const outcome result = !entry.readable                  ? outcome{-1, EBADF}
+                           : buffer == nullptr && count > 0 ? outcome{-1, EFAULT}
+                                                            : driver_read(buffer, count);
+    log_line line;
+    line.text("read ").text(node_path).text(" count=").unsigned_decimal(count);
+    line.result(result.value, result.error);
+    if (result.error == 0 && result.value > 0) {
+        const size_t returned = static_cast<size_t>(result.value);
+        line.text(" data=").hex_bytes(buffer, returned < count ? returned : count);
+    }
+    line.finish();
+    errno = result.error != 0 ? result.error : saved;
+    return result.error != 0 ? -1 : static_cast<ssize_t>(result.value);
+}
+
+ssize_t emulated_write(emulated_fd& entry, const void* bytes, size_t count) {
+    const int saved = errno;
+    const outcome result = !entry.writable                 ? outcome{-1, EBADF}
+                           : bytes == nullptr && count > 0 ? outcome{-1, EFAULT}
+                                                           : driver_write(bytes, count);
+    log_line line;
+    line.text("write ").text(node_path).text(" count=").unsigned_decimal(count).text(" data=");
+    if (bytes != nullptr) {
+        line.hex_bytes(bytes, count);
+    }
+    line.result(result.value, result.error).finish();
+    errno = result.error != 0 ? result.error : saved;
+    return result.error != 0 ? -1 : static_cast<ssize_t>(result.value);
+}
+
+int emulated_ioctl(unsigned long request, void* argument) {
+    const int saved = errno;
+    const request_kind kind = classify_request(request);
+    uint32_t* word = static_cast<uint32_t*>(argument);
+    log_line line;
+    line.text("ioctl ").text(node_path).text(" request=").hex32(static_cast<uint32_t>(request));
+    if (kind != request_kind::other && word != nullptr) {
+        line.text(" word=").hex32(*word);
+    } else if (kind != request_kind::other) {
+        line.text(" word=null");
+    }
+    bool filled = false;
+    const outcome result = driver_request(kind, word, filled);
+    line.result(result.value, result.error);
+    if (filled) {
+        line.text(" word=").hex32(*word);
+    }
+    line.finish();
+    errno = result.error != 0 ? result.error : saved;
+    return result.error != 0 ? -1 : static_cast<int>(result.value);
+}
+
+int emulated_close(emulated_fd& entry) {
+    const int saved = errno;
+    const path_kind kind = entry.kind;
+    entry.kind = path_kind::none;
+    const int result = real::close(entry.fd);
+    const int error = result != 0 ? errno : 0;
+    log_line line;
+    if (kind == path_kind::node) {
+        // The driver's release always succeeds.
+        line.text("close ").text(node_path).text(" -> 0").finish();
+        errno = saved;
+        return 0;
+    }
+    line.text("close ").text(proc_path).finish();
+    errno = error != 0 ? error : saved;
+    return result;
+}
+
+bool needs_mode(int flags) {
+    return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+}
+
+} // namespace
+} // namespace hornemu
+
+using namespace hornemu;
+
+HORNEMU_EXPORT int __open_2(const char* path, int flags);
+HORNEMU_EXPORT int __open64_2(const char* path, int flags);
+HORNEMU_EXPORT int __openat_2(int dirfd, const char* path, int flags);
+HORNEMU_EXPORT int __openat64_2(int dirfd, const char* path, int flags);
+HORNEMU_EXPORT ssize_t __read_chk(int fd, void* buffer, size_t count, size_t buffer_size);
+HORNEMU_EXPORT int __ioctl_time64(int fd, unsigned long request, ...);
+
+HORNEMU_EXPORT int open(const char* path, int flags, ...) {
+    mode_t mode = 0;
+    if (needs_mode(flags)) {
+        va_list arguments;
+        va_start(arguments, flags);
+        mode = static_cast<mode_t>(va_arg(arguments, int));
+        va_end(arguments);
+    }
+    int result = -1;
+    return emulated_open(path, flags, mode, result) ? result : real::open(path, flags, mode);
+}
+
+HORNEMU_EXPORT int open64(const char* path, int flags, ...) {
+    mode_t mode = 0;
+    if (needs_mode(flags)) {
+        va_list arguments;
+        va_start(arguments, flags);
+        mode = static_cast<mode_t>(va_arg(arguments, int));
+        va_end(arguments);
+    }
+    int result = -1;
+    return emulated_open(path, flags, mode, result) ? result : real::open64(path, flags, mode);
+}
+
+HORNEMU_EXPORT int openat(int dirfd, const char* path, int flags, ...) {
+    mode_t mode = 0;
+    if (needs_mode(flags)) {
+        va_list arguments;
+        va_start(arguments, flags);
+        mode = static_cast<mode_t>(va_arg(arguments, int));
+        va_end(arguments);
+    }
+    int result = -1;
+    return emulated_open(path, flags, mode, result) ? result
+                                                    : real::openat(dirfd, path, flags, mode);
+}
+
+HORNEMU_EXPORT int openat64(int dirfd, const char* path, int flags, ...) {
+    mode_t mode = 0;
+    if (needs_mode(flags)) {
+        va_list arguments;
+        va_start(arguments, flags);
+        mode = static_cast<mode_t>(va_arg(arguments, int));
+        va_end(arguments);
+    }
+    int result = -1;
+    return emulated_open(path, flags, mode, result) ? result
+                                                    : real::openat64(dirfd, path, flags, mode);
+}
+
+HORNEMU_EXPORT int __open_2(const char* path, int flags) {
+    int result = -1;
+    return emulated_open(path, flags, 0, result) ? result : real::open_2(path, flags);
+}
+
+HORNEMU_EXPORT int __open64_2(const char* path, int flags) {
+    int result = -1;
+    return emulated_open(path, flags, 0, result) ? result : real::open64_2(path, flags);
+}
+
+HORNEMU_EXPORT int __openat_2(int dirfd, const char* path, int flags) {
+    int result = -1;
+    return emulated_open(path, flags, 0, result) ? result : real::openat_2(dirfd, path, flags);
+}
+
+HORNEMU_EXPORT int __openat64_2(int dirfd, const char* path, int flags) {
+    int result = -1;
+    return emulated_open(path, flags, 0, result) ? result : real::openat64_2(dirfd, path, flags);
+}
+
+HORNEMU_EXPORT FILE* fopen(const char* path, const char* mode) {
+    return emulated_fopen(path, mode, real::fopen);
+}
+
+HORNEMU_EXPORT FILE* fopen64(const char* path, const char* mode) {
+    return emulated_fopen(path, mode, real::fopen64);
+}
+
+HORNEMU_EXPORT int fclose(FILE* stream) {
+    FILE** entry = find_stream(stream);
+    if (entry == nullptr) {
+        return real::fclose(stream);
+    }
+    const int saved = errno;
+    *entry = nullptr;
+    const int result = real::fclose(stream);
+    const int error = result != 0 ? errno : 0;
+    log_line line;
+    line.text("close ").text(proc_path).finish();
+    errno = error != 0 ? error : saved;
+    return result;
+}
+
+HORNEMU_EXPORT ssize_t read(int fd, void* buffer, size_t count) {
+    emulated_fd* entry = node_descriptor(fd);
+    return entry != nullptr ? emulated_read(*entry, buffer, count) : real::read(fd, buffer, count);
+}
+
+HORNEMU_EXPORT ssize_t __read_chk(int fd, void* buffer, size_t count, size_t buffer_size) {
+    emulated_fd* entry = node_descriptor(fd);
+    if (entry == nullptr) {
+        return real::read_chk(fd, buffer, count, buffer_size);
+    }
+    if (count > buffer_size) {
+        __chk_fail();
+    }
+    return emulated_read(*entry, buffer, count);
+}
+
+HORNEMU_EXPORT ssize_t write(int fd, const void* bytes, size_t count) {
+    emulated_fd* entry = node_descriptor(fd);
+    return entry != nullptr ? emulated_write(*entry, bytes, count) : real::write(fd, bytes, count);
+}
+
+HORNEMU_EXPORT int ioctl(int fd, unsigned long request, ...) {
+    va_list arguments;
+    va_start(arguments, request);
+    void* argument = va_arg(arguments, void*);
+    va_end(arguments);
+    return node_descriptor(fd) != nullptr ? emulated_ioctl(request, argument)
+                                          : real::ioctl(fd, request, argument);
+}
+
+HORNEMU_EXPORT int __ioctl_time64(int fd, unsigned long request, ...) {
+    va_list arguments;
+    va_start(arguments, request);
+    void* argument = va_arg(arguments, void*);
+    va_end(arguments);
+    return node_descriptor(fd) != nullptr ? emulated_ioctl(request, argument)
+                                          : real::ioctl_time64(fd, request, argument);
+}
+
+HORNEMU_EXPORT int close(int fd) {
+    emulated_fd* entry = find_descriptor(fd);
+    return entry != nullptr ? emulated_close(*entry) : real::close(fd);
+}

@@ -1,0 +1,36 @@
+// One line of the scenario's log, built in a fixed buffer and appended to DIR/log with the
+// real open and write (O_APPEND), never through stdio. Lines longer than the buffer are
+// written in several pieces.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+namespace hornemu {
+
+class log_line {
+  public:
+    log_line& text(const char* words);
+    log_line& decimal(long value);
+    log_line& unsigned_decimal(size_t value);
+    log_line& hex_bytes(const void* bytes, size_t length);
+    log_line& hex32(uint32_t value);      // "0x%08x"
+    log_line& escaped(const char* words); // bytes outside '!'..'~' and '\\' as \xNN
+    log_line& open_flags(int flags);
+    // "ENAME", or "errno N" for a value the errno table lacks.
+    log_line& error(int value);
+    // " -> " and the result: the value, or "-1 ENAME" when error is not 0.
+    log_line& result(long value, int error);
+    // Ends the line with '\n' and writes what is left of it.
+    void finish();
+
+  private:
+    void put(const char* bytes, size_t length);
+    void flush();
+
+    char buffer_[2048];
+    size_t length_ = 0;
+    int fd_ = -1;
+};
+
+} // namespace hornemu

@@ -1,0 +1,48 @@
+// The scenario directory named by HORNEMU_DIR: its configuration (board.conf) and its files.
+#pragma once
+
+#include <stddef.h>
+#include <sys/types.h>
+
+namespace hornemu {
+
+constexpr size_t path_max = 4096;
+
+// A fault injected into one operation of the driver.
+enum class fault_kind { none, fail, result };
+
+struct fault {
+    fault_kind kind;
+    long value; // fail: the errno; result: the value the operation returns
+};
+
+// What board.conf says about the board.
+struct board_config {
+    int lampstat_errno; // opening "/proc/lampstat" fails with this errno (0: it does not)
+    bool node_absent;
+    int open_errno; // opening "/dev/hornio" fails with this errno (0: it does not)
+    fault write;
+    fault read;
+    fault ioctl;
+};
+
+// The scenario directory, or nullptr when HORNEMU_DIR is unset and everything passes through.
+// The variable is read once; board.conf is parsed then, and a broken one ends the process.
+const char* scenario_dir();
+
+const board_config& config();
+
+// "DIR/NAME" of a file in the scenario directory, in buffer.
+const char* scenario_path(char (&buffer)[path_max], const char* name);
+
+// Reads a whole scenario file into buffer: its length, or -1 when it does not exist. Any
+// other failure, or a file larger than size, ends the process.
+ssize_t read_scenario_file(const char* name, char* buffer, size_t size);
+
+// Replaces a scenario file with these bytes (written beside it, then renamed over it).
+void write_scenario_file(const char* name, const char* bytes, size_t length);
+
+// "hornemu: " and the parts on standard error, then exit status 125: the scenario is broken.
+[[noreturn]] void fatal(const char* what, const char* detail = "", const char* more = "");
+
+} // namespace hornemu

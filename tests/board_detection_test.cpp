@@ -1,0 +1,99 @@
+// Which board the tool finds in "/proc/lampstat", seen through the dialect it
+// then speaks: "-t 5" is a command text on a text-command board and a wrong
+// argument count everywhere else.
+#include "harness.h"
+
+namespace hornset_test {
+namespace {
+
+const std::vector<std::string> probe = {"-t", "5"};
+
+run_case text_board(const std::string& name, const scenario& board) {
+    return {name,
+            board,
+            probe,
+            "cmd for hornio=\"period 5\"\n",
+            "",
+            0,
+            logged::proc_read + logged::node_open + logged::write("period 5", "8") +
+                logged::node_close};
+}
+
+run_case request_interface(const std::string& name, const scenario& board,
+                           const std::string& proc_log = logged::proc_read,
+                           const std::string& message = "") {
+    return {name, board, probe, message + "Error: Invalid parameter.\n", "", 1, proc_log};
+}
+
+const std::string long_run(1023, 'x'); // fills the line buffer with its terminator
+
+INSTANTIATE_TEST_SUITE_P(
+    BoardDetection, RunCase,
+    testing::Values(
+        text_board("ModelAmongOtherText", with_lampstat("leds: on\nmodel: QTR-PN rev2\n")),
+        text_board("ModelAsPartOfLongerName", with_lampstat("leds: on\nQTR-PNX\n")),
+        text_board("OneLineFileSearchedWhole", with_lampstat("model: QTR-PN\n")),
+        text_board("OneLineWithoutNewline", with_lampstat("QTR-PN")),
+        text_board("SecondLineWithoutNewline", with_lampstat("leds\nQTR-PN")),
+        request_interface("ModelOnFirstLineOnly", with_lampstat("model: QTR-PN\nleds: on\n")),
+        request_interface("ModelOnThirdLine", with_lampstat("a\nb\nQTR-PN\n")),
+        request_interface("OtherLetterCase", with_lampstat("leds: on\nmodel: qtr-pn\n")),
+        request_interface("UnknownBoard", request_board()),
+        request_interface("EmptyFile", with_lampstat("")),
+        request_interface("NameSplitByNul", with_lampstat(std::string("x\nQTR\0-PN\n", 10))),
+        // The second read continues a first line longer than the buffer.
+        text_board("SecondPieceOfLongFirstLine", with_lampstat(long_run + "QTR-PN\nleds: on\n")),
+        request_interface("LongFirstLineHidesSecondLine",
+                          with_lampstat(long_run + "abc\nQTR-PN\n")),
+        request_interface("NameAcrossBufferBoundary",
+                          with_lampstat(long_run.substr(1) + "QTR-PN\nleds: on\n")),
+        request_interface("FileMissing", no_lampstat(), logged::proc_missing,
+                          "fail to open /proc/lampstat\n"),
+        request_interface("FileUnreadable", qtr_pn("lampstat fail EACCES\n"),
+                          "open /proc/lampstat mode=r -> EACCES\n",
+                          "fail to open /proc/lampstat\n")),
+    case_name);
+
+// The dialect is chosen before any argument is looked at, so each board
+// answers the other dialect's arguments with its own refusal.
+INSTANTIATE_TEST_SUITE_P(
+    DialectChoice, RunCase,
+    testing::Values(
+        run_case{"PositionalValuesOnTextBoard",
+                 qtr_pn(),
+                 {"5", "5", "5"},
+                 "",
+                 "Error: hornset - no pattern or period option\n"
+                 "Usage: hornset [-options] [value]\n",
+                 1,
+                 logged::proc_read},
+        run_case{"VersionOnTextBoardIsAnOption",
+                 qtr_pn(),
+                 {"--version"},
+                 "\tAllowed options are:\n\t-d    Show Buzzer Status.\n\t-t    Buzzer Period.\n"
+                 "\t-c    Repeat Count.\n\t-p    Buzzer Pattern.\n",
+                 "hornset: invalid option -- '-'\n"
+                 "Error: hornset - invalid option\nUsage: hornset [-options] [value]\n",
+                 1,
+                 logged::proc_read},
+        run_case{"VersionWithoutProcFile",
+                 no_lampstat(),
+                 {"--version"},
+                 "fail to open /proc/lampstat\nhornset version 1.00\n",
+                 "",
+                 0,
+                 logged::proc_missing},
+        run_case{"HelpStillAfterDetectionMessage",
+                 no_lampstat("node absent\n"),
+                 {"--help"},
+                 "fail to open /proc/lampstat\n"
+                 "Usage: hornset [off time] [on time] [count]\n--help     : help\n"
+                 "--version  : version\noff time : 1-255\non time  : 1-255\n"
+                 "count    : 0-255 (255 = buzzer always running.)\n",
+                 "",
+                 0,
+                 logged::proc_missing}),
+    case_name);
+
+} // namespace
+} // namespace hornset_test

@@ -1,0 +1,10 @@
+# Fails unless FILE's only NEEDED library is the C library.
+execute_process(COMMAND ${READELF} -d ${FILE} OUTPUT_VARIABLE dynamic RESULT_VARIABLE failed)
+if(failed)
+    message(FATAL_ERROR "${READELF} -d ${FILE} failed")
+endif()
+string(REGEX MATCHALL "Shared library: \\[[^]]*\\]" needed "${dynamic}")
+if(NOT needed STREQUAL "Shared library: [libc.so.6]")
+    message(FATAL_ERROR "${FILE} needs: ${needed}; expected only libc.so.6")
+endif()
+message(STATUS "${FILE} needs only libc.so.6")

@@ -1,0 +1,567 @@
+// Tests of the emulated board: libhornemu.so under a probe program that performs the
+// operations named on its command line, and the hornemu runner around it.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/ioctl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using strings = std::vector<std::string>;
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+bool exists(const std::string& path) {
+    return access(path.c_str(), F_OK) == 0;
+}
+
+std::string make_temporary_dir() {
+    std::string name = (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
+    name += "/emutest.XXXXXX";
+    EXPECT_NE(mkdtemp(name.data()), nullptr);
+    return name;
+}
+
+// The scenario directories hold plain files only.
+void remove_dir(const std::string& dir) {
+    if (DIR* listing = opendir(dir.c_str())) {
+        while (const dirent* entry = readdir(listing)) {
+            unlink((dir + "/" + entry->d_name).c_str());
+        }
+        closedir(listing);
+    }
+    rmdir(dir.c_str());
+}
+
+std::string hex32(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08x", value);
+    return text;
+}
+
+const std::string set_request = hex32(_IOW('k', 1, int));
+const std::string get_request = hex32(_IOR('k', 2, int));
+
+// Under a cross build, programs of the target run through its emulator (qemu-user).
+strings emulator_prefix() {
+    strings prefix;
+    std::stringstream list(EMU_TEST_EMULATOR);
+    for (std::string word; std::getline(list, word, '|');) {
+        if (!word.empty()) {
+            prefix.push_back(word);
+        }
+    }
+    return prefix;
+}
+
+struct result {
+    std::string out;
+    std::string err;
+    int status = -1; // 128 + N when killed by signal N
+};
+
+// Runs argv with exactly env as its environment, standard input from /dev/null.
+result run(strings argv, strings env) {
+    const std::string capture = make_temporary_dir();
+    const std::string out = capture + "/out";
+    const std::string err = capture + "/err";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT, 0600);
+    std::vector<char*> args;
+    std::vector<char*> envp;
+    for (std::string& word : argv) {
+        args.push_back(word.data());
+    }
+    for (std::string& word : env) {
+        envp.push_back(word.data());
+    }
+    args.push_back(nullptr);
+    envp.push_back(nullptr);
+    pid_t pid = 0;
+    result outcome;
+    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data()) == 0) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    outcome.out = read_file(out);
+    outcome.err = read_file(err);
+    remove_dir(capture);
+    return outcome;
+}
+
+// A scenario directory, removed with everything in it at the end of the test.
+struct scenario {
+    std::string dir = make_temporary_dir();
+    scenario() = default;
+    explicit scenario(const std::string& board_conf) { put("board.conf", board_conf); }
+    ~scenario() { remove_dir(dir); }
+    std::string path(const std::string& name) const { return dir + "/" + name; }
+    void put(const std::string& name, const std::string& bytes) const {
+        write_file(path(name), bytes);
+    }
+    std::string log() const { return read_file(path("log")); }
+};
+
+// Runs the probe with these operations on the board; board_dir empty: HORNEMU_DIR unset.
+result probe(const std::string& board_dir, const strings& operations) {
+    strings argv = emulator_prefix();
+    argv.push_back(EMU_PROBE);
+    argv.insert(argv.end(), operations.begin(), operations.end());
+    strings env = {std::string("LD_PRELOAD=") + EMU_PRELOAD};
+    if (!board_dir.empty()) {
+        env.push_back("HORNEMU_DIR=" + board_dir);
+    }
+    return run(argv, env);
+}
+
+result probe(const scenario& board, const strings& operations) {
+    return probe(board.dir, operations);
+}
+
+// How many \xNN escapes the probe decodes in text.
+size_t count_escapes(const std::string& text) {
+    size_t count = 0;
+    for (size_t at = text.find("\\x"); at != std::string::npos; at = text.find("\\x", at + 4)) {
+        ++count;
+    }
+    return count;
+}
+
+strings with_node(const strings& operations) {
+    strings all = {"open", "/dev/hornio", "O_RDWR"};
+    all.insert(all.end(), operations.begin(), operations.end());
+    return all;
+}
+
+// board.conf errors: every program run on the board fails before it starts.
+TEST(BoardConf, BrokenLinesEndTheProgramWith125) {
+    const char* const lines[] = {
+        "write fail EWHAT", "write fail",
+        "write return -1",  "read return many",
+        "ioctl fail 0",     "lampstat return 3",
+        "node absent now",  "open fail EIO EBUSY",
+        "nodeabsent",       "ioctl return 99999999999",
+        "buzz on",          "pattern fail EIO",
+    };
+    for (const char* line : lines) {
+        SCOPED_TRACE(line);
+        const scenario board(std::string("# faults\n\nnode absent\n") + line + "\n");
+        const result outcome = probe(board, {"exit", "0"});
+        EXPECT_EQ(outcome.status, 125);
+        EXPECT_EQ(outcome.err, std::string("hornemu: board.conf:4: cannot parse: ") + line + "\n");
+        EXPECT_EQ(outcome.out, "");
+        EXPECT_FALSE(exists(board.path("log")));
+    }
+}
+
+struct driver_case {
+    const char* name;
+    std::string board_conf;
+    strings operations;
+    std::string out;
+};
+
+// The driver and the faults board.conf injects, as a program sees them.
+TEST(Driver, AnswersAndFaults) {
+    const std::string idle = "read -> 13 \"status: idle\\x0a\"\n";
+    const driver_case cases[] = {
+        {"idle reply", "", with_node({"read", "2000", "read", "4", "close"}),
+         "open -> fd\n" + idle + "read -> 4 \"stat\"\nclose -> 0\n"},
+        {"node absent", "node absent\n", with_node({}), "open -> -1 ENOENT\n"},
+        {"open fails", "open fail EBUSY\n", with_node({}), "open -> -1 EBUSY\n"},
+        {"errno by number", "open fail 13\n", with_node({}), "open -> -1 EACCES\n"},
+        {"write fails", "write fail ENOSPC\n", with_node({"write", "period 10", "read", "2000"}),
+         "open -> fd\nwrite -> -1 ENOSPC\n" + idle},
+        {"write returns 0", "write return 0\n", with_node({"write", "period 10", "read", "2000"}),
+         "open -> fd\nwrite -> 0\n" + idle},
+        {"last directive wins", "write fail EIO\nwrite return 4\n",
+         with_node({"write", "period 10"}), "open -> fd\nwrite -> 4\n"},
+        {"read returns 0", "read return 0\n", with_node({"read", "2000"}),
+         "open -> fd\nread -> 0\n"},
+        {"long read padded", "read return 20\n", with_node({"read", "2000"}),
+         "open -> fd\nread -> 20 \"status: idle\\x0axxxxxxx\"\n"},
+        {"read beyond count", "read return 5\n", with_node({"read", "3"}),
+         "open -> fd\nread -> 5 \"sta\"\n"},
+        {"read fails", "# comment\n\n  \nread fail EINTR\n", with_node({"read", "2000"}),
+         "open -> fd\nread -> -1 EINTR\n"},
+        {"set and get", "", with_node({"set", "000a1403", "get"}),
+         "open -> fd\nset -> 0\nget -> 0 word=0x000a1403\n"},
+        {"ioctl returns 1", "ioctl return 1\n", with_node({"set", "000a1403", "get"}),
+         "open -> fd\nset -> 1\nget -> 1 word=0x00000000\n"},
+        {"ioctl fails", "ioctl fail EINVAL\n", with_node({"set", "000a1403"}),
+         "open -> fd\nset -> -1 EINVAL\n"},
+        {"unknown request", "", with_node({"ioctl", "5401"}), "open -> fd\nioctl -> -1 ENOTTY\n"},
+        {"read-only descriptor",
+         "",
+         {"open", "/dev/hornio", "O_RDONLY", "write", "period 1", "read", "2000", "set", "1"},
+         "open -> fd\nwrite -> -1 EBADF\n" + idle + "set -> 0\n"},
+        {"write-only descriptor",
+         "",
+         {"open", "/dev/hornio", "O_WRONLY", "read", "2000", "write", "period 1"},
+         "open -> fd\nread -> -1 EBADF\nwrite -> 8\n"},
+        {"lampstat fails",
+         "lampstat fail EACCES\n",
+         {"fopen", "/proc/lampstat", "r"},
+         "fopen -> -1 EACCES\n"},
+        {"lampstat absent", "", {"fopen", "/proc/lampstat", "r"}, "fopen -> -1 ENOENT\n"},
+        {"no stdio on the node", "", {"fopen", "/dev/hornio", "r+"}, "fopen -> -1 EOPNOTSUPP\n"},
+    };
+    for (const driver_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const scenario board(c.board_conf);
+        const result outcome = probe(board, c.operations);
+        EXPECT_EQ(outcome.out, c.out);
+        EXPECT_EQ(outcome.err, "");
+        EXPECT_EQ(outcome.status, 0);
+    }
+}
+
+TEST(Driver, ChecksTheCommandGrammar) {
+    const char* const accepted[] = {
+        "period 10",
+        "count 3",
+        "pattern xyz",
+        "period -4 pattern a b",
+        "period 10 count 3 pattern xyz",
+        "count 0 pattern  x ",
+        "period 1234567890",
+        "period -2147483648",
+        "pattern period 5",
+        "period 1 pattern \\x00%s\\x0a",
+    };
+    const char* const refused[] = {
+        "",
+        "period",
+        "period ",
+        "period 10 ",
+        " period 10",
+        "period  10",
+        "period x",
+        "period 12345678901",
+        "period 1-",
+        "period --1",
+        "count 3 period 1",
+        "period 1 period 2",
+        "pattern ",
+        "pattern",
+        "period 1 count 2 pattern",
+        "Period 10",
+        "period 10\\x0a",
+        "period 1  count 2",
+        "period +1",
+        "count 3 bogus",
+    };
+    for (const std::string text : accepted) {
+        SCOPED_TRACE(text);
+        const scenario board;
+        const result outcome = probe(board, with_node({"write", text, "read", "8192"}));
+        const size_t length = text.size() - 3 * count_escapes(text);
+        EXPECT_EQ(outcome.out, "open -> fd\nwrite -> " + std::to_string(length) + "\nread -> " +
+                                   std::to_string(length + 9) + " \"status: " + text + "\\x0a\"\n");
+    }
+    for (const char* text : refused) {
+        SCOPED_TRACE(text);
+        const scenario board;
+        const result outcome = probe(board, with_node({"write", text, "read", "8192"}));
+        EXPECT_EQ(outcome.out,
+                  "open -> fd\nwrite -> -1 EINVAL\nread -> 13 \"status: idle\\x0a\"\n");
+    }
+}
+
+TEST(Driver, RemembersAcrossRunsAndServesItsReply) {
+    const scenario board;
+    EXPECT_EQ(probe(board, with_node({"write", "period 10 count 3", "set", "000a1403"})).out,
+              "open -> fd\nwrite -> 17\nset -> 0\n");
+    EXPECT_EQ(probe(board, with_node({"read", "100", "get", "write", "bogus", "read", "100"})).out,
+              "open -> fd\nread -> 26 \"status: period 10 count 3\\x0a\"\nget -> 0 "
+              "word=0x000a1403\nwrite -> -1 EINVAL\nread -> 26 \"status: period 10 count "
+              "3\\x0a\"\n");
+
+    // A reply file stands in for the status, whatever its bytes, from its start at every read.
+    std::string reply = std::string("50%s\0done\n", 10) + std::string(5000, 'r');
+    board.put("reply", reply);
+    const result outcome = probe(board, with_node({"read", "6", "read", "8192", "close"}));
+    const std::string head =
+        "open -> fd\nread -> 6 \"50%s\\x00d\"\nread -> 5010 \"50%s\\x00done\\x0arrr";
+    EXPECT_EQ(outcome.out.substr(0, head.size()), head);
+    EXPECT_NE(outcome.out.find(std::string(5000, 'r') + "\"\nclose -> 0\n"), std::string::npos);
+}
+
+// Every line form of the log, byte for byte.
+TEST(Log, RecordsEveryOperationOnBothPaths) {
+    const scenario board;
+    board.put("lampstat", "leds: on\nmodel: QTR-PN\n");
+    probe(board, {"fopen",       "/proc/lampstat", "r",        "fgets",     "fclose",
+                  "openat",      "/proc/lampstat", "O_RDONLY", "close",     "open",
+                  "/dev/hornio", "O_RDWR",         "write",    "period 10", "write",
+                  "bad",         "read",           "2000",     "set",       "000a1403",
+                  "get",         "ioctl",          "5401",     "close"});
+    EXPECT_EQ(board.log(),
+              "open /proc/lampstat mode=r -> ok\n"
+              "close /proc/lampstat\n"
+              "open /proc/lampstat flags=O_RDONLY -> ok\n"
+              "close /proc/lampstat\n"
+              "open /dev/hornio flags=O_RDWR -> ok\n"
+              "write /dev/hornio count=9 data=706572696f64203130 -> 9\n"
+              "write /dev/hornio count=3 data=626164 -> -1 EINVAL\n"
+              "read /dev/hornio count=2000 -> 18 data=7374617475733a20706572696f642031300a\n"
+              "ioctl /dev/hornio request=" +
+                  set_request + " word=0x000a1403 -> 0\n" + "ioctl /dev/hornio request=" +
+                  get_request + " word=0x00000000 -> 0 word=0x000a1403\n" +
+                  "ioctl /dev/hornio request=0x00005401 -> -1 ENOTTY\n"
+                  "close /dev/hornio -> 0\n");
+
+    const scenario faulty("write fail EIO\nread return 0\nioctl fail EINVAL\nlampstat fail "
+                          "ENOENT\n");
+    faulty.put("lampstat", "model: QTR-PN\n");
+    probe(faulty, with_node({"write", "period 10", "read", "2000", "set", "000a1403", "fopen",
+                             "/proc/lampstat", "r"}));
+    EXPECT_EQ(faulty.log(), "open /dev/hornio flags=O_RDWR -> ok\n"
+                            "write /dev/hornio count=9 data=706572696f64203130 -> -1 EIO\n"
+                            "read /dev/hornio count=2000 -> 0\n"
+                            "ioctl /dev/hornio request=" +
+                                set_request +
+                                " word=0x000a1403 -> -1 EINVAL\n"
+                                "open /proc/lampstat mode=r -> ENOENT\n");
+
+    const scenario unnamed("read fail 200\nopen fail 201\n");
+    probe(unnamed, with_node({"read", "1"}));
+    EXPECT_EQ(unnamed.log(), "open /dev/hornio flags=O_RDWR -> errno 201\n");
+}
+
+TEST(Log, RendersOpenFlags) {
+    char noatime[16];
+    std::snprintf(noatime, sizeof noatime, "|0x%x", O_NOATIME);
+    const std::pair<std::string, std::string> cases[] = {
+        {"O_RDONLY", "O_RDONLY"},
+        {"O_WRONLY", "O_WRONLY"},
+        {"O_RDWR|O_CLOEXEC", "O_RDWR|O_CLOEXEC"},
+        {"O_TRUNC|O_WRONLY|O_CREAT|O_APPEND|O_EXCL|O_NOCTTY",
+         "O_WRONLY|O_CREAT|O_EXCL|O_NOCTTY|O_TRUNC|O_APPEND"},
+        {"O_NOFOLLOW|O_DIRECTORY|O_NONBLOCK", "O_RDONLY|O_NONBLOCK|O_DIRECTORY|O_NOFOLLOW"},
+        {"O_RDWR|O_DSYNC", "O_RDWR|O_DSYNC"},
+        {"O_RDWR|O_SYNC", "O_RDWR|O_SYNC"},
+        {"O_ACCMODE", "O_ACCMODE"},
+        {"O_RDWR|O_NOATIME|O_CLOEXEC", std::string("O_RDWR|O_CLOEXEC") + noatime},
+    };
+    for (const auto& [flags, logged] : cases) {
+        SCOPED_TRACE(flags);
+        const scenario board;
+        probe(board, {"open", "/dev/hornio", flags});
+        EXPECT_EQ(board.log(), "open /dev/hornio flags=" + logged + " -> ok\n");
+    }
+}
+
+// Each entry point a program may reach the two paths through.
+TEST(Interposer, CatchesEveryEntryPoint) {
+    const strings opens[] = {
+        {"open", "/dev/hornio", "O_RDWR"},   {"open64", "/dev/hornio", "O_RDWR"},
+        {"openat", "/dev/hornio", "O_RDWR"}, {"openat64", "/dev/hornio", "O_RDWR"},
+        {"open_2", "/dev/hornio", "O_RDWR"}, {"open64_2", "/dev/hornio", "O_RDWR"},
+    };
+    for (const strings& operations : opens) {
+        SCOPED_TRACE(operations[0]);
+        const scenario board;
+        strings all = operations;
+        all.insert(all.end(), {"readchk", "5", "close"});
+        EXPECT_EQ(probe(board, all).out,
+                  operations[0] + " -> fd\nreadchk -> 5 \"statu\"\nclose -> 0\n");
+        EXPECT_EQ(board.log(), "open /dev/hornio flags=O_RDWR -> ok\n"
+                               "read /dev/hornio count=5 -> 5 data=7374617475\n"
+                               "close /dev/hornio -> 0\n");
+    }
+    // A fortified read beyond its buffer still ends the program before the driver sees it.
+    const scenario overflow;
+    EXPECT_EQ(probe(overflow, with_node({"readchk", "9000"})).status, 128 + SIGABRT);
+    EXPECT_EQ(overflow.log(), "open /dev/hornio flags=O_RDWR -> ok\n");
+
+    const scenario board;
+    board.put("lampstat", "one\ntwo\n");
+    EXPECT_EQ(probe(board, {"fopen64", "/proc/lampstat", "r", "fgets", "fgets", "fclose"}).out,
+              "fopen64 -> 0\nfgets -> 0 \"one\\x0a\"\nfgets -> 0 \"two\\x0a\"\nfclose -> 0\n");
+}
+
+TEST(Interposer, PassesEverythingElseThrough) {
+    // Another file, even in the scenario directory: real results, nothing logged.
+    const scenario board;
+    const std::string other = board.path("other");
+    EXPECT_EQ(probe(board, {"open", other, "O_RDWR|O_CREAT", "write", "period 10", "ioctl", "5401",
+                            "close", "open", other, "O_RDONLY", "read", "100"})
+                  .out,
+              "open -> fd\nwrite -> 9\nioctl -> -1 ENOTTY\nclose -> 0\nopen -> fd\nread -> 9 "
+              "\"period 10\"\n");
+    EXPECT_FALSE(exists(board.path("log")));
+
+    // Without HORNEMU_DIR the real paths are opened, whatever this machine has there.
+    struct stat info;
+    const result real =
+        probe("", {"open", "/dev/hornio", "O_RDONLY", "fopen", "/proc/lampstat", "r"});
+    EXPECT_EQ(real.out.substr(0, real.out.find('\n')),
+              stat("/dev/hornio", &info) == 0 ? "open -> fd" : "open -> -1 ENOENT");
+    EXPECT_EQ(real.out.substr(real.out.find('\n') + 1),
+              stat("/proc/lampstat", &info) == 0 ? "fopen -> 0\n" : "fopen -> -1 ENOENT\n");
+}
+
+// hornemu, the runner. It runs the program natively, so not under a cross build's emulator.
+class Runner : public testing::Test {
+  protected:
+    void SetUp() override {
+        if (!emulator_prefix().empty()) {
+            GTEST_SKIP() << "hornemu starts programs itself: not under an emulator";
+        }
+    }
+    ~Runner() override { remove_dir(tmp_); }
+
+    result hornemu(const strings& arguments) const {
+        strings argv = {EMU_RUNNER};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        return run(argv, {"PATH=/usr/bin:/bin", "TMPDIR=" + tmp_});
+    }
+
+    std::string tmp_ = make_temporary_dir();
+};
+
+struct runner_case {
+    strings arguments;
+    int status;
+    std::string out; // contained in standard output
+    strings err;     // each contained in standard error
+};
+
+TEST_F(Runner, RunsTheProgramAndTellsWhatReachedTheDriver) {
+    const std::string probe_path = EMU_PROBE;
+    const runner_case cases[] = {
+        {{"--bogus", "--", probe_path}, 125, "", {"hornemu: unknown option: --bogus\n"}},
+        {{"--board"}, 125, "", {"hornemu: a value is missing after --board\n"}},
+        {{"--board", "qtr", "--", probe_path}, 125, "", {"hornemu: --board wants"}},
+        {{"--fail", "write:EWHAT", "--", probe_path}, 125, "", {"unknown errno: EWHAT"}},
+        {{"--fail", "buzz:EIO", "--", probe_path}, 125, "", {"--fail wants OP:ERRNO"}},
+        {{"--return", "write:-1", "--", probe_path}, 125, "", {"not a valid return value"}},
+        {{"--return", "lampstat:1", "--", probe_path}, 125, "", {"--return wants OP:N"}},
+        {{"--board", "none"}, 125, "", {"hornemu: no program to run\n"}},
+        {{"--", "/nonexistent/emu_probe"}, 127, "", {"No such file or directory"}},
+        {{"--", "no-such-program-7f3a"},
+         127,
+         "",
+         {"hornemu: no-such-program-7f3a: command not found\n"}},
+        {{"--help"}, 0, "Usage: hornemu [OPTIONS] -- PROGRAM [ARGS...]\n", {}},
+        {{"--", probe_path, "exit", "7"}, 7, "", {"hornemu: emu_probe exited with status 7\n"}},
+        {{"--", probe_path, "signal", "15"},
+         143,
+         "",
+         {"hornemu: emu_probe was killed by signal 15"}},
+        {{"--", probe_path, "open", "/dev/hornio", "O_RDWR", "close"},
+         0,
+         "open -> fd\n",
+         {"hornemu: /dev/hornio: opened (O_RDWR)\n",
+          "hornemu: /dev/hornio: nothing reached the driver\n"}},
+        {{"--board", "request", "--", probe_path, "fopen", "/proc/lampstat", "r", "fgets", "fgets",
+          "open", "/dev/hornio", "O_RDWR", "set", "000a1403"},
+         0,
+         "fgets -> 0 \"model: RQ-200\\x0a\"\n",
+         {"hornemu: /proc/lampstat: opened (mode r)\n",
+          "hornemu: /dev/hornio: set request " + set_request +
+              ", word 0x000a1403 (off time 10, on time 20, count 3)\n"}},
+        {{"--", probe_path, "fopen", "/proc/lampstat", "r", "fgets", "fgets"},
+         0,
+         "model: QTR-PN",
+         {}},
+        {{"--board", "none", "--", probe_path, "fopen", "/proc/lampstat", "r"},
+         0,
+         "fopen -> -1 ENOENT\n",
+         {"hornemu: /proc/lampstat: open FAILED: ENOENT"}},
+        {{"--no-node", "--", probe_path, "open", "/dev/hornio", "O_RDWR"},
+         0,
+         "open -> -1 ENOENT\n",
+         {"hornemu: /dev/hornio: open FAILED: ENOENT"}},
+        {{"--fail", "write:EIO", "--", probe_path, "open", "/dev/hornio", "O_RDWR", "write",
+          "period\\x0a"},
+         0,
+         "write -> -1 EIO\n",
+         {"received command \"period\\x0a\" (7 bytes), write FAILED: EIO"}},
+        {{"--return=read:0", "--", probe_path, "open", "/dev/hornio", "O_RDWR", "read", "10"},
+         0,
+         "read -> 0\n",
+         {"status read (up to 10 bytes), returned 0 bytes\n"}},
+    };
+    for (const runner_case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.arguments));
+        const result outcome = hornemu(c.arguments);
+        EXPECT_EQ(outcome.status, c.status);
+        EXPECT_NE(outcome.out.find(c.out), std::string::npos) << outcome.out;
+        for (const std::string& part : c.err) {
+            EXPECT_NE(outcome.err.find(part), std::string::npos) << outcome.err;
+        }
+    }
+    // The temporary scenario directories are gone.
+    EXPECT_EQ(rmdir(tmp_.c_str()), 0) << "something was left in " << tmp_;
+}
+
+TEST_F(Runner, KeepsAScenarioDirectory) {
+    const std::string dir = tmp_ + "/kept/board";
+    write_file(tmp_ + "/lampstat", "x\nmodel: QTR-PN rev2\n");
+    write_file(tmp_ + "/reply", "custom");
+    EXPECT_EQ(hornemu({"--dir", dir, "--", EMU_PROBE, "open", "/dev/hornio", "O_WRONLY", "write",
+                       "count 5"})
+                  .status,
+              0);
+    const result second = hornemu({"--dir", dir, "--", EMU_PROBE, "open", "/dev/hornio", "O_RDONLY",
+                                   "read", "100", "fopen", "/proc/lampstat", "r"});
+    EXPECT_EQ(second.out, "open -> fd\nread -> 16 \"status: count 5\\x0a\"\nfopen -> 0\n");
+    EXPECT_EQ(second.err.find("received command"), std::string::npos) << "only this run is told";
+    const result third =
+        hornemu({"--dir", dir, "--lampstat", tmp_ + "/lampstat", "--reply", tmp_ + "/reply", "--",
+                 EMU_PROBE, "fopen", "/proc/lampstat", "r", "fgets", "fgets", "open", "/dev/hornio",
+                 "O_RDWR", "read", "100"});
+    EXPECT_EQ(third.out, "fopen -> 0\nfgets -> 0 \"x\\x0a\"\nfgets -> 0 \"model: QTR-PN "
+                         "rev2\\x0a\"\nopen -> fd\nread -> 6 \"custom\"\n");
+    EXPECT_TRUE(exists(dir + "/log"));
+    remove_dir(dir);
+    rmdir((tmp_ + "/kept").c_str());
+}
+
+TEST_F(Runner, RefusesWhatItCannotReach) {
+    const std::string text_file = tmp_ + "/not-a-program";
+    write_file(text_file, "data\n");
+    const result unreadable = hornemu({"--", text_file});
+    EXPECT_EQ(unreadable.status, 126);
+    EXPECT_EQ(unreadable.err, "hornemu: " + text_file + ": Permission denied\n");
+
+    const std::string static_program = EMU_STATIC_PROGRAM;
+    if (static_program.empty()) {
+        GTEST_SKIP() << "no statically linked test program: -static does not link here";
+    }
+    const result refused = hornemu({"--", static_program});
+    EXPECT_EQ(refused.status, 126);
+    EXPECT_EQ(refused.err, "hornemu: " + static_program +
+                               " is statically linked; the emulated board cannot reach it\n");
+}
+
+} // namespace

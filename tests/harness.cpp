@@ -1,0 +1,232 @@
+#include "harness.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <spawn.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace hornset_test {
+
+const std::string qtr_pn_lampstat = "leds: status=off error=off\nmodel: QTR-PN\n";
+const std::string request_lampstat = "leds: status=off error=off\nmodel: RQ-200\n";
+const std::string idle_reply = "status: idle\n";
+
+scenario qtr_pn(const std::string& board_conf) {
+    return {qtr_pn_lampstat, board_conf, {}};
+}
+scenario request_board(const std::string& board_conf) {
+    return {request_lampstat, board_conf, {}};
+}
+scenario no_lampstat(const std::string& board_conf) {
+    return {std::nullopt, board_conf, {}};
+}
+scenario with_lampstat(const std::string& lampstat) {
+    return {lampstat, "", {}};
+}
+scenario with_reply(const std::string& reply) {
+    return {qtr_pn_lampstat, "", reply};
+}
+
+namespace {
+
+void write_file(const std::string& path, const std::string& content) {
+    std::ofstream file(path, std::ios::binary);
+    file << content;
+    ASSERT_TRUE(file.good()) << "cannot write " << path;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+void remove_tree(const std::string& dir) {
+    if (DIR* listing = opendir(dir.c_str())) {
+        while (const dirent* entry = readdir(listing)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..") {
+                unlink((dir + "/" + name).c_str());
+            }
+        }
+        closedir(listing);
+    }
+    rmdir(dir.c_str());
+}
+
+// The cross-compiling emulator's words (joined by '|'), empty in native builds.
+std::vector<std::string> emulator_prefix() {
+    std::vector<std::string> prefix;
+    std::stringstream list(HORNSET_TEST_EMULATOR);
+    for (std::string word; std::getline(list, word, '|');) {
+        if (!word.empty()) {
+            prefix.push_back(word);
+        }
+    }
+    return prefix;
+}
+
+std::string hex(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        text += digits[byte >> 4];
+        text += digits[byte & 15];
+    }
+    return text;
+}
+
+std::string hex32(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08x", value);
+    return text;
+}
+
+} // namespace
+
+outcome run_hornset(const scenario& board, const std::vector<std::string>& args, output stdout_to) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string dir_template = std::string(tmp != nullptr ? tmp : "/tmp") + "/hornset-test-XXXXXX";
+    if (mkdtemp(dir_template.data()) == nullptr) {
+        ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
+        return {};
+    }
+    const std::string dir = dir_template;
+    if (board.lampstat) {
+        write_file(dir + "/lampstat", *board.lampstat);
+    }
+    if (!board.board_conf.empty()) {
+        write_file(dir + "/board.conf", board.board_conf);
+    }
+    if (board.reply) {
+        write_file(dir + "/reply", *board.reply);
+    }
+
+    // The tool is always called "hornset": getopt's messages name it. Under a
+    // cross-compiling emulator (qemu-user), its -0 option sets the name.
+    std::vector<std::string> words = emulator_prefix();
+    const bool emulated = !words.empty();
+    if (emulated) {
+        words.insert(words.end(), {"-0", "hornset", HORNSET_TEST_TOOL});
+    } else {
+        words.push_back("hornset");
+    }
+    words.insert(words.end(), args.begin(), args.end());
+    const std::string program = emulated ? words.front() : std::string(HORNSET_TEST_TOOL);
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+
+    std::string env_dir = "HORNEMU_DIR=" + dir;
+    std::string env_preload = std::string("LD_PRELOAD=") + HORNSET_TEST_PRELOAD;
+    std::string env_path = "PATH=/usr/bin:/bin";
+    char* envp[] = {env_dir.data(), env_preload.data(), env_path.data(), nullptr};
+
+    const std::string out_path =
+        stdout_to == output::full_device ? std::string("/dev/full") : dir + "/stdout";
+    const std::string err_path = dir + "/stderr";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp);
+    posix_spawn_file_actions_destroy(&actions);
+
+    outcome result;
+    if (spawned != 0) {
+        ADD_FAILURE() << "cannot run " << program << ": " << std::strerror(spawned);
+    } else {
+        int wait_status = 0;
+        waitpid(pid, &wait_status, 0);
+        if (WIFEXITED(wait_status)) {
+            result.status = WEXITSTATUS(wait_status);
+        } else {
+            ADD_FAILURE() << "hornset was killed by signal " << WTERMSIG(wait_status);
+        }
+        if (stdout_to == output::captured) {
+            result.out = read_file(out_path);
+        }
+        result.err = read_file(err_path);
+        result.log = read_file(dir + "/log");
+    }
+    remove_tree(dir);
+    return result;
+}
+
+std::ostream& operator<<(std::ostream& stream, const outcome& result) {
+    return stream << "status " << result.status
+                  << "\nstdout: " << testing::PrintToString(result.out)
+                  << "\nstderr: " << testing::PrintToString(result.err) << "\nlog:\n"
+                  << result.log;
+}
+
+void PrintTo(const run_case& c, std::ostream* stream) {
+    *stream << c.name;
+}
+
+std::string case_name(const testing::TestParamInfo<run_case>& info) {
+    return info.param.name;
+}
+
+TEST_P(RunCase, Behaves) {
+    const run_case& c = GetParam();
+    const outcome result = run_hornset(c.board, c.args);
+    EXPECT_EQ(result.out, c.out) << "standard output";
+    EXPECT_EQ(result.err, c.err) << "standard error";
+    EXPECT_EQ(result.status, c.status) << "exit status";
+    EXPECT_EQ(result.log, c.log) << "what reached the emulated board";
+}
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(RunCase);
+
+namespace logged {
+
+const std::string proc_read = "open /proc/lampstat mode=r -> ok\nclose /proc/lampstat\n";
+const std::string proc_missing = "open /proc/lampstat mode=r -> ENOENT\n";
+const std::string node_open = "open /dev/hornio flags=O_RDWR -> ok\n";
+const std::string node_close = "close /dev/hornio -> 0\n";
+
+std::string node_open_failed(const std::string& error_name) {
+    return "open /dev/hornio flags=O_RDWR -> " + error_name + "\n";
+}
+
+std::string write(const std::string& bytes, const std::string& result) {
+    return "write /dev/hornio count=" + std::to_string(bytes.size()) + " data=" + hex(bytes) +
+           " -> " + result + "\n";
+}
+
+std::string read_returned(const std::string& bytes) {
+    return "read /dev/hornio count=2000 -> " + std::to_string(bytes.size()) +
+           " data=" + hex(bytes) + "\n";
+}
+
+std::string read_failed(const std::string& result) {
+    return "read /dev/hornio count=2000 -> " + result + "\n";
+}
+
+std::string request(uint32_t number, uint32_t word, const std::string& result) {
+    return "ioctl /dev/hornio request=" + hex32(number) + " word=" + hex32(word) + " -> " + result +
+           "\n";
+}
+
+std::string get_request(uint32_t word_out) {
+    return "ioctl /dev/hornio request=" + hex32(get_request_number) +
+           " word=0x00000000 -> 0 word=" + hex32(word_out) + "\n";
+}
+
+} // namespace logged
+
+} // namespace hornset_test

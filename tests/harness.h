@@ -1,0 +1,92 @@
+// Runs the built hornset on the emulated board and captures what it did.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace hornset_test {
+
+// What the emulated board looks like for one run: the content of
+// "/proc/lampstat" (none: the file does not exist), the driver's directives
+// (faults, "node absent") and the status reply it gives instead of its own.
+struct scenario {
+    std::optional<std::string> lampstat;
+    std::string board_conf;
+    std::optional<std::string> reply;
+};
+
+extern const std::string qtr_pn_lampstat;
+extern const std::string request_lampstat;
+
+scenario qtr_pn(const std::string& board_conf = "");
+scenario request_board(const std::string& board_conf = "");
+scenario no_lampstat(const std::string& board_conf = "");
+scenario with_lampstat(const std::string& lampstat);
+scenario with_reply(const std::string& reply);
+
+struct outcome {
+    std::string out;
+    std::string err;
+    int status = -1;
+    std::string log; // the emulated board's log of every operation on its two paths
+};
+
+std::ostream& operator<<(std::ostream& stream, const outcome& result);
+
+enum class output { captured, full_device };
+
+// Runs hornset with these arguments (argv[0] is "hornset") in a fresh
+// scenario directory. With output::full_device its standard output is
+// "/dev/full" and outcome::out stays empty.
+outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
+                    output stdout_to = output::captured);
+
+// One end-to-end case: a board, the arguments, and everything expected back.
+struct run_case {
+    std::string name;
+    scenario board;
+    std::vector<std::string> args;
+    std::string out;
+    std::string err;
+    int status;
+    std::string log;
+};
+
+void PrintTo(const run_case& c, std::ostream* stream);
+std::string case_name(const testing::TestParamInfo<run_case>& info);
+
+// Cases are instantiated per area with INSTANTIATE_TEST_SUITE_P(Area, RunCase, ...).
+class RunCase : public testing::TestWithParam<run_case> {};
+
+// The request numbers the driver must receive on this architecture.
+#if defined(__mips__) || defined(__powerpc__)
+constexpr uint32_t set_request_number = 0x80046B01;
+constexpr uint32_t get_request_number = 0x40046B02;
+#else
+constexpr uint32_t set_request_number = 0x40046B01;
+constexpr uint32_t get_request_number = 0x80046B02;
+#endif
+
+// Lines of the emulated board's log.
+namespace logged {
+extern const std::string proc_read;    // "/proc/lampstat" opened and closed
+extern const std::string proc_missing; // opening "/proc/lampstat" failed with ENOENT
+extern const std::string node_open;
+extern const std::string node_close;
+std::string node_open_failed(const std::string& error_name);
+std::string write(const std::string& bytes, const std::string& result);
+std::string read_returned(const std::string& bytes);
+std::string read_failed(const std::string& result);
+std::string request(uint32_t number, uint32_t word, const std::string& result);
+std::string get_request(uint32_t word_out);
+} // namespace logged
+
+// The emulated driver's status reply before any command.
+extern const std::string idle_reply;
+
+} // namespace hornset_test
