@@ -1,7 +1,6 @@
 # End-to-end cases of hornset against the stand-in drivers; sourced by /init
 # after lib.sh. Case runners and helpers are described there.
 
-QTR='hornsim lamp driver|model: QTR-PN rev2'
 REQ="lamp 'hornsim lamp driver|model: RX-100 rev1'"
 USAGE='Usage: hornset [-options] [value]\n'
 OPTLIST='\tAllowed options are:\n\t-d    Show Buzzer Status.\n\t-t    Buzzer Period.\n\t-c    Repeat Count.\n\t-p    Buzzer Pattern.\n'
@@ -16,6 +15,8 @@ P1992=$(rep a 1992)
 P2000=$(rep a 2000)
 rep 0123456789 200 >/tmp/reply2000
 LONGLINE="$(rep x 1030)QTR-PN$(rep y 60)"
+
+# The module's default proc file names QTR-PN: every case starts on that board.
 
 # ---- the module itself, through raw system calls ----
 kind=module
