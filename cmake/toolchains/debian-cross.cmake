@@ -1,0 +1,31 @@
+# Shared part of the toolchain files for Debian's cross compilers
+# (packages g++-TRIPLE, or crossbuild-essential-ARCH). The including file sets
+#   hornset_cross_triple     the GNU triple, e.g. arm-linux-gnueabihf
+#   hornset_cross_processor  the value for CMAKE_SYSTEM_PROCESSOR
+#   hornset_cross_qemu       the qemu-user binary that runs the target's programs
+# The target's libraries and headers live in /usr/TRIPLE, where the compilers
+# already look; no --sysroot is needed.
+
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR ${hornset_cross_processor})
+
+set(CMAKE_C_COMPILER ${hornset_cross_triple}-gcc)
+set(CMAKE_CXX_COMPILER ${hornset_cross_triple}-g++)
+
+# Libraries, headers and packages come from the target's tree only; programs
+# (code generators, readelf, qemu) are the build machine's.
+set(CMAKE_FIND_ROOT_PATH /usr/${hornset_cross_triple})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Target programs (the tests, and test discovery at build time) run under
+# qemu-user, which finds the target's dynamic loader and libraries through -L.
+# The path is absolute: the tests spawn it directly. Without qemu-user,
+# hornset still builds, and the tests and the emulated board are left out.
+find_program(HORNSET_CROSS_QEMU ${hornset_cross_qemu} NO_CMAKE_FIND_ROOT_PATH
+    DOC "qemu-user binary that runs ${hornset_cross_triple} programs")
+if(HORNSET_CROSS_QEMU)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${HORNSET_CROSS_QEMU} -L /usr/${hornset_cross_triple})
+endif()

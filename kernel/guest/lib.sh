@@ -1,0 +1,102 @@
+# Case runners for the kernel-side test; sourced by /init.
+#
+# tc NAME SETUP STATUS STDOUT STDERR SEEN [ARGS...]
+#   Runs "hornset ARGS..." (the build first in PATH) on a freshly reset module,
+#   after evaluating SETUP (shell code using the helpers below). STDOUT and
+#   STDERR are printf formats, or @FILE for a file with the exact bytes. SEEN is
+#   the exact record of what reached the driver (the module's "seen"
+#   parameter), or "-" when the module is not loaded. In the differences shown
+#   for a failing case, NUL bytes appear as "@".
+# pc NAME SETUP STDOUT hornprobe-ARGS...
+#   Runs hornprobe against the module and compares its output (module checks).
+
+P=/sys/module/hornsim/parameters
+passed=0
+failed=0
+kind=${kind:-}
+NOTHING='open 0; write 0; read 0; ioctl 0'
+
+param() { hornprobe put "$P/$1" "$2" || echo "setup: cannot set $1"; }
+# An empty text cannot be written in one non-empty write: a lone newline empties it.
+lamp() { if [ -n "$1" ]; then param lampstat "$1"; else echo >"$P/lampstat"; fi; }
+prior() { hornprobe write "$1" >/dev/null; }
+prior_set() { hornprobe ioctl 40046b01 "$1" >/dev/null; }
+# rep TEXT N: TEXT repeated N times.
+rep() {
+    _r=
+    _i=0
+    while [ "$_i" -lt "$2" ]; do
+        _r=$_r$1
+        _i=$((_i + 1))
+    done
+    printf '%s' "$_r"
+}
+
+restore_module() {
+    if [ -d /sys/module/hornsim ] && [ ! -e /dev/hornio ]; then
+        rmmod hornsim
+    fi
+    [ -d /sys/module/hornsim ] || insmod /kt/hornsim.ko || echo "cannot reload hornsim"
+    param reset all
+}
+
+expect_file() { # SPEC FILE
+    case $1 in
+    @*) cp "${1#@}" "$2" ;;
+    *) printf "$1" >"$2" ;;
+    esac
+}
+
+report_fail() { # NAME WHAT
+    failed=$((failed + 1))
+    echo "FAIL ${kind:+[$kind] }$1: $2"
+}
+
+tc() {
+    _name=$1 _setup=$2 _status=$3 _out=$4 _err=$5 _seen=$6
+    shift 6
+    rm -f /tmp/exp.seen /tmp/got.seen
+    restore_module
+    eval "$_setup"
+    [ -d /sys/module/hornsim ] && param reset record
+    hornset "$@" >/tmp/got.out 2>/tmp/got.err
+    _got=$?
+    expect_file "$_out" /tmp/exp.out
+    expect_file "$_err" /tmp/exp.err
+    _bad=
+    if [ "$_got" != "$_status" ]; then
+        _bad="$_bad status $_got, expected $_status;"
+    fi
+    cmp -s /tmp/exp.out /tmp/got.out || _bad="$_bad stdout differs;"
+    cmp -s /tmp/exp.err /tmp/got.err || _bad="$_bad stderr differs;"
+    if [ "$_seen" != - ]; then
+        cat "$P/seen" >/tmp/got.seen 2>/dev/null
+        printf '%s\n' "$_seen" >/tmp/exp.seen
+        cmp -s /tmp/exp.seen /tmp/got.seen || _bad="$_bad driver record differs;"
+    fi
+    if [ -z "$_bad" ]; then
+        passed=$((passed + 1))
+        return
+    fi
+    _bad=${_bad# }
+    report_fail "$_name" "${_bad%;}"
+    for _f in out err seen; do
+        [ -f /tmp/exp.$_f ] && [ -f /tmp/got.$_f ] || continue
+        cmp -s /tmp/exp.$_f /tmp/got.$_f || diff -au /tmp/exp.$_f /tmp/got.$_f | tr "\\000" @ | sed -e "s/^/  $_f| /" | cut -c1-300 | head -n 20
+    done
+}
+
+pc() {
+    _name=$1 _setup=$2 _out=$3
+    shift 3
+    restore_module
+    eval "$_setup"
+    hornprobe "$@" >/tmp/got.out 2>&1
+    expect_file "$_out" /tmp/exp.out
+    if cmp -s /tmp/exp.out /tmp/got.out; then
+        passed=$((passed + 1))
+        return
+    fi
+    report_fail "$_name" "probe output differs"
+    diff -au /tmp/exp.out /tmp/got.out | tr "\\000" @ | sed -e 's/^/  out| /' | cut -c1-300 | head -n 20
+}
