@@ -40,7 +40,7 @@ restore_module() {
     param reset all
 }
 
-expect_file() { # SPEC FILE
+expect_file() { # EXPECTED FILE  (a printf format, or @PATH of a file to copy)
     case $1 in
     @*) cp "${1#@}" "$2" ;;
     *) printf "$1" >"$2" ;;
