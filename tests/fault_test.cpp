@@ -1,7 +1,7 @@
 // Faults of the emulated board beyond the plain -1 and 0 results: transfers
 // that move fewer bytes than asked, request results other than 0 and -1, an
-// interrupted write, an unreadable proc file before a request, and device
-// failures whose own report cannot be written either.
+// interrupted write, and an unreadable proc file before a request. Device
+// failures with standard output lost are in the lost-output table.
 #include "harness.h"
 
 namespace hornset_test {
@@ -58,55 +58,6 @@ INSTANTIATE_TEST_SUITE_P(
                  "",
                  1,
                  "open /proc/lampstat mode=r -> EACCES\n"}),
-    case_name);
-
-// Standard output is "/dev/full": a device failure keeps its own report on
-// standard error and its status, with no write error added, and nothing
-// further reaches the driver.
-class FaultWithLostOutput : public testing::TestWithParam<run_case> {};
-
-TEST_P(FaultWithLostOutput, KeepsItsOwnReport) {
-    const run_case& c = GetParam();
-    const outcome result = run_hornset(c.board, c.args, output::full_device);
-    EXPECT_EQ(result.err, c.err) << "standard error";
-    EXPECT_EQ(result.status, c.status) << "exit status";
-    EXPECT_EQ(result.log, c.log) << "what reached the emulated board";
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Faults, FaultWithLostOutput,
-    testing::Values(
-        run_case{"WriteFails", qtr_pn("write fail EIO\n"), write_args, "",
-                 "hornset:: Input/output error\n", 1,
-                 logged::proc_read + logged::node_open + logged::write("period 10", "-1 EIO")},
-        run_case{"WriteMovesNothing", qtr_pn("write return 0\n"), write_args, "",
-                 "hornset:: Success\n", 1,
-                 logged::proc_read + logged::node_open + logged::write("period 10", "0")},
-        run_case{"ReadReturnsNothing",
-                 qtr_pn("read return 0\n"),
-                 {"-d"},
-                 "",
-                 "hornset:: Success\n",
-                 1,
-                 logged::proc_read + logged::node_open + logged::read_failed("0")},
-        run_case{"ReadFails",
-                 qtr_pn("read fail EIO\n"),
-                 {"-d"},
-                 "",
-                 "hornset:: Input/output error\n",
-                 1,
-                 logged::proc_read + logged::node_open + logged::read_failed("-1 EIO")},
-        run_case{"SetFails", request_board("ioctl fail EINVAL\n"), set_args, "",
-                 "hornset:: Invalid argument\n", 1,
-                 logged::proc_read + logged::node_open +
-                     logged::request(set_request_number, set_word, "-1 EINVAL")},
-        run_case{"GetOpenRefused",
-                 request_board("open fail EACCES\n"),
-                 {},
-                 "",
-                 "open: Permission denied\n",
-                 1,
-                 logged::proc_read + logged::node_open_failed("EACCES")}),
     case_name);
 
 } // namespace
