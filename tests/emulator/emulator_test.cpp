@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <elf.h>
 #include <fcntl.h>
 #include <linux/ioctl.h>
 #include <signal.h>
@@ -11,6 +12,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -427,6 +430,74 @@ TEST(Interposer, PassesEverythingElseThrough) {
               stat("/dev/hornio", &info) == 0 ? "open -> fd" : "open -> -1 ENOENT");
     EXPECT_EQ(real.out.substr(real.out.find('\n') + 1),
               stat("/proc/lampstat", &info) == 0 ? "fopen -> 0\n" : "fopen -> -1 ENOENT\n");
+}
+
+// A minimal ELF program of either class and byte order: two program headers
+// away from the ELF header, a PT_LOAD and then PT_INTERP (dynamic) or PT_NOTE
+// (static). Its machine is EM_NONE, so nothing will run it.
+std::string elf_program(bool wide, bool big_endian, bool dynamic) {
+    const size_t table = 0x100;
+    const size_t entry = wide ? sizeof(Elf64_Phdr) : sizeof(Elf32_Phdr);
+    std::string bytes(table + 2 * entry, '\0');
+    const auto put = [&](size_t at, uint64_t value, size_t size) {
+        for (size_t i = 0; i < size; ++i) {
+            const size_t shift = 8 * (big_endian ? size - 1 - i : i);
+            bytes[at + i] = static_cast<char>(value >> shift & 0xff);
+        }
+    };
+    bytes.replace(0, SELFMAG, ELFMAG);
+    bytes[EI_CLASS] = wide ? ELFCLASS64 : ELFCLASS32;
+    bytes[EI_DATA] = big_endian ? ELFDATA2MSB : ELFDATA2LSB;
+    bytes[EI_VERSION] = EV_CURRENT;
+    put(offsetof(Elf32_Ehdr, e_type), ET_EXEC, 2); // the same place in both classes
+    if (wide) {
+        put(offsetof(Elf64_Ehdr, e_phoff), table, 8);
+        put(offsetof(Elf64_Ehdr, e_phentsize), entry, 2);
+        put(offsetof(Elf64_Ehdr, e_phnum), 2, 2);
+    } else {
+        put(offsetof(Elf32_Ehdr, e_phoff), table, 4);
+        put(offsetof(Elf32_Ehdr, e_phentsize), entry, 2);
+        put(offsetof(Elf32_Ehdr, e_phnum), 2, 2);
+    }
+    put(table, PT_LOAD, 4);
+    put(table + entry, dynamic ? PT_INTERP : PT_NOTE, 4);
+    return bytes;
+}
+
+// hornemu reads a program's headers in the program's own byte order, whatever
+// the machine's: a dynamic program passes on to be run (and the kernel refuses
+// these), a static one is refused before. Runs under a cross build's emulator
+// too, since nothing here gets as far as running a program of the target.
+TEST(RunnerCheck, TellsStaticFromDynamicInEitherClassAndByteOrder) {
+    struct program {
+        const char* name;
+        bool wide;
+        bool big_endian;
+        bool dynamic;
+    };
+    const program programs[] = {
+        {"32-lsb-static", false, false, false}, {"32-lsb-dynamic", false, false, true},
+        {"32-msb-static", false, true, false},  {"32-msb-dynamic", false, true, true},
+        {"64-lsb-static", true, false, false},  {"64-lsb-dynamic", true, false, true},
+        {"64-msb-static", true, true, false},   {"64-msb-dynamic", true, true, true},
+    };
+    const std::string tmp = make_temporary_dir();
+    for (const program& p : programs) {
+        const std::string path = tmp + "/" + p.name;
+        write_file(path, elf_program(p.wide, p.big_endian, p.dynamic));
+        ASSERT_EQ(chmod(path.c_str(), 0755), 0);
+        strings argv = emulator_prefix();
+        argv.insert(argv.end(), {EMU_RUNNER, "--", path});
+        const result checked = run(argv, {"PATH=/usr/bin:/bin", "TMPDIR=" + tmp});
+        EXPECT_EQ(checked.status, 126) << p.name;
+        EXPECT_EQ(checked.err, p.dynamic ? "hornemu: " + path + ": Exec format error\n"
+                                         : "hornemu: " + path +
+                                               " is statically linked; the emulated board "
+                                               "cannot reach it\n")
+            << p.name;
+        unlink(path.c_str());
+    }
+    remove_dir(tmp);
 }
 
 // hornemu, the runner. It runs the program natively, so not under a cross build's emulator.
