@@ -6,7 +6,7 @@
 # RelWithDebInfo).
 #
 # Symbols stay lazily bound, as in Debian's defaults: binding all of them at
-# start-up costs a short run such as hornset's about 6% more instructions.
+# start-up costs a short run such as hornset's 4 to 9% more instructions.
 # A packager who wants it adds -Wl,-z,now to LDFLAGS.
 #
 # Flags handed in by a distribution or a packager (CFLAGS, CXXFLAGS, LDFLAGS,
