@@ -1,6 +1,6 @@
 # Fails unless FILE needs nothing but the C library: libc.so.6 and, at most,
 # FILE's own dynamic loader, which every dynamically linked program loads
-# anyway (on 32-bit ARM and MIPS the stack protector's canary lives there).
+# anyway (on ARM and MIPS the stack protector's canary lives there).
 execute_process(COMMAND ${READELF} -d -l ${FILE} OUTPUT_VARIABLE dynamic RESULT_VARIABLE failed)
 if(failed)
     message(FATAL_ERROR "${READELF} -d -l ${FILE} failed")
