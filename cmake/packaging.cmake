@@ -5,8 +5,6 @@
 
 set(HORNSET_DEB_ARCHITECTURE "" CACHE STRING
     "Debian architecture of the package (empty: derived from the target)")
-set(HORNSET_PACKAGE_CONTACT "hornset maintainers <maintainers@users.noreply.c-seed-9c813059.example>"
-    CACHE STRING "Maintainer field of the Debian package")
 
 # Debian's name for the target architecture, from the compiler's multiarch
 # triplet when it has one, else from the processor name and byte order.
@@ -69,19 +67,30 @@ set(CPACK_PACKAGE_DESCRIPTION
 string(CONCAT CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
+set(CPACK_PRE_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/packaging/staged-modes.cmake")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 
-# The dependency on libc6 is worked out when cpack runs, from the symbol
+# Worked out when cpack runs: the dependency on libc6, from the symbol
 # versions the built binary needs (dpkg-shlibdeps cannot see a cross target's
-# C library). A static binary needs none and gets no dependency.
+# C library; a static binary needs none and gets no dependency), and the date
+# of every entry, the last commit's (SOURCE_DATE_EPOCH), so that packages of
+# one commit are identical.
 find_program(HORNSET_READELF NAMES ${CMAKE_READELF} readelf)
+find_program(HORNSET_GIT git)
 file(GENERATE OUTPUT "${CMAKE_BINARY_DIR}/hornset-cpack-project.cmake" CONTENT
-"set(HORNSET_BINARY \"$<TARGET_FILE:hornset>\")
+"set(HORNSET_GIT \"${HORNSET_GIT}\")
+set(HORNSET_SOURCE_DIR \"${PROJECT_SOURCE_DIR}\")
+include(\"${PROJECT_SOURCE_DIR}/packaging/source-date.cmake\")
+set(HORNSET_BINARY \"$<TARGET_FILE:hornset>\")
 set(HORNSET_READELF \"${HORNSET_READELF}\")
 include(\"${PROJECT_SOURCE_DIR}/packaging/libc-depends.cmake\")
 ")
 set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_BINARY_DIR}/hornset-cpack-project.cmake")
+
+# The lintian tags that remain, each with its reason.
+install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+        RENAME hornset)
 
 include(CPack)
