@@ -64,8 +64,23 @@ void option_front_end(int argc, char** argv) {
 
     // Each option acts when it is taken: a later one overrides an earlier
     // one, and -d ends the run before the options after it are seen.
-    for (int option = 0; (option = getopt(argc, argv, "dc:p:t:")) != -1;) {
+    // Words that are not options are ignored wherever they stand, with every
+    // C library and whatever the environment: the leading '-' makes getopt
+    // hand them over in place, as option 1, instead of stopping at the first
+    // (musl, or glibc with POSIXLY_CORRECT) or moving them (glibc otherwise).
+    // A lone "-" is such a word too, but musl's getopt ends the options there,
+    // so it is passed over here. Every option either ends the run or uses up
+    // its word, so getopt is always at the start of a word when it is called.
+    for (int option = 0; option != -1;) {
+        if (optind > 0 && optind < argc && std::strcmp(argv[optind], "-") == 0) {
+            ++optind;
+            continue;
+        }
+        option = getopt(argc, argv, "-dc:p:t:");
         switch (option) {
+        case -1:
+        case 1:
+            break;
         case 'd':
             buzzer_read();
         case 't':
