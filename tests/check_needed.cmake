@@ -1,6 +1,10 @@
-# Fails unless FILE needs nothing but the C library: libc.so.6 and, at most,
-# FILE's own dynamic loader, which every dynamically linked program loads
-# anyway (on ARM and MIPS the stack protector's canary lives there).
+# Fails unless FILE needs nothing but the C library (LIBC, by default glibc's
+# libc.so.6) and, at most, FILE's own dynamic loader, which every dynamically
+# linked program loads anyway (on ARM and MIPS the stack protector's canary
+# lives there).
+if(NOT LIBC)
+    set(LIBC libc.so.6)
+endif()
 execute_process(COMMAND ${READELF} -d -l ${FILE} OUTPUT_VARIABLE dynamic RESULT_VARIABLE failed)
 if(failed)
     message(FATAL_ERROR "${READELF} -d -l ${FILE} failed")
@@ -11,8 +15,8 @@ if(dynamic MATCHES "Requesting program interpreter: [^]\n]*/([^]/\n]+)\\]")
     set(loader "${CMAKE_MATCH_1}")
 endif()
 set(others ${needed})
-list(REMOVE_ITEM others "Shared library: [libc.so.6]" "Shared library: [${loader}]")
-if(NOT needed MATCHES "Shared library: \\[libc\\.so\\.6\\]" OR others)
-    message(FATAL_ERROR "${FILE} needs: ${needed}; expected only libc.so.6 and its loader ${loader}")
+list(REMOVE_ITEM others "Shared library: [${LIBC}]" "Shared library: [${loader}]")
+if(NOT needed MATCHES "Shared library: \\[${LIBC}\\]" OR others)
+    message(FATAL_ERROR "${FILE} needs: ${needed}; expected only ${LIBC} and its loader ${loader}")
 endif()
 message(STATUS "${FILE} needs only the C library: ${needed}")
