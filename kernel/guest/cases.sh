@@ -60,7 +60,7 @@ pc "write fault" "param write_errno 28" '-28\n' write 'period 10'
 pc "zero-byte write" "param write_zero 1" '0\n' write 'period 10'
 pc "read fault" "param read_errno 5" '-5:' read 10
 pc "empty read" "param read_empty 1" '0:' read 10
-pc "request fault" "param ioctl_errno 110" '-110 0x00000005\n' ioctl "$SET_REQ" 5
+pc "request fault" "param ioctl_errno $ETIMEDOUT" "-$ETIMEDOUT 0x00000005\\n" ioctl "$SET_REQ" 5
 pc "request positive result" "param ioctl_result 3" '3 0x00000005\n' ioctl "$SET_REQ" 5
 
 # ---- hornset: every build this guest has (static, dynamic, other C libraries,
@@ -160,7 +160,7 @@ for hornset_build in $HORNSETS; do
         'open: No such file or directory\n' "$NOTHING" 10 20 3
     tc "set fails" "$REQ; param ioctl_errno 5" 1 'driver ioctl error.\n' "hornset:: $E_IO\n" \
         "open 1 rdwr; write 0; read 0; ioctl 1 $SET_REQ 0x000a1403" 10 20 3
-    tc "get fails" "$REQ; param ioctl_errno 110" 1 'driver ioctl error.\n' "hornset:: $E_TIMEDOUT\n" \
+    tc "get fails" "$REQ; param ioctl_errno $ETIMEDOUT" 1 'driver ioctl error.\n' "hornset:: $E_TIMEDOUT\n" \
         "open 1 rdwr; write 0; read 0; ioctl 1 $GET_REQ 0x00000000"
     tc "set returns a positive value" "$REQ; param ioctl_result 1" 1 'driver ioctl error.\n' "hornset:: $E_OK\n" \
         "open 1 rdwr; write 0; read 0; ioctl 1 $SET_REQ 0x000a1403" 10 20 3
