@@ -47,21 +47,29 @@ pc "status: refused write keeps setting" "prior 'count 3 pattern x'; prior 'peri
     '26:status: count 3 pattern x\n' read 2000
 pc "status: request setting" "prior_set 0x000a1403" '29:status: off 10 on 20 count 3\n' read 2000
 pc "status: short read" "prior 'pattern xyz'" '5:statu' read 5
-pc "set request" '' '0 0x000a1403\n' ioctl "$SET_REQ" 0x000a1403
-pc "get request returns last set word" "prior_set 0x00ffffff" '0 0x00ffffff\n' ioctl "$GET_REQ" 0
-pc "get request without setting" '' '0 0x00000000\n' ioctl "$GET_REQ" 7
-pc "request of other direction" '' '-25 0x000a1403\n' ioctl "$SET_OTHER_DIR" 0x000a1403
-pc "request of other number" '' '-25 0x00000000\n' ioctl "$GET_OTHER_DIR" 0
-pc "request without argument" '' '-25 0x00000000\n' ioctl 6b01 0
-pc "set request, bad address" '' '-14 0x00000000\n' ioctl "$SET_REQ" bad
-pc "get request, bad address" '' '-14 0x00000000\n' ioctl "$GET_REQ" bad
+# The requests, from a program of the kernel's own width and, where the guest has
+# one, from a 32-bit program through the kernel's compat path.
+for probe_dir in /bin $PROBE32_DIR; do
+    PATH=$probe_dir:/bin
+    if [ "$probe_dir" != /bin ]; then kind=module-32bit; fi
+    pc "set request" '' '0 0x000a1403\n' ioctl "$SET_REQ" 0x000a1403
+    pc "get request returns last set word" "prior_set 0x00ffffff" '0 0x00ffffff\n' ioctl "$GET_REQ" 0
+    pc "get request without setting" '' '0 0x00000000\n' ioctl "$GET_REQ" 7
+    pc "request of other direction" '' '-25 0x000a1403\n' ioctl "$SET_OTHER_DIR" 0x000a1403
+    pc "request of other number" '' '-25 0x00000000\n' ioctl "$GET_OTHER_DIR" 0
+    pc "request without argument" '' '-25 0x00000000\n' ioctl 6b01 0
+    pc "set request, bad address" '' '-14 0x00000000\n' ioctl "$SET_REQ" bad
+    pc "get request, bad address" '' '-14 0x00000000\n' ioctl "$GET_REQ" bad
+    pc "request fault" "param ioctl_errno $ETIMEDOUT" "-$ETIMEDOUT 0x00000005\\n" ioctl "$SET_REQ" 5
+    pc "request positive result" "param ioctl_result 3" '3 0x00000005\n' ioctl "$SET_REQ" 5
+done
+PATH=/bin
+kind=module
 pc "open fault" "param open_errno 16" 'open -16\n' read 10
 pc "write fault" "param write_errno 28" '-28\n' write 'period 10'
 pc "zero-byte write" "param write_zero 1" '0\n' write 'period 10'
 pc "read fault" "param read_errno 5" '-5:' read 10
 pc "empty read" "param read_empty 1" '0:' read 10
-pc "request fault" "param ioctl_errno $ETIMEDOUT" "-$ETIMEDOUT 0x00000005\\n" ioctl "$SET_REQ" 5
-pc "request positive result" "param ioctl_result 3" '3 0x00000005\n' ioctl "$SET_REQ" 5
 
 # ---- hornset: every build this guest has (static, dynamic, other C libraries,
 # 32-bit builds on a 64-bit kernel) ----
