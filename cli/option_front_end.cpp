@@ -51,6 +51,21 @@ bool append(char* buffer, size_t* length, const char* text) {
     return true;
 }
 
+// The next option from getopt, or -1 at the end of the options. Words that are
+// not options are ignored wherever they stand, with every C library and
+// whatever the environment: the leading '-' makes getopt hand them over in
+// place, as option 1, instead of stopping at the first (musl, or glibc with
+// POSIXLY_CORRECT) or moving them (glibc otherwise). A lone "-" is such a word
+// too, but musl's getopt ends the options there, so it is passed over here.
+// Every option either ends the run or uses up its word, so getopt is always at
+// the start of a word when this is called.
+int next_option(int argc, char** argv) {
+    while (optind > 0 && optind < argc && std::strcmp(argv[optind], "-") == 0) {
+        ++optind;
+    }
+    return getopt(argc, argv, "-dc:p:t:");
+}
+
 } // namespace
 
 void option_front_end(int argc, char** argv) {
@@ -64,8 +79,10 @@ void option_front_end(int argc, char** argv) {
 
     // Each option acts when it is taken: a later one overrides an earlier
     // one, and -d ends the run before the options after it are seen.
-    for (int option = 0; (option = getopt(argc, argv, "dc:p:t:")) != -1;) {
+    for (int option = 0; (option = next_option(argc, argv)) != -1;) {
         switch (option) {
+        case 1: // a word that is not an option
+            break;
         case 'd':
             buzzer_read();
         case 't':

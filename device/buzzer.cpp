@@ -6,9 +6,25 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <type_traits>
 #include <unistd.h>
 
 namespace {
+
+// The C libraries declare ioctl's request differently: unsigned long in glibc,
+// int in musl. The request is handed over in whichever type this one takes.
+template <typename Result, typename Request>
+Request ioctl_request_type(Result (*)(int, Request, ...));
+using ioctl_request = decltype(ioctl_request_type(&ioctl));
+
+template <typename Request = ioctl_request>
+constexpr Request as_ioctl_request(unsigned long request) {
+    if constexpr (std::is_same_v<Request, unsigned long>) {
+        return request;
+    } else {
+        return static_cast<Request>(request);
+    }
+}
 
 constexpr const char* node_path = "/dev/hornio";
 
@@ -63,7 +79,7 @@ void buzzer_read() {
 void buzzer_request(unsigned long request, int32_t* word) {
     const int fd = open_node();
     errno = 0;
-    if (ioctl(fd, request, word) != 0) {
+    if (ioctl(fd, as_ioctl_request(request), word) != 0) {
         fail("hornset:", "driver ioctl error.\n");
     }
     close(fd);

@@ -5,8 +5,8 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <linux/ioctl.h>
 #include <string.h>
+#include <sys/ioctl.h>
 
 namespace hornemu {
 namespace {

@@ -22,9 +22,16 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+// musl's headers make the 64-bit names macros for the plain ones; here they are the symbols.
+#undef open64
+#undef openat64
+#undef fopen64
+
 #define HORNEMU_EXPORT extern "C" __attribute__((visibility("default")))
 
+#if defined(__GLIBC__)
 extern "C" [[noreturn]] void __chk_fail();
+#endif
 
 namespace hornemu {
 namespace {
@@ -269,6 +276,9 @@ bool needs_mode(int flags) {
 
 using namespace hornemu;
 
+HORNEMU_EXPORT int open64(const char* path, int flags, ...);
+HORNEMU_EXPORT int openat64(int dirfd, const char* path, int flags, ...);
+HORNEMU_EXPORT FILE* fopen64(const char* path, const char* mode);
 HORNEMU_EXPORT int __open_2(const char* path, int flags);
 HORNEMU_EXPORT int __open64_2(const char* path, int flags);
 HORNEMU_EXPORT int __openat_2(int dirfd, const char* path, int flags);
@@ -374,6 +384,8 @@ HORNEMU_EXPORT ssize_t read(int fd, void* buffer, size_t count) {
     return entry != nullptr ? emulated_read(*entry, buffer, count) : real::read(fd, buffer, count);
 }
 
+// The fortified read is glibc's alone (musl has no fortified functions).
+#if defined(__GLIBC__)
 HORNEMU_EXPORT ssize_t __read_chk(int fd, void* buffer, size_t count, size_t buffer_size) {
     emulated_fd* entry = node_descriptor(fd);
     if (entry == nullptr) {
@@ -384,18 +396,19 @@ HORNEMU_EXPORT ssize_t __read_chk(int fd, void* buffer, size_t count, size_t buf
     }
     return emulated_read(*entry, buffer, count);
 }
+#endif
 
 HORNEMU_EXPORT ssize_t write(int fd, const void* bytes, size_t count) {
     emulated_fd* entry = node_descriptor(fd);
     return entry != nullptr ? emulated_write(*entry, bytes, count) : real::write(fd, bytes, count);
 }
 
-HORNEMU_EXPORT int ioctl(int fd, unsigned long request, ...) {
+HORNEMU_EXPORT int ioctl(int fd, ioctl_request request, ...) {
     va_list arguments;
     va_start(arguments, request);
     void* argument = va_arg(arguments, void*);
     va_end(arguments);
-    return node_descriptor(fd) != nullptr ? emulated_ioctl(request, argument)
+    return node_descriptor(fd) != nullptr ? emulated_ioctl(request_number(request), argument)
                                           : real::ioctl(fd, request, argument);
 }
 

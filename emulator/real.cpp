@@ -18,7 +18,8 @@ using fclose_fn = int (*)(FILE*);
 using read_fn = ssize_t (*)(int, void*, size_t);
 using read_chk_fn = ssize_t (*)(int, void*, size_t, size_t);
 using write_fn = ssize_t (*)(int, const void*, size_t);
-using ioctl_fn = int (*)(int, unsigned long, ...);
+using ioctl_fn = int (*)(int, ioctl_request, ...);
+using ioctl_time64_fn = int (*)(int, unsigned long, ...);
 using close_fn = int (*)(int);
 
 [[noreturn]] void missing(const char* name) {
@@ -60,7 +61,7 @@ read_fn read_slot;
 read_chk_fn read_chk_slot;
 write_fn write_slot;
 ioctl_fn ioctl_slot;
-ioctl_fn ioctl_time64_slot;
+ioctl_time64_fn ioctl_time64_slot;
 close_fn close_slot;
 
 } // namespace
@@ -121,14 +122,14 @@ ssize_t write(int fd, const void* buf, size_t count) {
     return lookup(write_slot, "write")(fd, buf, count);
 }
 
-int ioctl(int fd, unsigned long request, void* arg) {
+int ioctl(int fd, ioctl_request request, void* arg) {
     return lookup(ioctl_slot, "ioctl")(fd, request, arg);
 }
 
 // Only 32-bit C libraries with 64-bit time have this entry; elsewhere plain ioctl stands in.
 int ioctl_time64(int fd, unsigned long request, void* arg) {
     if (lookup(ioctl_time64_slot, "__ioctl_time64", true) == nullptr) {
-        return ioctl(fd, request, arg);
+        return ioctl(fd, as_ioctl_request(request), arg);
     }
     return ioctl_time64_slot(fd, request, arg);
 }

@@ -3,10 +3,39 @@
 // runs into its own interposed functions.
 #pragma once
 
+#include <stdint.h>
 #include <stdio.h>
+#include <sys/ioctl.h>
 #include <sys/types.h>
+#include <type_traits>
+
+// musl's headers make the 64-bit names macros for the plain ones; here they are the symbols.
+#undef open64
+#undef openat64
+#undef fopen64
 
 namespace hornemu {
+
+// The type of ioctl's request: unsigned long in glibc, int in musl.
+template <typename Result, typename Request>
+Request ioctl_request_of(Result (*)(int, Request, ...));
+using ioctl_request = decltype(ioctl_request_of(&::ioctl));
+
+// The request number, of which the kernel reads the low 32 bits whatever the declared type.
+inline unsigned long request_number(ioctl_request request) {
+    return static_cast<uint32_t>(request);
+}
+
+// A request number as this C library's ioctl takes it.
+template <typename Request = ioctl_request>
+Request as_ioctl_request(unsigned long number) {
+    if constexpr (std::is_same_v<Request, unsigned long>) {
+        return number;
+    } else {
+        return static_cast<Request>(number);
+    }
+}
+
 namespace real {
 
 int open(const char* path, int flags, mode_t mode);
@@ -23,7 +52,7 @@ int fclose(FILE* stream);
 ssize_t read(int fd, void* buf, size_t count);
 ssize_t read_chk(int fd, void* buf, size_t count, size_t buflen);
 ssize_t write(int fd, const void* buf, size_t count);
-int ioctl(int fd, unsigned long request, void* arg);
+int ioctl(int fd, ioctl_request request, void* arg);
 int ioctl_time64(int fd, unsigned long request, void* arg);
 int close(int fd);
 

@@ -72,8 +72,8 @@ INSTANTIATE_TEST_SUITE_P(
                  {"--version"},
                  "\tAllowed options are:\n\t-d    Show Buzzer Status.\n\t-t    Buzzer Period.\n"
                  "\t-c    Repeat Count.\n\t-p    Buzzer Pattern.\n",
-                 "hornset: invalid option -- '-'\n"
-                 "Error: hornset - invalid option\nUsage: hornset [-options] [value]\n",
+                 c_library::invalid_option('-') +
+                     "Error: hornset - invalid option\nUsage: hornset [-options] [value]\n",
                  1,
                  logged::proc_read},
         run_case{"VersionWithoutProcFile",

@@ -1,10 +1,13 @@
-# Fails unless FILE's only NEEDED library is the C library.
+# Fails unless FILE's only NEEDED library is the C library (LIBC, by default glibc's).
+if(NOT LIBC)
+    set(LIBC libc.so.6)
+endif()
 execute_process(COMMAND ${READELF} -d ${FILE} OUTPUT_VARIABLE dynamic RESULT_VARIABLE failed)
 if(failed)
     message(FATAL_ERROR "${READELF} -d ${FILE} failed")
 endif()
 string(REGEX MATCHALL "Shared library: \\[[^]]*\\]" needed "${dynamic}")
-if(NOT needed STREQUAL "Shared library: [libc.so.6]")
-    message(FATAL_ERROR "${FILE} needs: ${needed}; expected only libc.so.6")
+if(NOT needed STREQUAL "Shared library: [${LIBC}]")
+    message(FATAL_ERROR "${FILE} needs: ${needed}; expected only ${LIBC}")
 endif()
-message(STATUS "${FILE} needs only libc.so.6")
+message(STATUS "${FILE} needs only ${LIBC}")

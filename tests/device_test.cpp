@@ -3,6 +3,8 @@
 // get request (no arguments).
 #include "harness.h"
 
+#include <cerrno>
+
 namespace hornset_test {
 namespace {
 
@@ -19,16 +21,16 @@ std::vector<run_case> open_failures() {
         const char* name;
         const char* directive;
         const char* error_name;
-        const char* reason;
+        int error;
     };
     const failure failures[] = {
-        {"NodeMissing", "node absent\n", "ENOENT", "No such file or directory"},
-        {"NoPermission", "open fail EACCES\n", "EACCES", "Permission denied"},
-        {"NodeBusy", "open fail EBUSY\n", "EBUSY", "Device or resource busy"},
+        {"NodeMissing", "node absent\n", "ENOENT", ENOENT},
+        {"NoPermission", "open fail EACCES\n", "EACCES", EACCES},
+        {"NodeBusy", "open fail EBUSY\n", "EBUSY", EBUSY},
     };
     std::vector<run_case> cases;
     for (const failure& f : failures) {
-        const std::string err = std::string("open: ") + f.reason + "\n";
+        const std::string err = "open: " + c_library::reason(f.error) + "\n";
         const std::string out = "driver open error.\n";
         const std::string log = logged::proc_read + logged::node_open_failed(f.error_name);
         const std::string name = f.name;
@@ -50,16 +52,16 @@ INSTANTIATE_TEST_SUITE_P(
                  logged::proc_read + logged::node_open + logged::write("period 10", "9") +
                      logged::node_close},
         run_case{"ZeroBytesTransferred", qtr_pn("write return 0\n"), write_args,
-                 trace + "driver write error.\n", "hornset:: Success\n", 1,
+                 trace + "driver write error.\n", "hornset:: " + c_library::reason(0) + "\n", 1,
                  logged::proc_read + logged::node_open + logged::write("period 10", "0")},
         run_case{"ErrorReturn", qtr_pn("write fail EIO\n"), write_args,
-                 trace + "driver write error.\n", "hornset:: Input/output error\n", 1,
+                 trace + "driver write error.\n", "hornset:: " + c_library::reason(EIO) + "\n", 1,
                  logged::proc_read + logged::node_open + logged::write("period 10", "-1 EIO")},
         run_case{"DriverRefusesText",
                  qtr_pn("write fail EINVAL\n"),
                  {"-p", "nonsense"},
                  "cmd for hornio=\"pattern nonsense\"\ndriver write error.\n",
-                 "hornset:: Invalid argument\n",
+                 "hornset:: " + c_library::reason(EINVAL) + "\n",
                  1,
                  logged::proc_read + logged::node_open +
                      logged::write("pattern nonsense", "-1 EINVAL")}),
@@ -79,15 +81,15 @@ run_case status_read(const std::string& name, const std::string& reply, const st
                 logged::node_close};
 }
 
-run_case failed_read(const std::string& name, const std::string& directive,
-                     const std::string& reason, const std::string& result) {
+run_case failed_read(const std::string& name, const std::string& directive, int error,
+                     const std::string& result) {
     scenario board = with_reply("never shown\n");
     board.board_conf = directive;
     return {name,
             board,
             read_args,
             "driver read error.\n",
-            "hornset:: " + reason + "\n",
+            "hornset:: " + c_library::reason(error) + "\n",
             1,
             logged::proc_read + logged::node_open + logged::read_failed(result)};
 }
@@ -106,19 +108,19 @@ INSTANTIATE_TEST_SUITE_P(
         status_read("PercentVerbatim", "100% %s %d %n\n", "100% %s %d %n\n", "100% %s %d %n\n"),
         status_read("NoNewlineAdded", "ready", "ready", "ready"),
         status_read("EightBitBytes", "\xff\x80\x01\n", "\xff\x80\x01\n", "\xff\x80\x01\n"),
-        failed_read("ZeroBytes", "read return 0\n", "Success", "0"),
-        failed_read("ErrorReturn", "read fail EIO\n", "Input/output error", "-1 EIO"),
-        failed_read("Interrupted", "read fail EINTR\n", "Interrupted system call", "-1 EINTR")),
+        failed_read("ZeroBytes", "read return 0\n", 0, "0"),
+        failed_read("ErrorReturn", "read fail EIO\n", EIO, "-1 EIO"),
+        failed_read("Interrupted", "read fail EINTR\n", EINTR, "-1 EINTR")),
     case_name);
 
 run_case failed_request(const std::string& name, const scenario& board,
-                        const std::vector<std::string>& args, const std::string& reason,
+                        const std::vector<std::string>& args, int error,
                         const std::string& request_log) {
     return {name,
             board,
             args,
             "driver ioctl error.\n",
-            "hornset:: " + reason + "\n",
+            "hornset:: " + c_library::reason(error) + "\n",
             1,
             logged::proc_read + logged::node_open + request_log};
 }
@@ -133,15 +135,14 @@ INSTANTIATE_TEST_SUITE_P(
                              logged::proc_read + logged::node_open + logged::get_request(0) +
                                  logged::node_close},
                     failed_request("SetFails", request_board("ioctl fail EINVAL\n"), set_args,
-                                   "Invalid argument",
+                                   EINVAL,
                                    logged::request(set_request_number, set_word, "-1 EINVAL")),
                     failed_request("SetPositiveResult", request_board("ioctl return 1\n"), set_args,
-                                   "Success", logged::request(set_request_number, set_word, "1")),
+                                   0, logged::request(set_request_number, set_word, "1")),
                     failed_request("GetFails", request_board("ioctl fail ENOTTY\n"), get_args,
-                                   "Inappropriate ioctl for device",
-                                   logged::request(get_request_number, 0, "-1 ENOTTY")),
+                                   ENOTTY, logged::request(get_request_number, 0, "-1 ENOTTY")),
                     failed_request("GetPositiveResult", request_board("ioctl return 7\n"), get_args,
-                                   "Success", logged::request(get_request_number, 0, "7"))),
+                                   0, logged::request(get_request_number, 0, "7"))),
     case_name);
 
 // The emulated driver remembers its last setting within a scenario; every

@@ -4,6 +4,8 @@
 // failures with standard output lost are in the lost-output table.
 #include "harness.h"
 
+#include <cerrno>
+
 namespace hornset_test {
 namespace {
 
@@ -21,7 +23,7 @@ INSTANTIATE_TEST_SUITE_P(
                      logged::node_close},
         // The tool does not retry: an interrupted write is a failed write.
         run_case{"InterruptedWriteFails", qtr_pn("write fail EINTR\n"), write_args,
-                 trace + "driver write error.\n", "hornset:: Interrupted system call\n", 1,
+                 trace + "driver write error.\n", "hornset:: " + c_library::reason(EINTR) + "\n", 1,
                  logged::proc_read + logged::node_open + logged::write("period 10", "-1 EINTR")},
         // A short read is shown as read, nothing of the rest of the buffer.
         run_case{"ShortReadShownAsRead",
@@ -34,14 +36,14 @@ INSTANTIATE_TEST_SUITE_P(
                      logged::node_close},
         // Any request result but 0 fails, also negative ones without an error.
         run_case{"SetNegativeResult", request_board("ioctl return -2\n"), set_args,
-                 "driver ioctl error.\n", "hornset:: Success\n", 1,
+                 "driver ioctl error.\n", "hornset:: " + c_library::reason(0) + "\n", 1,
                  logged::proc_read + logged::node_open +
                      logged::request(set_request_number, set_word, "-2")},
         run_case{"GetMinusOneWithoutError",
                  request_board("ioctl return -1\n"),
                  {},
                  "driver ioctl error.\n",
-                 "hornset:: Success\n",
+                 "hornset:: " + c_library::reason(0) + "\n",
                  1,
                  logged::proc_read + logged::node_open +
                      logged::request(get_request_number, 0, "-1")},

@@ -93,7 +93,8 @@ std::string hex32(uint32_t value) {
 
 } // namespace
 
-outcome run_hornset(const scenario& board, const std::vector<std::string>& args, output stdout_to) {
+outcome run_hornset(const scenario& board, const std::vector<std::string>& args, output stdout_to,
+                    const std::vector<std::string>& environment) {
     const char* tmp = std::getenv("TMPDIR");
     std::string dir_template = std::string(tmp != nullptr ? tmp : "/tmp") + "/hornset-test-XXXXXX";
     if (mkdtemp(dir_template.data()) == nullptr) {
@@ -141,7 +142,12 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
     if (wrapped) {
         env_path = "PATH=" + tool.substr(0, tool.rfind('/')) + ":/usr/bin:/bin";
     }
-    char* envp[] = {env_dir.data(), env_preload.data(), env_path.data(), nullptr};
+    std::vector<std::string> env_entries = environment;
+    std::vector<char*> envp = {env_dir.data(), env_preload.data(), env_path.data()};
+    for (std::string& entry : env_entries) {
+        envp.push_back(entry.data());
+    }
+    envp.push_back(nullptr);
 
     const std::string out_path =
         stdout_to == output::full_device ? std::string("/dev/full") : dir + "/stdout";
@@ -154,7 +160,8 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
     posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
     pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp);
+    const int spawned =
+        posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
 
     outcome result;
@@ -201,7 +208,62 @@ TEST_P(RunCase, Behaves) {
     EXPECT_EQ(result.status, c.status) << "exit status";
     EXPECT_EQ(result.log, c.log) << "what reached the emulated board";
 }
+// glibc's getopt stops at the first word that is not an option when
+// POSIXLY_CORRECT is set, whatever its value; hornset must not.
+TEST_P(RunCase, SameWithPosixlyCorrect) {
+    const run_case& c = GetParam();
+    const outcome result = run_hornset(c.board, c.args, output::captured, {"POSIXLY_CORRECT=1"});
+    EXPECT_EQ(result.out, c.out) << "standard output";
+    EXPECT_EQ(result.err, c.err) << "standard error";
+    EXPECT_EQ(result.status, c.status) << "exit status";
+    EXPECT_EQ(result.log, c.log) << "what reached the emulated board";
+}
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(RunCase);
+
+namespace c_library {
+
+constexpr bool musl = HORNSET_TEST_MUSL != 0;
+const std::string name = musl ? "musl" : "glibc";
+
+std::string invalid_option(char option) {
+    return musl ? std::string("hornset: unrecognized option: ") + option + "\n"
+                : std::string("hornset: invalid option -- '") + option + "'\n";
+}
+
+std::string missing_value(char option) {
+    return musl ? std::string("hornset: option requires an argument: ") + option + "\n"
+                : std::string("hornset: option requires an argument -- '") + option + "'\n";
+}
+
+std::string reason(int error) {
+    struct texts {
+        int error;
+        const char* glibc;
+        const char* musl;
+    };
+    static const texts table[] = {
+        {0, "Success", "No error information"},
+        {EACCES, "Permission denied", "Permission denied"},
+        {EBADF, "Bad file descriptor", "Bad file descriptor"},
+        {EBUSY, "Device or resource busy", "Resource busy"},
+        {EINTR, "Interrupted system call", "Interrupted system call"},
+        {EINVAL, "Invalid argument", "Invalid argument"},
+        {EIO, "Input/output error", "I/O error"},
+        {ENODEV, "No such device", "No such device"},
+        {ENOENT, "No such file or directory", "No such file or directory"},
+        {ENOSPC, "No space left on device", "No space left on device"},
+        {ENOTTY, "Inappropriate ioctl for device", "Not a tty"},
+    };
+    for (const texts& row : table) {
+        if (row.error == error) {
+            return musl ? row.musl : row.glibc;
+        }
+    }
+    ADD_FAILURE() << "the harness has no " << name << " text for errno " << error;
+    return "";
+}
+
+} // namespace c_library
 
 namespace logged {
 

@@ -42,9 +42,11 @@ enum class output { captured, full_device };
 
 // Runs hornset with these arguments (argv[0] is "hornset") in a fresh
 // scenario directory. With output::full_device its standard output is
-// "/dev/full" and outcome::out stays empty.
+// "/dev/full" and outcome::out stays empty. environment adds NAME=VALUE
+// entries to the few the run always has.
 outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
-                    output stdout_to = output::captured);
+                    output stdout_to = output::captured,
+                    const std::vector<std::string>& environment = {});
 
 // One end-to-end case: a board, the arguments, and everything expected back.
 struct run_case {
@@ -61,6 +63,7 @@ void PrintTo(const run_case& c, std::ostream* stream);
 std::string case_name(const testing::TestParamInfo<run_case>& info);
 
 // Cases are instantiated per area with INSTANTIATE_TEST_SUITE_P(Area, RunCase, ...).
+// Each case also runs with POSIXLY_CORRECT set, which must change nothing.
 class RunCase : public testing::TestWithParam<run_case> {};
 
 // The request numbers the driver must receive on this architecture.
@@ -71,6 +74,16 @@ constexpr uint32_t get_request_number = 0x40046B02;
 constexpr uint32_t set_request_number = 0x40046B01;
 constexpr uint32_t get_request_number = 0x80046B02;
 #endif
+
+// Texts hornset prints that come from the C library it is linked with, not
+// from hornset: getopt's diagnostics and the system's error reasons. The C
+// library is chosen when the tests are built (HORNSET_TEST_LIBC).
+namespace c_library {
+extern const std::string name;           // "glibc" or "musl"
+std::string invalid_option(char option); // getopt's line for an unknown option
+std::string missing_value(char option);  // getopt's line for an option without its value
+std::string reason(int error);           // strerror's text, as perror shows it
+} // namespace c_library
 
 // Lines of the emulated board's log.
 namespace logged {

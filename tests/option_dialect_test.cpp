@@ -69,14 +69,11 @@ INSTANTIATE_TEST_SUITE_P(
     UsageReports, RunCase,
     testing::Values(
         refused("NoArguments", {}, "too few arguments", true),
-        refused("UnknownOption", {"-x"}, "invalid option", true,
-                "hornset: invalid option -- 'x'\n"),
-        refused("MissingValue", {"-t"}, "invalid option", true,
-                "hornset: option requires an argument -- 't'\n"),
-        refused("LongOption", {"--help"}, "invalid option", true,
-                "hornset: invalid option -- '-'\n"),
+        refused("UnknownOption", {"-x"}, "invalid option", true, c_library::invalid_option('x')),
+        refused("MissingValue", {"-t"}, "invalid option", true, c_library::missing_value('t')),
+        refused("LongOption", {"--help"}, "invalid option", true, c_library::invalid_option('-')),
         refused("UnknownAfterGoodOptions", {"-t", "10", "-z", "-p", "x"}, "invalid option", true,
-                "hornset: invalid option -- 'z'\n"),
+                c_library::invalid_option('z')),
         refused("PeriodZero", {"-t", "0"}, "invalid period value", false),
         refused("PeriodNotANumber", {"-t", "abc"}, "invalid period value", false),
         refused("PeriodEmpty", {"-t", ""}, "invalid period value", false),
@@ -119,12 +116,53 @@ INSTANTIATE_TEST_SUITE_P(
         shows_status("OptionsBeforeStatusTaken", {"-t", "10", "-p", "x", "-d"}),
         refused("BadValueBeforeStatus", {"-c", "0", "-d"}, "invalid count value", false),
         refused("UnknownOptionBeforeStatus", {"-q", "-d"}, "invalid option", true,
-                "hornset: invalid option -- 'q'\n"),
+                c_library::invalid_option('q')),
         shows_status("StatusClusteredWithOthers", {"-dt", "0"}),
         sends("WordAfterOptionsIgnored", {"-t", "10", "extra"}, "period 10"),
         sends("WordBeforeOptionsSkipped", {"extra", "-t", "10"}, "period 10"),
         sends("DoubleDashEndsOptions", {"-t", "10", "--", "-p", "x"}, "period 10")),
     case_name);
+
+// Words that are not options are ignored wherever they stand, with every C
+// library and in every environment; "--" still ends the options.
+INSTANTIATE_TEST_SUITE_P(
+    WordsThatAreNotOptions, RunCase,
+    testing::Values(refused("WordBetweenPeriodAndCount", {"-t", "5", "foo", "-c", "3"},
+                            "no pattern option", false),
+                    sends("WordsEverywhere", {"a", "-t", "10", "b", "-c", "3", "c", "-p", "x", "d"},
+                          "period 10 count 3 pattern x"),
+                    sends("WordsBeforeClusteredOptions", {"a", "b", "-t10", "-pxyz"},
+                          "period 10 pattern xyz"),
+                    sends("LoneDashFirst", {"-", "-t", "10"}, "period 10"),
+                    sends("LoneDashBetween", {"-t", "10", "-", "-p", "x"}, "period 10 pattern x"),
+                    sends("LoneDashAsValue", {"-p", "-"}, "pattern -"),
+                    shows_status("WordBeforeStatus", {"extra", "-d"}),
+                    refused("WordBeforeUnknownOption", {"extra", "-x"}, "invalid option", true,
+                            c_library::invalid_option('x')),
+                    refused("WordBeforeMissingValue", {"extra", "-t"}, "invalid option", true,
+                            c_library::missing_value('t')),
+                    refused("WordsOnly", {"a", "-", "b"}, "no pattern or period option", false),
+                    refused("DoubleDashAfterWord", {"extra", "--", "-t", "10"},
+                            "no pattern or period option", false),
+                    sends("NothingAfterDoubleDashLookedAt",
+                          {"-t", "10", "--", "extra", "-c", "0", "-x"}, "period 10"),
+                    sends("DoubleDashAsValue", {"-p", "--", "-t", "1"}, "period 1 pattern --")),
+    case_name);
+
+// Every case runs with POSIXLY_CORRECT=1 as well (the harness); glibc looks
+// only at whether it is set, so other values must not matter either.
+TEST(Environment, PosixlyCorrectWithAnyValueChangesNothing) {
+    const run_case expected =
+        sends("WordFirst", {"extra", "-t", "10", "more", "-p", "x"}, "period 10 pattern x");
+    for (const char* setting : {"POSIXLY_CORRECT=", "POSIXLY_CORRECT=0", "POSIXLY_CORRECT=yes"}) {
+        const outcome result =
+            run_hornset(expected.board, expected.args, output::captured, {setting});
+        EXPECT_EQ(result.out, expected.out) << setting;
+        EXPECT_EQ(result.err, expected.err) << setting;
+        EXPECT_EQ(result.status, expected.status) << setting;
+        EXPECT_EQ(result.log, expected.log) << setting;
+    }
+}
 
 const std::string longest_pattern(1999, 'p');
 

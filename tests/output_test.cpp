@@ -3,6 +3,8 @@
 // messages and status. What reached the driver is unchanged either way.
 #include "harness.h"
 
+#include <cerrno>
+
 namespace hornset_test {
 namespace {
 
@@ -33,7 +35,7 @@ TEST_P(LostOutput, ReportedOnce) {
     EXPECT_EQ(result.log, c.log) << "what reached the emulated board";
 }
 
-const std::string write_error = "hornset: write error: No space left on device\n";
+const std::string write_error = "hornset: write error: " + c_library::reason(ENOSPC) + "\n";
 const std::vector<std::string> set_args = {"10", "20", "3"};
 const std::string set_log =
     logged::node_open + logged::request(set_request_number, 0x000A1403, "0") + logged::node_close;
@@ -88,41 +90,41 @@ INSTANTIATE_TEST_SUITE_P(
         lost_output_case{"NodeMissingKeepsItsOwn",
                          qtr_pn("node absent\n"),
                          {"-d"},
-                         "open: No such file or directory\n",
+                         "open: " + c_library::reason(ENOENT) + "\n",
                          1,
                          logged::proc_read + logged::node_open_failed("ENOENT")},
         lost_output_case{"GetOpenRefusedKeepsItsOwn",
                          request_board("open fail EACCES\n"),
                          {},
-                         "open: Permission denied\n",
+                         "open: " + c_library::reason(EACCES) + "\n",
                          1,
                          logged::proc_read + logged::node_open_failed("EACCES")},
         lost_output_case{"WriteFailsKeepsItsOwn",
                          qtr_pn("write fail EIO\n"),
                          {"-t", "10"},
-                         "hornset:: Input/output error\n",
+                         "hornset:: " + c_library::reason(EIO) + "\n",
                          1,
                          node_used + logged::write("period 10", "-1 EIO")},
         lost_output_case{"WriteMovesNothingKeepsItsOwn",
                          qtr_pn("write return 0\n"),
                          {"-t", "10"},
-                         "hornset:: Success\n",
+                         "hornset:: " + c_library::reason(0) + "\n",
                          1,
                          node_used + logged::write("period 10", "0")},
         lost_output_case{"ReadReturnsNothingKeepsItsOwn",
                          qtr_pn("read return 0\n"),
                          {"-d"},
-                         "hornset:: Success\n",
+                         "hornset:: " + c_library::reason(0) + "\n",
                          1,
                          node_used + logged::read_failed("0")},
         lost_output_case{"ReadFailsKeepsItsOwn",
                          qtr_pn("read fail EIO\n"),
                          {"-d"},
-                         "hornset:: Input/output error\n",
+                         "hornset:: " + c_library::reason(EIO) + "\n",
                          1,
                          node_used + logged::read_failed("-1 EIO")},
         lost_output_case{"SetFailsKeepsItsOwn", request_board("ioctl fail EINVAL\n"), set_args,
-                         "hornset:: Invalid argument\n", 1,
+                         "hornset:: " + c_library::reason(EINVAL) + "\n", 1,
                          node_used + logged::request(set_request_number, 0x000A1403, "-1 EINVAL")}),
     lost_output_name);
 

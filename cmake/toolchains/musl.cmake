@@ -1,0 +1,60 @@
+# Shared part of the toolchain files for a hornset built against musl, with
+# Debian's own packages: musl-tools (x86-64) or musl-dev:ARCH (the boards,
+# through multiarch), and g++ or g++-TRIPLE. The including file sets
+#   hornset_musl_triple      musl's triple, e.g. arm-linux-musleabihf
+#   hornset_gnu_triple       the GNU triple of the C++ compiler, e.g. arm-linux-gnueabihf
+#   hornset_musl_processor   CMAKE_SYSTEM_PROCESSOR for a board; unset for this machine
+#
+# C sources and every link go through musl's wrapper, TRIPLE-gcc. There is no
+# C++ library for musl, and hornset needs none: its C++ sources are compiled
+# by g++ against musl's headers, with libstdc++'s header-only wrappers
+# (<cstdio> and the like) in front of them. The musl-built targets are hornset
+# and the emulated board's libhornemu.so; the test programs and the hornemu
+# runner need the C++ library and are built against glibc.
+
+if(DEFINED hornset_musl_processor)
+    set(CMAKE_SYSTEM_NAME Linux)
+    set(CMAKE_SYSTEM_PROCESSOR ${hornset_musl_processor})
+endif()
+
+set(CMAKE_C_COMPILER ${hornset_musl_triple}-gcc)
+set(CMAKE_CXX_COMPILER ${hornset_gnu_triple}-g++)
+
+# g++'s own search list, less the C library's directories: musl's headers take
+# their place, behind the C++ directories so that their #include_next works.
+execute_process(
+    COMMAND ${CMAKE_CXX_COMPILER} -xc++ -E -v -
+    INPUT_FILE /dev/null
+    OUTPUT_QUIET
+    ERROR_VARIABLE hornset_search_report
+    RESULT_VARIABLE hornset_failed)
+if(hornset_failed)
+    message(FATAL_ERROR "${CMAKE_CXX_COMPILER} cannot be run; install g++ for ${hornset_gnu_triple}")
+endif()
+execute_process(
+    COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=include
+    OUTPUT_VARIABLE hornset_gcc_include
+    OUTPUT_STRIP_TRAILING_WHITESPACE)
+string(REGEX MATCH "#include <\\.\\.\\.> search starts here:\n(.*)\nEnd of search list"
+    hornset_search_list "${hornset_search_report}")
+string(REPLACE "\n" ";" hornset_search_list "${CMAKE_MATCH_1}")
+set(hornset_musl_cxx_flags "-nostdinc")
+foreach(directory IN LISTS hornset_search_list)
+    string(STRIP "${directory}" directory)
+    if(directory MATCHES "/c\\+\\+/")
+        string(APPEND hornset_musl_cxx_flags " -isystem ${directory}")
+    endif()
+endforeach()
+set(hornset_musl_include /usr/include/${hornset_musl_triple})
+if(NOT EXISTS ${hornset_musl_include}/stdio.h)
+    message(FATAL_ERROR "musl's headers are not in ${hornset_musl_include}; install musl-dev for this architecture")
+endif()
+string(APPEND hornset_musl_cxx_flags
+    " -isystem ${hornset_musl_include} -isystem ${hornset_gcc_include}"
+    " -include ${CMAKE_CURRENT_LIST_DIR}/musl-glibc-prereq.h")
+set(CMAKE_CXX_FLAGS_INIT "${hornset_musl_cxx_flags}")
+
+# When the C driver links C++ objects, CMake adds g++'s implicit libraries and
+# their directories, which are glibc's: -lc then silently takes glibc's libc.a.
+# They are cleared once the compilers are known.
+set(CMAKE_PROJECT_INCLUDE ${CMAKE_CURRENT_LIST_DIR}/musl-link.cmake)
