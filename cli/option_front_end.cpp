@@ -60,7 +60,7 @@ bool append(char* buffer, size_t* length, const char* text) {
 // Every option either ends the run or uses up its word, so getopt is always at
 // the start of a word when this is called.
 int next_option(int argc, char** argv) {
-    while (optind > 0 && optind < argc && std::strcmp(argv[optind], "-") == 0) {
+    while (optind > 0 && optind < argc && argv[optind][0] == '-' && argv[optind][1] == '\0') {
         ++optind;
     }
     return getopt(argc, argv, "-dc:p:t:");

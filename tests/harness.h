@@ -63,7 +63,8 @@ void PrintTo(const run_case& c, std::ostream* stream);
 std::string case_name(const testing::TestParamInfo<run_case>& info);
 
 // Cases are instantiated per area with INSTANTIATE_TEST_SUITE_P(Area, RunCase, ...).
-// Each case also runs with POSIXLY_CORRECT set, which must change nothing.
+// Each case also runs with POSIXLY_CORRECT set, which must change nothing
+// (not under a wrapper such as valgrind).
 class RunCase : public testing::TestWithParam<run_case> {};
 
 // The request numbers the driver must receive on this architecture.

@@ -8,9 +8,9 @@
 # C sources and every link go through musl's wrapper, TRIPLE-gcc. There is no
 # C++ library for musl, and hornset needs none: its C++ sources are compiled
 # by g++ against musl's headers, with libstdc++'s header-only wrappers
-# (<cstdio> and the like) in front of them. The musl-built targets are hornset
-# and the emulated board's libhornemu.so; the test programs and the hornemu
-# runner need the C++ library and are built against glibc.
+# (<cstdio> and the like) in front of them. hornset, the emulated board's
+# libhornemu.so and its runner hornemu build this way; the test programs need
+# the C++ library and are built against glibc (scripts/test musl).
 
 if(DEFINED hornset_musl_processor)
     set(CMAKE_SYSTEM_NAME Linux)
@@ -54,7 +54,15 @@ string(APPEND hornset_musl_cxx_flags
     " -include ${CMAKE_CURRENT_LIST_DIR}/musl-glibc-prereq.h")
 set(CMAKE_CXX_FLAGS_INIT "${hornset_musl_cxx_flags}")
 
-# When the C driver links C++ objects, CMake adds g++'s implicit libraries and
-# their directories, which are glibc's: -lc then silently takes glibc's libc.a.
-# They are cleared once the compilers are known.
+# Every link goes through musl's C driver, also of a target CMake would link as
+# C++: g++ would make it a glibc program built with musl's headers. A target
+# that needs the C++ library then fails to link instead.
+set(CMAKE_CXX_LINK_EXECUTABLE
+    "<CMAKE_C_COMPILER> <FLAGS> <CMAKE_CXX_LINK_FLAGS> <LINK_FLAGS> <OBJECTS> -o <TARGET> <LINK_LIBRARIES>")
+set(CMAKE_CXX_CREATE_SHARED_LIBRARY
+    "<CMAKE_C_COMPILER> <CMAKE_SHARED_LIBRARY_CXX_FLAGS> <LANGUAGE_COMPILE_FLAGS> <LINK_FLAGS> <CMAKE_SHARED_LIBRARY_CREATE_CXX_FLAGS> <SONAME_FLAG><TARGET_SONAME> -o <TARGET> <OBJECTS> <LINK_LIBRARIES>")
+
+# When the C driver links C++ objects, CMake adds the C++ compiler's implicit
+# libraries and their directories: g++'s own made -lc silently take glibc's
+# libc.a. They are cleared once the compilers are known.
 set(CMAKE_PROJECT_INCLUDE ${CMAKE_CURRENT_LIST_DIR}/musl-link.cmake)
