@@ -47,24 +47,35 @@ pc "status: refused write keeps setting" "prior 'count 3 pattern x'; prior 'peri
     '26:status: count 3 pattern x\n' read 2000
 pc "status: request setting" "prior_set 0x000a1403" '29:status: off 10 on 20 count 3\n' read 2000
 pc "status: short read" "prior 'pattern xyz'" '5:statu' read 5
-pc "set request" '' '0 0x000a1403\n' ioctl 40046b01 0x000a1403
-pc "get request returns last set word" "prior_set 0x00ffffff" '0 0x00ffffff\n' ioctl 80046b02 0
-pc "get request without setting" '' '0 0x00000000\n' ioctl 80046b02 7
-pc "request of other direction" '' '-25 0x000a1403\n' ioctl 80046b01 0x000a1403
-pc "request of other number" '' '-25 0x00000000\n' ioctl 40046b02 0
-pc "request without argument" '' '-25 0x00000000\n' ioctl 6b01 0
-pc "set request, bad address" '' '-14 0x00000000\n' ioctl 40046b01 bad
-pc "get request, bad address" '' '-14 0x00000000\n' ioctl 80046b02 bad
+# The requests, from a program of the kernel's own width and, where the guest has
+# one, from a 32-bit program through the kernel's compat path.
+for probe_dir in /bin $PROBE32_DIR; do
+    PATH=$probe_dir:/bin
+    if [ "$probe_dir" != /bin ]; then kind=module-32bit; fi
+    pc "set request" '' '0 0x000a1403\n' ioctl "$SET_REQ" 0x000a1403
+    pc "get request returns last set word" "prior_set 0x00ffffff" '0 0x00ffffff\n' ioctl "$GET_REQ" 0
+    pc "get request without setting" '' '0 0x00000000\n' ioctl "$GET_REQ" 7
+    pc "request of other direction" '' '-25 0x000a1403\n' ioctl "$SET_OTHER_DIR" 0x000a1403
+    pc "request of other number" '' '-25 0x00000000\n' ioctl "$GET_OTHER_DIR" 0
+    pc "request without argument" '' '-25 0x00000000\n' ioctl 6b01 0
+    pc "set request, bad address" '' '-14 0x00000000\n' ioctl "$SET_REQ" bad
+    pc "get request, bad address" '' '-14 0x00000000\n' ioctl "$GET_REQ" bad
+    pc "request fault" "param ioctl_errno $ETIMEDOUT" "-$ETIMEDOUT 0x00000005\\n" ioctl "$SET_REQ" 5
+    pc "request positive result" "param ioctl_result 3" '3 0x00000005\n' ioctl "$SET_REQ" 5
+done
+PATH=/bin
+kind=module
 pc "open fault" "param open_errno 16" 'open -16\n' read 10
 pc "write fault" "param write_errno 28" '-28\n' write 'period 10'
 pc "zero-byte write" "param write_zero 1" '0\n' write 'period 10'
 pc "read fault" "param read_errno 5" '-5:' read 10
 pc "empty read" "param read_empty 1" '0:' read 10
-pc "request fault" "param ioctl_errno 110" '-110 0x00000005\n' ioctl 40046b01 5
-pc "request positive result" "param ioctl_result 3" '3 0x00000005\n' ioctl 40046b01 5
 
-# ---- hornset, static and dynamic builds ----
-for kind in static dynamic; do
+# ---- hornset: every build this guest has (static, dynamic, other C libraries,
+# 32-bit builds on a 64-bit kernel) ----
+for hornset_build in $HORNSETS; do
+    kind=${hornset_build%%:*}
+    libc_texts "${hornset_build#*:}"
     PATH=/opt/$kind/bin:/bin
 
     # QTR-PN board: the option dialect, command write and status read.
@@ -86,7 +97,7 @@ for kind in static dynamic; do
     tc "pattern too long" '' 1 '' "Error: hornset - pattern too long\\n$USAGE" "$NOTHING" -p "$P2000"
     tc "period beyond int" '' 1 '' "Error: hornset - invalid period value\\n$USAGE" "$NOTHING" -t 99999999999
     tc "no arguments" '' 1 "$OPTLIST" "Error: hornset - too few arguments\\n$USAGE" "$NOTHING"
-    tc "unknown option" '' 1 "$OPTLIST" "hornset: invalid option -- 'x'\\nError: hornset - invalid option\\n$USAGE" \
+    tc "unknown option" '' 1 "$OPTLIST" "$BADOPT_X\\nError: hornset - invalid option\\n$USAGE" \
         "$NOTHING" -x
     tc "period without pattern and count" '' 1 '' "Error: hornset - no pattern option\\n$USAGE" "$NOTHING" -t 10 -c 3
     tc "positional words on QTR-PN" '' 1 '' "Error: hornset - no pattern or period option\\n$USAGE" "$NOTHING" 5 5 5
@@ -108,34 +119,34 @@ for kind in static dynamic; do
 
     # QTR-PN board: every fault of the command write and the status read.
     tc "write: open fails" "param open_errno 5" 1 'cmd for hornio="period 10"\ndriver open error.\n' \
-        'open: Input/output error\n' 'open 1 rdwr; write 0; read 0; ioctl 0' -t 10
+        "open: $E_IO\n" 'open 1 rdwr; write 0; read 0; ioctl 0' -t 10
     tc "write: node missing" "rm /dev/hornio" 1 'cmd for hornio="period 10"\ndriver open error.\n' \
         'open: No such file or directory\n' "$NOTHING" -t 10
     tc "write fails" "param write_errno 5" 1 'cmd for hornio="period 10"\ndriver write error.\n' \
-        'hornset:: Input/output error\n' 'open 1 rdwr; write 1 9 "period 10"; read 0; ioctl 0' -t 10
+        "hornset:: $E_IO\n" 'open 1 rdwr; write 1 9 "period 10"; read 0; ioctl 0' -t 10
     tc "write fails, no space" "param write_errno 28" 1 'cmd for hornio="pattern x"\ndriver write error.\n' \
         'hornset:: No space left on device\n' 'open 1 rdwr; write 1 9 "pattern x"; read 0; ioctl 0' -p x
     tc "write transfers nothing" "param write_zero 1" 1 'cmd for hornio="period 10"\ndriver write error.\n' \
-        'hornset:: Success\n' 'open 1 rdwr; write 1 9 "period 10"; read 0; ioctl 0' -t 10
-    tc "read: open fails" "param open_errno 16" 1 'driver open error.\n' 'open: Device or resource busy\n' \
+        "hornset:: $E_OK\n" 'open 1 rdwr; write 1 9 "period 10"; read 0; ioctl 0' -t 10
+    tc "read: open fails" "param open_errno 16" 1 'driver open error.\n' "open: $E_BUSY\n" \
         'open 1 rdwr; write 0; read 0; ioctl 0' -d
-    tc "read fails" "param read_errno 5" 1 'driver read error.\n' 'hornset:: Input/output error\n' \
+    tc "read fails" "param read_errno 5" 1 'driver read error.\n' "hornset:: $E_IO\n" \
         'open 1 rdwr; write 0; read 1 2000; ioctl 0' -d
     tc "read fails, try again" "param read_errno 11" 1 'driver read error.\n' \
         'hornset:: Resource temporarily unavailable\n' 'open 1 rdwr; write 0; read 1 2000; ioctl 0' -d
-    tc "read returns nothing" "param read_empty 1" 1 'driver read error.\n' 'hornset:: Success\n' \
+    tc "read returns nothing" "param read_empty 1" 1 'driver read error.\n' "hornset:: $E_OK\n" \
         'open 1 rdwr; write 0; read 1 2000; ioctl 0' -d
 
     # Request-interface board: the positional dialect, set and get requests.
-    tc "set request" "$REQ" 0 '' '' 'open 1 rdwr; write 0; read 0; ioctl 1 0x40046b01 0x000a1403' 10 20 3
-    tc "set request, all 255" "$REQ" 0 '' '' 'open 1 rdwr; write 0; read 0; ioctl 1 0x40046b01 0x00ffffff' 255 255 255
-    tc "set request, count 0" "$REQ" 0 '' '' 'open 1 rdwr; write 0; read 0; ioctl 1 0x40046b01 0x00050500' 5 5 0
+    tc "set request" "$REQ" 0 '' '' "open 1 rdwr; write 0; read 0; ioctl 1 $SET_REQ 0x000a1403" 10 20 3
+    tc "set request, all 255" "$REQ" 0 '' '' "open 1 rdwr; write 0; read 0; ioctl 1 $SET_REQ 0x00ffffff" 255 255 255
+    tc "set request, count 0" "$REQ" 0 '' '' "open 1 rdwr; write 0; read 0; ioctl 1 $SET_REQ 0x00050500" 5 5 0
     tc "set request, count not a number" "$REQ" 0 '' '' \
-        'open 1 rdwr; write 0; read 0; ioctl 1 0x40046b01 0x00050500' 5 5 abc
-    tc "set request, smallest" "$REQ" 0 '' '' 'open 1 rdwr; write 0; read 0; ioctl 1 0x40046b01 0x000101ff' 1 1 255
-    tc "get request" "$REQ" 0 '' '' 'open 1 rdwr; write 0; read 0; ioctl 1 0x80046b02 0x00000000'
+        "open 1 rdwr; write 0; read 0; ioctl 1 $SET_REQ 0x00050500" 5 5 abc
+    tc "set request, smallest" "$REQ" 0 '' '' "open 1 rdwr; write 0; read 0; ioctl 1 $SET_REQ 0x000101ff" 1 1 255
+    tc "get request" "$REQ" 0 '' '' "open 1 rdwr; write 0; read 0; ioctl 1 $GET_REQ 0x00000000"
     tc "get request after a setting" "$REQ; prior_set 0x00010203" 0 '' '' \
-        'open 1 rdwr; write 0; read 0; ioctl 1 0x80046b02 0x00000000'
+        "open 1 rdwr; write 0; read 0; ioctl 1 $GET_REQ 0x00000000"
     tc "zero off time" "$REQ" 1 "${BADPAR}Can't set to zero.\\n" '' "$NOTHING" 0 5 5
     tc "zero tested first" "$REQ" 1 "${BADPAR}Can't set to zero.\\n" '' "$NOTHING" 0 300 1
     tc "negative off time" "$REQ" 1 "${BADPAR}Can't set to negative value.\\n" '' "$NOTHING" -1 5 5
@@ -155,33 +166,33 @@ for kind in static dynamic; do
         'open 1 rdwr; write 0; read 0; ioctl 0'
     tc "set: node missing" "$REQ; rm /dev/hornio" 1 'driver open error.\n' \
         'open: No such file or directory\n' "$NOTHING" 10 20 3
-    tc "set fails" "$REQ; param ioctl_errno 5" 1 'driver ioctl error.\n' 'hornset:: Input/output error\n' \
-        'open 1 rdwr; write 0; read 0; ioctl 1 0x40046b01 0x000a1403' 10 20 3
-    tc "get fails" "$REQ; param ioctl_errno 110" 1 'driver ioctl error.\n' 'hornset:: Connection timed out\n' \
-        'open 1 rdwr; write 0; read 0; ioctl 1 0x80046b02 0x00000000'
-    tc "set returns a positive value" "$REQ; param ioctl_result 1" 1 'driver ioctl error.\n' 'hornset:: Success\n' \
-        'open 1 rdwr; write 0; read 0; ioctl 1 0x40046b01 0x000a1403' 10 20 3
-    tc "get returns a positive value" "$REQ; param ioctl_result 7" 1 'driver ioctl error.\n' 'hornset:: Success\n' \
-        'open 1 rdwr; write 0; read 0; ioctl 1 0x80046b02 0x00000000'
+    tc "set fails" "$REQ; param ioctl_errno 5" 1 'driver ioctl error.\n' "hornset:: $E_IO\n" \
+        "open 1 rdwr; write 0; read 0; ioctl 1 $SET_REQ 0x000a1403" 10 20 3
+    tc "get fails" "$REQ; param ioctl_errno $ETIMEDOUT" 1 'driver ioctl error.\n' "hornset:: $E_TIMEDOUT\n" \
+        "open 1 rdwr; write 0; read 0; ioctl 1 $GET_REQ 0x00000000"
+    tc "set returns a positive value" "$REQ; param ioctl_result 1" 1 'driver ioctl error.\n' "hornset:: $E_OK\n" \
+        "open 1 rdwr; write 0; read 0; ioctl 1 $SET_REQ 0x000a1403" 10 20 3
+    tc "get returns a positive value" "$REQ; param ioctl_result 7" 1 'driver ioctl error.\n' "hornset:: $E_OK\n" \
+        "open 1 rdwr; write 0; read 0; ioctl 1 $GET_REQ 0x00000000"
 
     # What the proc file's lines select.
     tc "model on second line among other text" "lamp 'x|board model: QTR-PN rev2 (lamp)'" 0 \
         'cmd for hornio="period 5"\n' '' 'open 1 rdwr; write 1 8 "period 5"; read 0; ioctl 0' -t 5
     tc "model on first line only" "lamp 'QTR-PN|model: RX-100'" 0 '' '' \
-        'open 1 rdwr; write 0; read 0; ioctl 1 0x40046b01 0x00050505' 5 5 5
+        "open 1 rdwr; write 0; read 0; ioctl 1 $SET_REQ 0x00050505" 5 5 5
     tc "single line naming the model" "lamp 'QTR-PN'" 0 'cmd for hornio="period 5"\n' '' \
         'open 1 rdwr; write 1 8 "period 5"; read 0; ioctl 0' -t 5
     tc "model in other case" "lamp 'x|qtr-pn'" 0 '' '' \
-        'open 1 rdwr; write 0; read 0; ioctl 1 0x40046b01 0x00050505' 5 5 5
-    tc "empty proc file" "lamp ''" 0 '' '' 'open 1 rdwr; write 0; read 0; ioctl 1 0x80046b02 0x00000000'
+        "open 1 rdwr; write 0; read 0; ioctl 1 $SET_REQ 0x00050505" 5 5 5
+    tc "empty proc file" "lamp ''" 0 '' '' "open 1 rdwr; write 0; read 0; ioctl 1 $GET_REQ 0x00000000"
     tc "first line longer than the line buffer" "lamp '$LONGLINE|other'" 0 'cmd for hornio="period 5"\n' '' \
         'open 1 rdwr; write 1 8 "period 5"; read 0; ioctl 0' -t 5
 
     # A board without /proc/lampstat: the request interface after one message.
     tc "no proc file: set request" "param proc 0" 0 "$NOPROC" '' \
-        'open 1 rdwr; write 0; read 0; ioctl 1 0x40046b01 0x000a1403' 10 20 3
+        "open 1 rdwr; write 0; read 0; ioctl 1 $SET_REQ 0x000a1403" 10 20 3
     tc "no proc file: get request" "param proc 0" 0 "$NOPROC" '' \
-        'open 1 rdwr; write 0; read 0; ioctl 1 0x80046b02 0x00000000'
+        "open 1 rdwr; write 0; read 0; ioctl 1 $GET_REQ 0x00000000"
     tc "no proc file: version" "param proc 0" 0 "${NOPROC}hornset version 1.00\\n" '' "$NOTHING" --version
     tc "no proc file: options refused" "param proc 0" 1 "$NOPROC$BADPAR" '' "$NOTHING" -t 5
     tc "no drivers at all" "rmmod hornsim" 1 "${NOPROC}driver open error.\\n" \

@@ -23,6 +23,10 @@
 #include <unistd.h>
 #if defined(__x86_64__)
 #include <sys/io.h>
+#elif defined(__mips__)
+#include <dirent.h>
+#include <sys/mman.h>
+#include <sys/reboot.h>
 #endif
 
 static const char node[] = "/dev/hornio";
@@ -39,6 +43,56 @@ static int open_node(void) {
 static long result(long ret) {
     return ret < 0 ? -errno : ret;
 }
+
+#if defined(__mips__)
+/* Finds QEMU's pvpanic PCI device (1b36:0011), enables it and writes the
+   "panicked" event to its register, through /dev/mem as busybox devmem does. */
+static void raise_pvpanic(void) {
+    char path[300];
+    char text[64];
+    DIR* dir = opendir("/sys/bus/pci/devices");
+    struct dirent* d;
+    while (dir && (d = readdir(dir)) != NULL) {
+        unsigned long vendor = 0, device = 0, base = 0;
+        FILE* f;
+        snprintf(path, sizeof path, "/sys/bus/pci/devices/%s/vendor", d->d_name);
+        if ((f = fopen(path, "r")) == NULL)
+            continue;
+        if (fgets(text, sizeof text, f))
+            vendor = strtoul(text, NULL, 16);
+        fclose(f);
+        snprintf(path, sizeof path, "/sys/bus/pci/devices/%s/device", d->d_name);
+        if ((f = fopen(path, "r")) == NULL)
+            continue;
+        if (fgets(text, sizeof text, f))
+            device = strtoul(text, NULL, 16);
+        fclose(f);
+        if (vendor != 0x1b36 || device != 0x0011)
+            continue;
+        snprintf(path, sizeof path, "/sys/bus/pci/devices/%s/enable", d->d_name);
+        if ((f = fopen(path, "w")) != NULL) {
+            fputs("1", f);
+            fclose(f);
+        }
+        snprintf(path, sizeof path, "/sys/bus/pci/devices/%s/resource", d->d_name);
+        if ((f = fopen(path, "r")) != NULL) {
+            if (fgets(text, sizeof text, f))
+                base = strtoul(text, NULL, 16);
+            fclose(f);
+        }
+        int fd = open("/dev/mem", O_RDWR | O_SYNC);
+        long page = sysconf(_SC_PAGESIZE);
+        if (base == 0 || fd < 0)
+            break;
+        unsigned char* map = mmap(NULL, (size_t)page, PROT_READ | PROT_WRITE, MAP_SHARED, fd,
+                                  (off_t)(base & ~(unsigned long)(page - 1)));
+        if (map == MAP_FAILED)
+            break;
+        *(volatile unsigned char*)(map + (base & (unsigned long)(page - 1))) = 1;
+        break;
+    }
+}
+#endif
 
 static void end_machine(int code) {
     /* Let the console drain before the machine goes away. */
@@ -57,6 +111,25 @@ static void end_machine(int code) {
     register unsigned long x0 __asm__("x0") = 0x18;
     register unsigned long x1 __asm__("x1") = (unsigned long)block;
     __asm__ volatile("hlt #0xf000" : "+r"(x0) : "r"(x1) : "memory");
+#elif defined(__arm__)
+    /* Semihosting SYS_EXIT_EXTENDED with ADP_Stopped_ApplicationExit and the code. */
+    unsigned long block[2] = {0x20026, (unsigned long)code};
+    register unsigned long r0 __asm__("r0") = 0x20;
+    register unsigned long r1 __asm__("r1") = (unsigned long)block;
+#if defined(__thumb__)
+    __asm__ volatile("svc 0xab" : "+r"(r0) : "r"(r1) : "memory");
+#else
+    __asm__ volatile("svc 0x123456" : "+r"(r0) : "r"(r1) : "memory");
+#endif
+#elif defined(__mips__)
+    /* Malta has no exit device: power off for a pass, and for a failure raise
+       the pvpanic device, which QEMU turns into exit status 1. */
+    if (code == 0) {
+        sync();
+        reboot(RB_POWER_OFF);
+    } else {
+        raise_pvpanic();
+    }
 #endif
     fprintf(stderr, "hornprobe: could not end the machine\n");
     exit(2);

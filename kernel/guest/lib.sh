@@ -20,7 +20,7 @@ param() { hornprobe put "$P/$1" "$2" || echo "setup: cannot set $1"; }
 # An empty text cannot be written in one non-empty write: a lone newline empties it.
 lamp() { if [ -n "$1" ]; then param lampstat "$1"; else echo >"$P/lampstat"; fi; }
 prior() { hornprobe write "$1" >/dev/null; }
-prior_set() { hornprobe ioctl 40046b01 "$1" >/dev/null; }
+prior_set() { hornprobe ioctl "$SET_REQ" "$1" >/dev/null; }
 # rep TEXT N: TEXT repeated N times.
 rep() {
     _r=
@@ -30,6 +30,29 @@ rep() {
         _i=$((_i + 1))
     done
     printf '%s' "$_r"
+}
+
+# libc_texts glibc|musl: the texts hornset passes through from its C library
+# (system error messages, getopt's diagnostic) where the two differ. The
+# other messages the cases expect are the same in both.
+libc_texts() {
+    case $1 in
+    glibc)
+        E_OK='Success'
+        E_IO='Input/output error'
+        E_BUSY='Device or resource busy'
+        E_TIMEDOUT='Connection timed out'
+        BADOPT_X="hornset: invalid option -- 'x'"
+        ;;
+    musl)
+        E_OK='No error information'
+        E_IO='I/O error'
+        E_BUSY='Resource busy'
+        E_TIMEDOUT='Operation timed out'
+        BADOPT_X='hornset: unrecognized option: x'
+        ;;
+    *) echo "setup: unknown C library $1" ;;
+    esac
 }
 
 restore_module() {
