@@ -4,6 +4,7 @@
 #pragma once
 
 #include <stdio.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 namespace hornemu {
@@ -26,6 +27,18 @@ ssize_t write(int fd, const void* buf, size_t count);
 int ioctl(int fd, unsigned long request, void* arg);
 int ioctl_time64(int fd, unsigned long request, void* arg);
 int close(int fd);
+int fcntl(int fd, int command, void* argument);
+int fcntl64(int fd, int command, void* argument);
+int fcntl_time64(int fd, int command, void* argument);
+int dup(int fd);
+int dup2(int fd, int target);
+int dup3(int fd, int target, int flags);
+int fstat(int fd, struct stat* info);
+#ifdef __GLIBC__
+int fstat64(int fd, struct stat64* info);
+int fxstat(int version, int fd, struct stat* info);
+int fxstat64(int version, int fd, struct stat64* info);
+#endif
 
 } // namespace real
 } // namespace hornemu
