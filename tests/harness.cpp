@@ -10,6 +10,7 @@
 #include <iterator>
 #include <spawn.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -94,6 +95,18 @@ std::string hex32(uint32_t value) {
 } // namespace
 
 outcome run_hornset(const scenario& board, const std::vector<std::string>& args, output stdout_to) {
+    streams given;
+    given.stdout_to = stdout_to;
+    return run_hornset(board, args, given);
+}
+
+bool buffering_can_be_chosen() {
+    return prefix_words(HORNSET_TEST_EMULATOR).empty() && access("/usr/bin/stdbuf", X_OK) == 0;
+}
+
+outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
+                    const streams& given) {
+    const output stdout_to = given.stdout_to;
     const char* tmp = std::getenv("TMPDIR");
     std::string dir_template = std::string(tmp != nullptr ? tmp : "/tmp") + "/hornset-test-XXXXXX";
     if (mkdtemp(dir_template.data()) == nullptr) {
@@ -117,7 +130,12 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
     // directory first), which also gives it to the tool as argv[0].
     std::vector<std::string> words = prefix_words(HORNSET_TEST_EMULATOR);
     const bool emulated = !words.empty();
-    const std::vector<std::string> wrapper = prefix_words(HORNSET_TEST_WRAPPER);
+    std::vector<std::string> wrapper = prefix_words(HORNSET_TEST_WRAPPER);
+    if (given.mode != buffering::standard) {
+        // stdbuf runs whatever comes after it with standard output's buffering set.
+        wrapper.insert(wrapper.begin(),
+                       {"/usr/bin/stdbuf", given.mode == buffering::line ? "-oL" : "-o0"});
+    }
     const bool wrapped = !emulated && !wrapper.empty();
     if (emulated) {
         words.insert(words.end(), {"-0", "hornset", HORNSET_TEST_TOOL});
@@ -151,8 +169,15 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
+    if (given.joined) {
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
+    for (const int fd : given.closed) {
+        posix_spawn_file_actions_addclose(&actions, fd);
+    }
     pid_t pid = 0;
     const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp);
     posix_spawn_file_actions_destroy(&actions);
@@ -173,6 +198,10 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
         }
         result.err = read_file(err_path);
         result.log = read_file(dir + "/log");
+        struct stat node {};
+        if (stat((dir + "/node").c_str(), &node) == 0 && S_ISREG(node.st_mode)) {
+            result.node = read_file(dir + "/node");
+        }
     }
     remove_tree(dir);
     return result;
@@ -182,7 +211,7 @@ std::ostream& operator<<(std::ostream& stream, const outcome& result) {
     return stream << "status " << result.status
                   << "\nstdout: " << testing::PrintToString(result.out)
                   << "\nstderr: " << testing::PrintToString(result.err) << "\nlog:\n"
-                  << result.log;
+                  << result.log << "node's file: " << testing::PrintToString(result.node);
 }
 
 void PrintTo(const run_case& c, std::ostream* stream) {
@@ -200,6 +229,7 @@ TEST_P(RunCase, Behaves) {
     EXPECT_EQ(result.err, c.err) << "standard error";
     EXPECT_EQ(result.status, c.status) << "exit status";
     EXPECT_EQ(result.log, c.log) << "what reached the emulated board";
+    EXPECT_EQ(result.node, "") << "what reached the node past the driver";
 }
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(RunCase);
 
