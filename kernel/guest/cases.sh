@@ -186,6 +186,8 @@ for kind in static dynamic; do
     tc "no proc file: options refused" "param proc 0" 1 "$NOPROC$BADPAR" '' "$NOTHING" -t 5
     tc "no drivers at all" "rmmod hornsim" 1 "${NOPROC}driver open error.\\n" \
         'open: No such file or directory\n' - 10 20 3
+
+    . /kt/callers.sh
 done
 kind=
 PATH=/bin
