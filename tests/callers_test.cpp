@@ -94,6 +94,9 @@ class ClosedStreams : public testing::TestWithParam<closed_case> {};
 // the output of a run that has some.
 TEST_P(ClosedStreams, NothingPrintedReachesTheDriver) {
     const closed_case& c = GetParam();
+    if (runs_under_wrapper() && std::find(c.closed.begin(), c.closed.end(), 2) != c.closed.end()) {
+        GTEST_SKIP() << "the wrapper hornset runs under reports on standard error";
+    }
     streams given;
     given.closed = c.closed;
     const outcome result = run_hornset(c.run.board, c.run.args, given);

@@ -100,6 +100,10 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
     return run_hornset(board, args, given);
 }
 
+bool runs_under_wrapper() {
+    return !prefix_words(HORNSET_TEST_WRAPPER).empty();
+}
+
 bool buffering_can_be_chosen() {
     return prefix_words(HORNSET_TEST_EMULATOR).empty() && access("/usr/bin/stdbuf", X_OK) == 0;
 }

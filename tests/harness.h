@@ -61,6 +61,9 @@ struct streams {
 outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
                     const streams& given);
 
+// Whether hornset runs under a wrapper (valgrind), which needs standard error for itself.
+bool runs_under_wrapper();
+
 // Whether standard output's buffering can be chosen (stdbuf runs here, not under qemu-user).
 bool buffering_can_be_chosen();
 
