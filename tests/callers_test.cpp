@@ -5,6 +5,7 @@
 #include "harness.h"
 
 #include <algorithm>
+#include <sstream>
 
 namespace hornset_test {
 namespace {
@@ -265,6 +266,35 @@ INSTANTIATE_TEST_SUITE_P(
                       logged::proc_missing + logged::node_open +
                           logged::request(set_request_number, set_word, "0") + logged::node_close}),
     named<buffered_case>);
+
+// A successful run still writes its output to standard output in one piece,
+// and nothing to standard error.
+TEST(SuccessfulRun, WritesItsOutputOnce) {
+    if (!writes_can_be_traced()) {
+        GTEST_SKIP() << "strace cannot follow hornset here";
+    }
+    const std::pair<scenario, std::vector<std::string>> runs[] = {
+        {qtr_pn(), write_args},           {qtr_pn(), read_args},     {request_board(), {"--help"}},
+        {request_board(), {"--version"}}, {no_lampstat(), set_args},
+    };
+    for (const auto& [board, args] : runs) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        streams given;
+        given.joined = true;
+        given.traced = true;
+        const outcome result = run_hornset(board, args, given);
+        ASSERT_EQ(result.status, 0) << result;
+        size_t to_stdout = 0;
+        size_t to_stderr = 0;
+        std::istringstream lines(result.writes);
+        for (std::string line; std::getline(lines, line);) {
+            to_stdout += line.rfind("write(1,", 0) == 0 ? 1U : 0U;
+            to_stderr += line.rfind("write(2,", 0) == 0 ? 1U : 0U;
+        }
+        EXPECT_EQ(to_stdout, 1U) << result.writes;
+        EXPECT_EQ(to_stderr, 0U) << result.writes;
+    }
+}
 
 // Something other than a character device at the node's path: a failed open,
 // and nothing written, read or requested.

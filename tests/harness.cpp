@@ -104,6 +104,11 @@ bool runs_under_wrapper() {
     return !prefix_words(HORNSET_TEST_WRAPPER).empty();
 }
 
+bool writes_can_be_traced() {
+    return prefix_words(HORNSET_TEST_EMULATOR).empty() && !runs_under_wrapper() &&
+           access("/usr/bin/strace", X_OK) == 0;
+}
+
 bool buffering_can_be_chosen() {
     return prefix_words(HORNSET_TEST_EMULATOR).empty() && access("/usr/bin/stdbuf", X_OK) == 0;
 }
@@ -139,6 +144,10 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
         // stdbuf runs whatever comes after it with standard output's buffering set.
         wrapper.insert(wrapper.begin(),
                        {"/usr/bin/stdbuf", given.mode == buffering::line ? "-oL" : "-o0"});
+    }
+    if (given.traced) {
+        wrapper.insert(wrapper.begin(),
+                       {"/usr/bin/strace", "-qq", "-e", "trace=write", "-o", dir + "/writes"});
     }
     const bool wrapped = !emulated && !wrapper.empty();
     if (emulated) {
@@ -202,6 +211,7 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
         }
         result.err = read_file(err_path);
         result.log = read_file(dir + "/log");
+        result.writes = read_file(dir + "/writes");
         struct stat node {};
         if (stat((dir + "/node").c_str(), &node) == 0 && S_ISREG(node.st_mode)) {
             result.node = read_file(dir + "/node");

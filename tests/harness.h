@@ -33,9 +33,10 @@ struct outcome {
     std::string out;
     std::string err;
     int status = -1;
-    std::string log;  // the emulated board's log of every operation on its two paths
-    std::string node; // what reached the node's file past the driver (or, with "node
-                      // regular", the regular file in its place): every case expects nothing
+    std::string log;    // the emulated board's log of every operation on its two paths
+    std::string node;   // what reached the node's file past the driver (or, with "node
+                        // regular", the regular file in its place): every case expects nothing
+    std::string writes; // with streams::traced, strace's lines of every write hornset made
 };
 
 std::ostream& operator<<(std::ostream& stream, const outcome& result);
@@ -56,6 +57,7 @@ struct streams {
     bool joined = false;     // standard error is standard output (2>&1): all in outcome::out
     output stdout_to = output::captured;
     buffering mode = buffering::standard;
+    bool traced = false; // run under strace, recording each write system call
 };
 
 outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
@@ -63,6 +65,9 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
 
 // Whether hornset runs under a wrapper (valgrind), which needs standard error for itself.
 bool runs_under_wrapper();
+
+// Whether hornset's system calls can be traced (strace runs here, hornset is not wrapped).
+bool writes_can_be_traced();
 
 // Whether standard output's buffering can be chosen (stdbuf runs here, not under qemu-user).
 bool buffering_can_be_chosen();
