@@ -172,7 +172,10 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
     if (wrapped) {
         env_path = "PATH=" + tool.substr(0, tool.rfind('/')) + ":/usr/bin:/bin";
     }
-    char* envp[] = {env_dir.data(), env_preload.data(), env_path.data(), nullptr};
+    // LeakSanitizer cannot run under ptrace; a sanitized hornset under strace goes without it.
+    std::string env_asan = "ASAN_OPTIONS=detect_leaks=0";
+    char* envp[] = {env_dir.data(), env_preload.data(), env_path.data(),
+                    given.traced ? env_asan.data() : nullptr, nullptr};
 
     const std::string out_path =
         stdout_to == output::full_device ? std::string("/dev/full") : dir + "/stdout";
