@@ -539,6 +539,20 @@ TEST_F(Runner, RunsTheProgramAndTellsWhatReachedTheDriver) {
          0,
          "read -> 0\n",
          {"status read (up to 10 bytes), returned 0 bytes\n"}},
+        {{"--close", "0,2", "--", probe_path, "open", "/dev/hornio", "O_RDWR", "dupfd", "5",
+          "rawwrite", "past", "close"},
+         0,
+         "open -> fd\ndupfd -> fd\nrawwrite -> 4\nclose -> 0\n",
+         {"opened (O_RDWR) as descriptor 0 (standard input)\n",
+          "duplicated from descriptor 0 (standard input)\n",
+          "4 bytes landed in the node's file: \"past\"\n"}},
+        {{"--node", "fifo", "--", probe_path, "open", "/dev/hornio", "O_RDWR", "fstat"},
+         0,
+         "fstat -> 0 fifo\n",
+         {}},
+        {{"--joined", "--", probe_path, "bogus"}, 99, "emu_probe: unknown operation bogus\n", {}},
+        {{"--close", "3"}, 125, "", {"--close wants a comma-separated list of 0, 1 and 2"}},
+        {{"--node", "pipe"}, 125, "", {"--node wants device, regular or fifo"}},
     };
     for (const runner_case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.arguments));
