@@ -50,6 +50,9 @@ void check(const fuzz::run_result& result) {
             fuzz::fail("the command text starts with no item", &result);
         }
     }
+    if (b.fault == fuzz::node_fault::not_a_device && b.writes != 0) {
+        fuzz::fail("a command was written to a node that is not a device", &result);
+    }
     if (b.fault == fuzz::node_fault::none && b.opens == 1) {
         const bool shown = b.writes == 0 && result.out == reply;
         const bool traced = b.writes == 1 && result.out == "cmd for hornio=\"" + b.written + "\"\n";
