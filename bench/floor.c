@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 /* Board detection: two lines of the proc file, the second naming the board. */
@@ -23,12 +24,23 @@ static void read_lampstat(void) {
     fclose(proc);
 }
 
+/* The node, opened read-write and checked to be a character device, as any tool must before it
+ * writes to it. */
+static int open_node(void) {
+    struct stat node;
+    int fd = open("/dev/hornio", O_RDWR);
+    if (fd < 0 || fstat(fd, &node) != 0 || !S_ISCHR(node.st_mode)) {
+        return -1;
+    }
+    return fd;
+}
+
 #if defined(FLOOR_RUN_SET)
 /* hornset 10 20 3 on a board of the request interface: the set request. */
 int main(void) {
     int word = 10 << 16 | 20 << 8 | 3;
     read_lampstat();
-    int fd = open("/dev/hornio", O_RDWR);
+    int fd = open_node();
     ioctl(fd, _IOW('k', 1, int), &word);
     close(fd);
     return 0;
@@ -40,7 +52,7 @@ int main(void) {
     static const char command[] = "period 10 count 3 pattern xyz";
     read_lampstat();
     fputs("cmd for hornio=\"period 10 count 3 pattern xyz\"\n", stdout);
-    int fd = open("/dev/hornio", O_RDWR);
+    int fd = open_node();
     if (write(fd, command, sizeof command - 1) <= 0) {
         return 1;
     }
@@ -53,7 +65,7 @@ int main(void) {
 int main(void) {
     char reply[2000];
     read_lampstat();
-    int fd = open("/dev/hornio", O_RDWR);
+    int fd = open_node();
     ssize_t length = read(fd, reply, sizeof reply);
     close(fd);
     fwrite(reply, 1, (size_t)length, stdout);
@@ -69,10 +81,12 @@ int main(void) {
 }
 
 #elif defined(FLOOR_RUN_ABSENT)
-/* hornset 10 20 3 where neither /proc/lampstat nor /dev/hornio exists: both reports, status 1. */
+/* hornset 10 20 3 where neither /proc/lampstat nor /dev/hornio exists: both reports, status 1,
+ * standard output's line written before standard error's. */
 int main(void) {
     read_lampstat();
     if (open("/dev/hornio", O_RDWR) < 0) {
+        fflush(stdout);
         perror("open");
         fputs("driver open error.\n", stdout);
         return 1;

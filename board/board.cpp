@@ -1,5 +1,7 @@
 #include "board.h"
 
+#include "end_run.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -30,7 +32,7 @@ constexpr int line_size = 1024;
 void board_detect() {
     FILE* proc = std::fopen(proc_path, "r");
     if (proc == nullptr) {
-        std::puts("fail to open /proc/lampstat");
+        note_output(std::puts("fail to open /proc/lampstat") == EOF);
         return;
     }
 

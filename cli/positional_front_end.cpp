@@ -33,16 +33,17 @@ void positional_front_end(int argc, char** argv) {
     if (argc == 2) {
         const char* argument = argv[1];
         if (std::strcmp(argument, "--version") == 0 || std::strcmp(argument, "--VERSION") == 0) {
-            std::printf("hornset version %s\n", version);
+            note_output(std::printf("hornset version %s\n", version) < 0);
             end_run(0);
         }
         if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "--HELP") == 0) {
-            std::fputs("Usage: hornset [off time] [on time] [count]\n", stdout);
-            std::fputs("--help     : help\n", stdout);
-            std::fputs("--version  : version\n", stdout);
-            std::fputs("off time : 1-255\n", stdout);
-            std::fputs("on time  : 1-255\n", stdout);
-            std::fputs("count    : 0-255 (255 = buzzer always running.)\n", stdout);
+            note_output(std::fputs("Usage: hornset [off time] [on time] [count]\n"
+                                   "--help     : help\n"
+                                   "--version  : version\n"
+                                   "off time : 1-255\n"
+                                   "on time  : 1-255\n"
+                                   "count    : 0-255 (255 = buzzer always running.)\n",
+                                   stdout) == EOF);
             end_run(0);
         }
     }

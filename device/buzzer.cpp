@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <type_traits>
 #include <unistd.h>
 
@@ -30,16 +31,45 @@ constexpr const char* node_path = "/dev/hornio";
 
 // Reports a failed system call on the node (perror's "<prefix>: <reason>" on
 // standard error, the tool's own line on standard output) and ends the run.
+// What standard output holds so far goes out first, so that where both
+// streams share one file or pipe the lines stay in the order produced.
 // The node is left for the process exit to close.
 [[noreturn]] void fail(const char* prefix, const char* message) {
+    const int error = errno;
+    std::fflush(stdout);
+    errno = error;
     std::perror(prefix);
     std::fputs(message, stdout);
     end_run(1);
 }
 
+// Opens the node read-write on a descriptor above the standard streams, and
+// only if it is a character device. A standard stream that was closed when
+// the tool started would otherwise become the node, and what the tool prints
+// there would reach the driver; the standard descriptor is closed again, so
+// printing to it still fails. A regular file or a FIFO in the node's place
+// (left by a write while no driver was loaded) is no driver at all.
 int open_node() {
-    const int fd = open(node_path, O_RDWR);
+    int fd = open(node_path, O_RDWR);
     if (fd < 0) {
+        fail("open", "driver open error.\n");
+    }
+    if (fd <= STDERR_FILENO) {
+        const int moved = fcntl(fd, F_DUPFD, STDERR_FILENO + 1);
+        const int error = errno;
+        close(fd);
+        if (moved < 0) {
+            errno = error;
+            fail("open", "driver open error.\n");
+        }
+        fd = moved;
+    }
+    struct stat node {};
+    if (fstat(fd, &node) != 0) {
+        fail("open", "driver open error.\n");
+    }
+    if (!S_ISCHR(node.st_mode)) {
+        errno = ENODEV;
         fail("open", "driver open error.\n");
     }
     return fd;
@@ -48,7 +78,7 @@ int open_node() {
 } // namespace
 
 void buzzer_write(const char* command) {
-    std::printf("cmd for hornio=\"%s\"\n", command);
+    note_output(std::printf("cmd for hornio=\"%s\"\n", command) < 0);
     const int fd = open_node();
     // errno is cleared so that a write that transfers nothing without an
     // error is reported as such, not with a stale reason.
@@ -72,7 +102,7 @@ void buzzer_read() {
     const void* nul = std::memchr(reply, '\0', static_cast<size_t>(length));
     const size_t shown = nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - reply)
                                         : static_cast<size_t>(length);
-    std::fwrite(reply, 1, shown, stdout);
+    note_output(std::fwrite(reply, 1, shown, stdout) != shown);
     end_run(0);
 }
 

@@ -7,13 +7,17 @@
 
 void end_run(int status) {
     if (status == 0) {
-        // An earlier failed write leaves the error flag set; pending output
-        // fails here. Either way the run's output is incomplete.
+        // Output still buffered fails here; output already written may have
+        // failed before, and then its reason is the one to give.
         errno = 0;
-        const bool lost = std::ferror(stdout) != 0;
-        if (std::fflush(stdout) != 0 || lost) {
-            if (errno != 0) {
-                std::fprintf(stderr, "hornset: write error: %s\n", std::strerror(errno));
+        const bool flushed = std::fflush(stdout) == 0;
+        int reason = output_error();
+        if (reason == 0 && !flushed) {
+            reason = errno;
+        }
+        if (!flushed || std::ferror(stdout) != 0 || reason != 0) {
+            if (reason != 0) {
+                std::fprintf(stderr, "hornset: write error: %s\n", std::strerror(reason));
             } else {
                 std::fputs("hornset: write error\n", stderr);
             }

@@ -34,12 +34,17 @@ constexpr char usage_text[] =
     "  --board none      there is no /proc/lampstat\n"
     "  --lampstat FILE   /proc/lampstat holds FILE's content\n"
     "  --no-node         there is no /dev/hornio\n"
+    "  --node TYPE       /dev/hornio is the driver's device (TYPE device, the\n"
+    "                    default), a regular file or a FIFO (regular, fifo)\n"
     "  --fail OP:ERRNO   OP (lampstat, open, write, read, ioctl) fails with ERRNO,\n"
     "                    a name such as EIO or a number\n"
     "  --return OP:N     OP (write, read, ioctl) returns N without the driver acting\n"
     "  --reply FILE      the driver's status reply is FILE's content\n"
     "  --dir DIR         keep the scenario in DIR (created if missing), so that the\n"
     "                    driver remembers its last command and word across runs\n"
+    "  --close FDS       start PROGRAM with these standard descriptors closed, a\n"
+    "                    comma-separated list of 0, 1 and 2\n"
+    "  --joined          PROGRAM's standard error is its standard output (2>&1)\n"
     "  --help            show this help and exit\n"
     "\n"
     "Exit status: PROGRAM's own, 128+N when a signal N killed it; 125 for an error of\n"
@@ -60,6 +65,8 @@ struct options {
     char board_conf[4096] = {};
     size_t board_conf_length = 0;
     char** program = nullptr; // PROGRAM and its arguments, null-terminated
+    bool closed[3] = {};      // standard descriptors PROGRAM starts without
+    bool joined = false;      // PROGRAM's standard error is a duplicate of its standard output
 };
 
 [[noreturn]] void usage_error(const char* message, const char* detail = "") {
@@ -83,6 +90,19 @@ __attribute__((format(printf, 3, 4))) void format_path(char* out, size_t size, c
     if (length < 0 || static_cast<size_t>(length) >= size) {
         fprintf(stderr, "hornemu: path too long: %.60s...\n", out);
         exit(usage_status);
+    }
+}
+
+// --close 0,1,2: which standard descriptors to close.
+void parse_closed(options& chosen, const char* value) {
+    for (const char* at = value;; ++at) {
+        if (*at < '0' || *at > '2' || (at[1] != ',' && at[1] != '\0')) {
+            usage_error("--close wants a comma-separated list of 0, 1 and 2: ", value);
+        }
+        chosen.closed[*at - '0'] = true;
+        if (*++at == '\0') {
+            break;
+        }
     }
 }
 
@@ -167,9 +187,14 @@ options parse_options(int argc, char** argv) {
             add_directive(chosen, "node absent", "", "");
             continue;
         }
+        if (strcmp(word, "--joined") == 0) {
+            chosen.joined = true;
+            continue;
+        }
         // The other options take a value, as the next word or after '='.
-        static const char* const valued[] = {"--board", "--lampstat", "--fail", "--return",
-                                             "--reply", "--dir",      nullptr};
+        static const char* const valued[] = {"--board",  "--lampstat", "--fail",
+                                             "--return", "--reply",    "--dir",
+                                             "--node",   "--close",    nullptr};
         const char* equals = strchr(word, '=');
         const size_t name_length =
             equals != nullptr ? static_cast<size_t>(equals - word) : strlen(word);
@@ -200,6 +225,14 @@ options parse_options(int argc, char** argv) {
             chosen.reply_file = value;
         } else if (strcmp(name, "--dir") == 0) {
             chosen.dir = value;
+        } else if (strcmp(name, "--close") == 0) {
+            parse_closed(chosen, value);
+        } else if (strcmp(name, "--node") == 0) {
+            if (strcmp(value, "device") != 0 && strcmp(value, "regular") != 0 &&
+                strcmp(value, "fifo") != 0) {
+                usage_error("--node wants device, regular or fifo: ", value);
+            }
+            add_directive(chosen, "node ", value, "");
         } else {
             add_fault(chosen, name, value);
         }
@@ -432,6 +465,14 @@ run_result run_program(const options& chosen, const char* path, const char* dir,
         sigaction(SIGQUIT, &old_quit, nullptr);
         setenv("HORNEMU_DIR", dir, 1);
         setenv("LD_PRELOAD", preload, 1);
+        if (chosen.joined) {
+            dup2(1, 2);
+        }
+        for (int fd = 0; fd < 3; ++fd) {
+            if (chosen.closed[fd]) {
+                close(fd);
+            }
+        }
         execv(path, chosen.program);
         const int error = errno;
         (void)!write(report[1], &error, sizeof error);
@@ -522,6 +563,14 @@ void print_failure(const log_words& line, size_t at) {
     }
 }
 
+// " as descriptor N (standard ...)" for a log line's "fd=N", which names only 0, 1 and 2.
+void print_descriptor(const char* preposition, const char* value) {
+    static const char* const streams[] = {"standard input", "standard output", "standard error"};
+    if (value[0] >= '0' && value[0] <= '2' && value[1] == '\0') {
+        fprintf(stderr, " %s descriptor %s (%s)", preposition, value, streams[value[0] - '0']);
+    }
+}
+
 // Tells one log line in words; returns true when it was an operation that reached the driver.
 bool tell(char* text) {
     char copy[256];
@@ -537,15 +586,35 @@ bool tell(char* text) {
         const char* how = line.word(2);
         const char* value = strchr(how, '=');
         if (strcmp(result, "ok") == 0) {
-            fprintf(stderr, "opened (%s%s)\n", strncmp(how, "mode=", 5) == 0 ? "mode " : "",
+            fprintf(stderr, "opened (%s%s)", strncmp(how, "mode=", 5) == 0 ? "mode " : "",
                     value != nullptr ? value + 1 : how);
+            print_descriptor("as", line.value(at + 1, "fd"));
+            fputc('\n', stderr);
         } else {
             fprintf(stderr, "open FAILED: %s (%s)\n", result, error_text(result));
         }
         return false;
     }
     if (strcmp(op, "close") == 0) {
-        fprintf(stderr, "closed\n");
+        fprintf(stderr, "closed");
+        print_descriptor("on", line.value(2, "fd"));
+        if (failed) {
+            fputs(", ", stderr);
+            print_failure(line, at);
+        } else {
+            fputc('\n', stderr);
+        }
+        return false;
+    }
+    if (strcmp(op, "dup") == 0) {
+        fprintf(stderr, "duplicated");
+        print_descriptor("from", line.value(2, "fd"));
+        if (strcmp(result, "ok") == 0) {
+            print_descriptor("onto", line.value(at + 1, "fd"));
+            fputc('\n', stderr);
+        } else {
+            fprintf(stderr, ", FAILED: %s (%s)\n", result, error_text(result));
+        }
         return false;
     }
     if (strcmp(op, "write") == 0) {
@@ -638,11 +707,40 @@ void tell_log(const char* dir, off_t offset) {
     }
 }
 
-off_t log_size(const char* dir) {
+// The size of a regular file of the scenario, 0 when there is none.
+off_t file_size(const char* dir, const char* name) {
     char path[PATH_MAX];
-    format_path(path, sizeof path, "%s/log", dir);
+    format_path(path, sizeof path, "%s/%s", dir, name);
     struct stat info;
-    return stat(path, &info) == 0 ? info.st_size : 0;
+    return stat(path, &info) == 0 && S_ISREG(info.st_mode) ? info.st_size : 0;
+}
+
+// Tells what the scenario's "node" file gained from offset on. Behind the emulated driver it
+// takes only what escaped the interposer; a regular file in the node's place takes every
+// write.
+void tell_node_file(const char* dir, off_t offset) {
+    const off_t size = file_size(dir, "node");
+    if (size <= offset) {
+        return;
+    }
+    char path[PATH_MAX];
+    format_path(path, sizeof path, "%s/node", dir);
+    FILE* node = fopen(path, "rb");
+    if (node == nullptr || fseeko(node, offset, SEEK_SET) != 0) {
+        setup_error("cannot read ", path);
+    }
+    static char bytes[4096];
+    const size_t length = fread(bytes, 1, sizeof bytes, node);
+    fclose(node);
+    static char hex[2 * sizeof bytes + 1];
+    for (size_t i = 0; i < length; ++i) {
+        snprintf(hex + 2 * i, 3, "%02x", static_cast<unsigned char>(bytes[i]));
+    }
+    hex[2 * length] = '\0';
+    fprintf(stderr, "hornemu: /dev/hornio: %lld bytes landed in the node's file: ",
+            static_cast<long long>(size - offset));
+    print_quoted(hex);
+    fputs(size - offset > static_cast<off_t>(length) ? "...\n" : "\n", stderr);
 }
 
 } // namespace
@@ -656,7 +754,8 @@ int main(int argc, char** argv) {
     find_library(library);
     char dir[PATH_MAX];
     const bool temporary = prepare_scenario(chosen, dir);
-    const off_t offset = log_size(dir);
+    const off_t offset = file_size(dir, "log");
+    const off_t node_offset = file_size(dir, "node");
 
     const run_result ran = run_program(chosen, program, dir, library);
     if (!ran.started) {
@@ -667,6 +766,7 @@ int main(int argc, char** argv) {
     }
     const int status = ran.status;
     tell_log(dir, offset);
+    tell_node_file(dir, node_offset);
     const char* name = strrchr(chosen.program[0], '/');
     name = name != nullptr ? name + 1 : chosen.program[0];
     int exit_status = 0;

@@ -20,6 +20,8 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 // musl's headers make the 64-bit names macros for the plain ones; here they are the symbols.
@@ -42,12 +44,16 @@ constexpr char node_path[] = "/dev/hornio";
 enum class path_kind : unsigned char { none, proc, node };
 
 // A descriptor handed out for one of the two paths. A node descriptor is a real descriptor of
-// "/dev/null", so that anything that escapes the interposer harms nothing.
+// the scenario's file "node": with the emulated driver, what escapes the interposer (a write
+// the C library makes on its own, a system call made directly) lands there harmlessly and can
+// be seen afterwards; with a regular file or a FIFO in the node's place, "node" is that file and
+// every operation reaches it for real.
 struct emulated_fd {
     int fd;
     path_kind kind;
     bool readable;
     bool writable;
+    bool driver; // a node descriptor of the emulated driver, not of a file in its place
 };
 
 emulated_fd descriptors[64];
@@ -73,6 +79,11 @@ emulated_fd* find_descriptor(int fd) {
     return nullptr;
 }
 
+emulated_fd* node_descriptor(int fd) {
+    emulated_fd* entry = find_descriptor(fd);
+    return entry != nullptr && entry->kind == path_kind::node ? entry : nullptr;
+}
+
 emulated_fd* free_descriptor() {
     for (emulated_fd& entry : descriptors) {
         if (entry.kind == path_kind::none) {
@@ -84,13 +95,48 @@ emulated_fd* free_descriptor() {
 
 // Remembers fd as emulated; an entry left behind for the same number (closed behind the
 // interposer's back) is dropped first.
-void track(emulated_fd* entry, int fd, path_kind kind, int flags) {
+void forget(int fd) {
     for (emulated_fd* stale = find_descriptor(fd); stale != nullptr; stale = find_descriptor(fd)) {
         stale->kind = path_kind::none;
     }
+}
+
+void track(emulated_fd* entry, int fd, path_kind kind, int flags, bool driver) {
+    forget(fd);
     const int access = flags & O_ACCMODE;
     *entry = emulated_fd{fd, kind, access == O_RDONLY || access == O_RDWR,
-                         access == O_WRONLY || access == O_RDWR};
+                         access == O_WRONLY || access == O_RDWR, driver};
+}
+
+// " fd=N" for a descriptor of the standard streams, where a device node must never land;
+// other numbers depend on the process and are left out.
+void log_standard_fd(log_line& line, int fd) {
+    if (fd >= 0 && fd <= STDERR_FILENO) {
+        line.text(" fd=").decimal(fd);
+    }
+}
+
+// Opens the scenario's "node" file for a node descriptor, as the board says: the sink behind
+// the emulated driver, or the regular file or FIFO in the node's place (made when missing).
+int open_node_file(int flags, mode_t mode, bool& driver) {
+    const board_config& board = config();
+    char file[path_max];
+    scenario_path(file, "node");
+    driver = board.node == node_type::device;
+    if (driver) {
+        return real::open(file, O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    }
+    if (board.node == node_type::fifo && mkfifo(file, 0644) != 0 && errno != EEXIST) {
+        return -1;
+    }
+    if (board.node == node_type::regular) {
+        const int made = real::open(file, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        if (made < 0) {
+            return -1;
+        }
+        real::close(made);
+    }
+    return real::open(file, flags, mode);
 }
 
 FILE** find_stream(FILE* stream) {
@@ -146,16 +192,25 @@ bool emulated_open(const char* path, int flags, mode_t mode, int& result) {
         char file[path_max];
         result = real::open(scenario_path(file, "lampstat"), flags, mode);
         error = result < 0 ? errno : 0;
-    } else if (error == 0) {
-        result = real::open("/dev/null", O_RDWR | O_CLOEXEC, 0);
+    }
+    bool driver = false;
+    if (error == 0 && kind == path_kind::node) {
+        result = open_node_file(flags, mode, driver);
         error = result < 0 ? errno : 0;
     }
     if (result >= 0) {
-        track(entry, result, kind, flags);
+        track(entry, result, kind, flags, driver);
     }
     log_line line;
     line.text("open ").text(path).text(" flags=").open_flags(flags);
-    log_open_result(line, error);
+    line.text(" -> ");
+    if (error == 0) {
+        line.text("ok");
+        log_standard_fd(line, result);
+    } else {
+        line.error(error);
+    }
+    line.finish();
     errno = error != 0 ? error : saved;
     return true;
 }
@@ -190,14 +245,15 @@ FILE* emulated_fopen(const char* path, const char* mode, fopen_fn real_fopen) {
     return stream;
 }
 
-emulated_fd* node_descriptor(int fd) {
-    emulated_fd* entry = find_descriptor(fd);
-    return entry != nullptr && entry->kind == path_kind::node ? entry : nullptr;
+// What a real call on a file in the node's place returned, as an outcome.
+outcome real_outcome(long value) {
+    return value < 0 ? outcome{-1, errno} : outcome{value, 0};
 }
 
 ssize_t emulated_read(emulated_fd& entry, void* buffer, size_t count) {
     const int saved = errno;
-    const outcome result = !entry.readable                  ? outcome{-1, EBADF}
+    const outcome result = !entry.driver     ? real_outcome(real::read(entry.fd, buffer, count))
+                           : !entry.readable ? outcome{-1, EBADF}
                            : buffer == nullptr && count > 0 ? outcome{-1, EFAULT}
                                                             : driver_read(buffer, count);
     log_line line;
@@ -214,7 +270,8 @@ ssize_t emulated_read(emulated_fd& entry, void* buffer, size_t count) {
 
 ssize_t emulated_write(emulated_fd& entry, const void* bytes, size_t count) {
     const int saved = errno;
-    const outcome result = !entry.writable                 ? outcome{-1, EBADF}
+    const outcome result = !entry.driver     ? real_outcome(real::write(entry.fd, bytes, count))
+                           : !entry.writable ? outcome{-1, EBADF}
                            : bytes == nullptr && count > 0 ? outcome{-1, EFAULT}
                                                            : driver_write(bytes, count);
     log_line line;
@@ -227,7 +284,7 @@ ssize_t emulated_write(emulated_fd& entry, const void* bytes, size_t count) {
     return result.error != 0 ? -1 : static_cast<ssize_t>(result.value);
 }
 
-int emulated_ioctl(unsigned long request, void* argument) {
+int emulated_ioctl(const emulated_fd& entry, unsigned long request, void* argument) {
     const int saved = errno;
     const request_kind kind = classify_request(request);
     uint32_t* word = static_cast<uint32_t*>(argument);
@@ -239,7 +296,8 @@ int emulated_ioctl(unsigned long request, void* argument) {
         line.text(" word=null");
     }
     bool filled = false;
-    const outcome result = driver_request(kind, word, filled);
+    const outcome result = entry.driver ? driver_request(kind, word, filled)
+                                        : real_outcome(real::ioctl(entry.fd, request, argument));
     line.result(result.value, result.error);
     if (filled) {
         line.text(" word=").hex32(*word);
@@ -256,14 +314,73 @@ int emulated_close(emulated_fd& entry) {
     const int result = real::close(entry.fd);
     const int error = result != 0 ? errno : 0;
     log_line line;
-    if (kind == path_kind::node) {
+    if (kind == path_kind::node && entry.driver) {
         // The driver's release always succeeds.
-        line.text("close ").text(node_path).text(" -> 0").finish();
+        line.text("close ").text(node_path);
+        log_standard_fd(line, entry.fd);
+        line.text(" -> 0").finish();
         errno = saved;
         return 0;
     }
+    if (kind == path_kind::node) {
+        line.text("close ").text(node_path);
+        log_standard_fd(line, entry.fd);
+        line.result(result, error).finish();
+        errno = error != 0 ? error : saved;
+        return result;
+    }
     line.text("close ").text(proc_path).finish();
     errno = error != 0 ? error : saved;
+    return result;
+}
+
+// A duplicate of a descriptor of the two paths is the same open file: it is followed like the
+// original and logged. result is what the real call returned.
+int followed_duplicate(int fd, int result, int error) {
+    emulated_fd* original = find_descriptor(fd);
+    if (original == nullptr) {
+        if (result >= 0) {
+            forget(result); // the number now belongs to something else
+        }
+        errno = error;
+        return result;
+    }
+    const emulated_fd copy = *original;
+    log_line line;
+    line.text("dup ").text(copy.kind == path_kind::node ? node_path : proc_path);
+    log_standard_fd(line, fd);
+    line.text(" -> ");
+    if (result < 0) {
+        line.error(error).finish();
+        errno = error;
+        return result;
+    }
+    emulated_fd* entry = free_descriptor();
+    forget(result);
+    if (entry == nullptr) {
+        real::close(result);
+        line.error(EMFILE).finish();
+        errno = EMFILE;
+        return -1;
+    }
+    *entry = copy;
+    entry->fd = result;
+    line.text("ok");
+    log_standard_fd(line, result);
+    line.finish();
+    errno = error;
+    return result;
+}
+
+// The emulated driver's node is a character device, whatever file stands behind it.
+template <typename Stat>
+int as_device(int fd, int result, Stat* info) {
+    const emulated_fd* entry = node_descriptor(fd);
+    if (result == 0 && entry != nullptr && entry->driver && info != nullptr) {
+        info->st_mode = static_cast<decltype(info->st_mode)>(S_IFCHR | 0660);
+        info->st_rdev = makedev(10, 61);
+        info->st_size = 0;
+    }
     return result;
 }
 
@@ -285,6 +402,11 @@ HORNEMU_EXPORT int __openat_2(int dirfd, const char* path, int flags);
 HORNEMU_EXPORT int __openat64_2(int dirfd, const char* path, int flags);
 HORNEMU_EXPORT ssize_t __read_chk(int fd, void* buffer, size_t count, size_t buffer_size);
 HORNEMU_EXPORT int __ioctl_time64(int fd, unsigned long request, ...);
+HORNEMU_EXPORT int __fcntl_time64(int fd, int command, ...);
+#ifdef __GLIBC__
+HORNEMU_EXPORT int __fxstat(int version, int fd, struct stat* info);
+HORNEMU_EXPORT int __fxstat64(int version, int fd, struct stat64* info);
+#endif
 
 HORNEMU_EXPORT int open(const char* path, int flags, ...) {
     mode_t mode = 0;
@@ -408,8 +530,9 @@ HORNEMU_EXPORT int ioctl(int fd, ioctl_request request, ...) {
     va_start(arguments, request);
     void* argument = va_arg(arguments, void*);
     va_end(arguments);
-    return node_descriptor(fd) != nullptr ? emulated_ioctl(request_number(request), argument)
-                                          : real::ioctl(fd, request, argument);
+    emulated_fd* entry = node_descriptor(fd);
+    return entry != nullptr ? emulated_ioctl(*entry, request_number(request), argument)
+                            : real::ioctl(fd, request, argument);
 }
 
 HORNEMU_EXPORT int __ioctl_time64(int fd, unsigned long request, ...) {
@@ -417,11 +540,82 @@ HORNEMU_EXPORT int __ioctl_time64(int fd, unsigned long request, ...) {
     va_start(arguments, request);
     void* argument = va_arg(arguments, void*);
     va_end(arguments);
-    return node_descriptor(fd) != nullptr ? emulated_ioctl(request, argument)
-                                          : real::ioctl_time64(fd, request, argument);
+    emulated_fd* entry = node_descriptor(fd);
+    return entry != nullptr ? emulated_ioctl(*entry, request, argument)
+                            : real::ioctl_time64(fd, request, argument);
 }
 
 HORNEMU_EXPORT int close(int fd) {
     emulated_fd* entry = find_descriptor(fd);
     return entry != nullptr ? emulated_close(*entry) : real::close(fd);
 }
+
+namespace {
+
+bool duplicates(int command) {
+    return command == F_DUPFD || command == F_DUPFD_CLOEXEC;
+}
+
+} // namespace
+
+HORNEMU_EXPORT int fcntl(int fd, int command, ...) {
+    va_list arguments;
+    va_start(arguments, command);
+    void* argument = va_arg(arguments, void*);
+    va_end(arguments);
+    const int result = real::fcntl(fd, command, argument);
+    return duplicates(command) ? followed_duplicate(fd, result, errno) : result;
+}
+
+#ifdef __GLIBC__
+HORNEMU_EXPORT int fcntl64(int fd, int command, ...) {
+    va_list arguments;
+    va_start(arguments, command);
+    void* argument = va_arg(arguments, void*);
+    va_end(arguments);
+    const int result = real::fcntl64(fd, command, argument);
+    return duplicates(command) ? followed_duplicate(fd, result, errno) : result;
+}
+#endif
+
+HORNEMU_EXPORT int __fcntl_time64(int fd, int command, ...) {
+    va_list arguments;
+    va_start(arguments, command);
+    void* argument = va_arg(arguments, void*);
+    va_end(arguments);
+    const int result = real::fcntl_time64(fd, command, argument);
+    return duplicates(command) ? followed_duplicate(fd, result, errno) : result;
+}
+
+HORNEMU_EXPORT int dup(int fd) {
+    const int result = real::dup(fd);
+    return followed_duplicate(fd, result, errno);
+}
+
+HORNEMU_EXPORT int dup2(int fd, int target) {
+    const int result = real::dup2(fd, target);
+    return result >= 0 && fd == target ? result : followed_duplicate(fd, result, errno);
+}
+
+HORNEMU_EXPORT int dup3(int fd, int target, int flags) {
+    const int result = real::dup3(fd, target, flags);
+    return followed_duplicate(fd, result, errno);
+}
+
+HORNEMU_EXPORT int fstat(int fd, struct stat* info) {
+    return as_device(fd, real::fstat(fd, info), info);
+}
+
+#ifdef __GLIBC__
+HORNEMU_EXPORT int fstat64(int fd, struct stat64* info) {
+    return as_device(fd, real::fstat64(fd, info), info);
+}
+
+HORNEMU_EXPORT int __fxstat(int version, int fd, struct stat* info) {
+    return as_device(fd, real::fxstat(version, fd, info), info);
+}
+
+HORNEMU_EXPORT int __fxstat64(int version, int fd, struct stat64* info) {
+    return as_device(fd, real::fxstat64(version, fd, info), info);
+}
+#endif

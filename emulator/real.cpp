@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace hornemu {
@@ -21,6 +22,16 @@ using write_fn = ssize_t (*)(int, const void*, size_t);
 using ioctl_fn = int (*)(int, ioctl_request, ...);
 using ioctl_time64_fn = int (*)(int, unsigned long, ...);
 using close_fn = int (*)(int);
+using fcntl_fn = int (*)(int, int, ...);
+using dup_fn = int (*)(int);
+using dup2_fn = int (*)(int, int);
+using dup3_fn = int (*)(int, int, int);
+using fstat_fn = int (*)(int, struct stat*);
+#ifdef __GLIBC__
+using fstat64_fn = int (*)(int, struct stat64*);
+using fxstat_fn = int (*)(int, int, struct stat*);
+using fxstat64_fn = int (*)(int, int, struct stat64*);
+#endif
 
 [[noreturn]] void missing(const char* name) {
     char message[128];
@@ -63,6 +74,18 @@ write_fn write_slot;
 ioctl_fn ioctl_slot;
 ioctl_time64_fn ioctl_time64_slot;
 close_fn close_slot;
+fcntl_fn fcntl_slot;
+fcntl_fn fcntl64_slot;
+fcntl_fn fcntl_time64_slot;
+dup_fn dup_slot;
+dup2_fn dup2_slot;
+dup3_fn dup3_slot;
+fstat_fn fstat_slot;
+#ifdef __GLIBC__
+fstat64_fn fstat64_slot;
+fxstat_fn fxstat_slot;
+fxstat64_fn fxstat64_slot;
+#endif
 
 } // namespace
 
@@ -137,6 +160,56 @@ int ioctl_time64(int fd, unsigned long request, void* arg) {
 int close(int fd) {
     return lookup(close_slot, "close")(fd);
 }
+
+int fcntl(int fd, int command, void* argument) {
+    return lookup(fcntl_slot, "fcntl")(fd, command, argument);
+}
+
+// fcntl64 (glibc 2.28 on) and __fcntl_time64 (32-bit, 64-bit time) stand in for fcntl where
+// the C library has them.
+int fcntl64(int fd, int command, void* argument) {
+    if (lookup(fcntl64_slot, "fcntl64", true) == nullptr) {
+        return fcntl(fd, command, argument);
+    }
+    return fcntl64_slot(fd, command, argument);
+}
+
+int fcntl_time64(int fd, int command, void* argument) {
+    if (lookup(fcntl_time64_slot, "__fcntl_time64", true) == nullptr) {
+        return fcntl64(fd, command, argument);
+    }
+    return fcntl_time64_slot(fd, command, argument);
+}
+
+int dup(int fd) {
+    return lookup(dup_slot, "dup")(fd);
+}
+
+int dup2(int fd, int target) {
+    return lookup(dup2_slot, "dup2")(fd, target);
+}
+
+int dup3(int fd, int target, int flags) {
+    return lookup(dup3_slot, "dup3")(fd, target, flags);
+}
+
+int fstat(int fd, struct stat* info) {
+    return lookup(fstat_slot, "fstat")(fd, info);
+}
+
+#ifdef __GLIBC__
+int fstat64(int fd, struct stat64* info) {
+    return lookup(fstat64_slot, "fstat64")(fd, info);
+}
+
+int fxstat(int version, int fd, struct stat* info) {
+    return lookup(fxstat_slot, "__fxstat")(version, fd, info);
+}
+
+int fxstat64(int version, int fd, struct stat64* info) {
+    return lookup(fxstat64_slot, "__fxstat64")(version, fd, info);
+}
+#endif
 
 } // namespace real
 } // namespace hornemu

@@ -6,6 +6,7 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <type_traits>
 
@@ -55,6 +56,18 @@ ssize_t write(int fd, const void* buf, size_t count);
 int ioctl(int fd, ioctl_request request, void* arg);
 int ioctl_time64(int fd, unsigned long request, void* arg);
 int close(int fd);
+int fcntl(int fd, int command, void* argument);
+int fcntl64(int fd, int command, void* argument);
+int fcntl_time64(int fd, int command, void* argument);
+int dup(int fd);
+int dup2(int fd, int target);
+int dup3(int fd, int target, int flags);
+int fstat(int fd, struct stat* info);
+#ifdef __GLIBC__
+int fstat64(int fd, struct stat64* info);
+int fxstat(int version, int fd, struct stat* info);
+int fxstat64(int version, int fd, struct stat64* info);
+#endif
 
 } // namespace real
 } // namespace hornemu

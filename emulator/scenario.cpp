@@ -57,8 +57,16 @@ bool parse_number(const token& word, long low, long high, long& value) {
 
 // One directive of board.conf, split into words; false when it is not one.
 bool apply_directive(const token* words, size_t count) {
-    if (count == 2 && is(words[0], "node") && is(words[1], "absent")) {
-        board.node_absent = true;
+    if (count == 2 && is(words[0], "node")) {
+        if (is(words[1], "absent")) {
+            board.node_absent = true;
+        } else if (is(words[1], "device") || is(words[1], "regular") || is(words[1], "fifo")) {
+            board.node = is(words[1], "regular") ? node_type::regular
+                         : is(words[1], "fifo")  ? node_type::fifo
+                                                 : node_type::device;
+        } else {
+            return false;
+        }
         return true;
     }
     if (count != 3) {

@@ -16,10 +16,15 @@ struct fault {
     long value; // fail: the errno; result: the value the operation returns
 };
 
+// What stands at "/dev/hornio": the emulated driver's character device, or a regular file or a
+// FIFO left in its place.
+enum class node_type { device, regular, fifo };
+
 // What board.conf says about the board.
 struct board_config {
     int lampstat_errno; // opening "/proc/lampstat" fails with this errno (0: it does not)
     bool node_absent;
+    node_type node;
     int open_errno; // opening "/dev/hornio" fails with this errno (0: it does not)
     fault write;
     fault read;

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 // The linker's --wrap names: __wrap_f receives the calls of f, __real_f is f.
@@ -25,6 +26,7 @@ ssize_t __real_read(int fd, void* buffer, size_t count);
 ssize_t __real_write(int fd, const void* buffer, size_t count);
 int __real_ioctl(int fd, unsigned long request, ...);
 int __real_close(int fd);
+int __real_fstat(int fd, struct stat* info);
 }
 // NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 
@@ -178,8 +180,9 @@ board_state& board() {
 
 void choose_node_fault(uint8_t selector) {
     static const std::array<int, 4> errors = {ENOENT, EACCES, EBUSY, EIO};
-    static const std::array<node_fault, 3> faults = {
-        node_fault::open_failed, node_fault::transfer_zero, node_fault::transfer_error};
+    static const std::array<node_fault, 4> faults = {
+        node_fault::open_failed, node_fault::not_a_device, node_fault::transfer_zero,
+        node_fault::transfer_error};
     // Half of the runs meet a working driver.
     if ((selector & 1U) == 0) {
         current.fault = node_fault::none;
@@ -354,6 +357,14 @@ int __wrap_ioctl(int fd, unsigned long request, ...) {
         }
         return 0;
     }
+}
+
+int __wrap_fstat(int fd, struct stat* info) {
+    const int result = __real_fstat(fd, info);
+    if (result == 0 && fuzz::is_node(fd) && fuzz::current.fault == fuzz::node_fault::not_a_device) {
+        info->st_mode = S_IFREG | 0644;
+    }
+    return result;
 }
 
 int __wrap_close(int fd) {

@@ -20,6 +20,7 @@ namespace fuzz {
 enum class node_fault : uint8_t {
     none,          // every operation succeeds
     open_failed,   // open fails with errno_value
+    not_a_device,  // open succeeds, but fstat shows a regular file, not a character device
     transfer_zero, // write and read transfer 0 bytes, a request returns 1
     transfer_error // write, read and requests return -1 with errno_value
 };

@@ -19,6 +19,13 @@ bool starts_with(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
+// A node that opens but is not a character device takes nothing.
+void check_not_a_device(const fuzz::run_result& result) {
+    if (fuzz::board().fault == fuzz::node_fault::not_a_device && fuzz::board().writes != 0) {
+        fuzz::fail("a command was written to a node that is not a device", &result);
+    }
+}
+
 void check(const fuzz::run_result& result) {
     const fuzz::board_state& b = fuzz::board();
     if (result.status != 0 && result.status != 1) {
@@ -71,6 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::argument_vector arguments(data + 1, size - 1);
     optind = 0; // glibc: reinitialise getopt completely for this vector
     const int status = fuzz::run_front_end(option_front_end, arguments.argc(), arguments.argv());
-    check(fuzz::finish_run(status));
+    const fuzz::run_result result = fuzz::finish_run(status);
+    check(result);
+    check_not_a_device(result);
     return 0;
 }

@@ -89,6 +89,7 @@ void check(const fuzz::run_result& result, const expected& e) {
         }
         break;
     case fuzz::node_fault::open_failed:
+    case fuzz::node_fault::not_a_device:
         if (result.status != 1 || result.out != "driver open error.\n" ||
             result.err.compare(0, 6, "open: ") != 0 || b.requests != 0) {
             fuzz::fail("a failed open was not reported as such", &result);

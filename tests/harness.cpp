@@ -10,6 +10,7 @@
 #include <iterator>
 #include <spawn.h>
 #include <sstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -95,6 +96,28 @@ std::string hex32(uint32_t value) {
 
 outcome run_hornset(const scenario& board, const std::vector<std::string>& args, output stdout_to,
                     const std::vector<std::string>& environment) {
+    streams given;
+    given.stdout_to = stdout_to;
+    given.environment = environment;
+    return run_hornset(board, args, given);
+}
+
+bool runs_under_wrapper() {
+    return !prefix_words(HORNSET_TEST_WRAPPER).empty();
+}
+
+bool writes_can_be_traced() {
+    return prefix_words(HORNSET_TEST_EMULATOR).empty() && !runs_under_wrapper() &&
+           access("/usr/bin/strace", X_OK) == 0;
+}
+
+bool buffering_can_be_chosen() {
+    return prefix_words(HORNSET_TEST_EMULATOR).empty() && access("/usr/bin/stdbuf", X_OK) == 0;
+}
+
+outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
+                    const streams& given) {
+    const output stdout_to = given.stdout_to;
     const char* tmp = std::getenv("TMPDIR");
     std::string dir_template = std::string(tmp != nullptr ? tmp : "/tmp") + "/hornset-test-XXXXXX";
     if (mkdtemp(dir_template.data()) == nullptr) {
@@ -118,7 +141,16 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
     // directory first), which also gives it to the tool as argv[0].
     std::vector<std::string> words = prefix_words(HORNSET_TEST_EMULATOR);
     const bool emulated = !words.empty();
-    const std::vector<std::string> wrapper = prefix_words(HORNSET_TEST_WRAPPER);
+    std::vector<std::string> wrapper = prefix_words(HORNSET_TEST_WRAPPER);
+    if (given.mode != buffering::standard) {
+        // stdbuf runs whatever comes after it with standard output's buffering set.
+        wrapper.insert(wrapper.begin(),
+                       {"/usr/bin/stdbuf", given.mode == buffering::line ? "-oL" : "-o0"});
+    }
+    if (given.traced) {
+        wrapper.insert(wrapper.begin(),
+                       {"/usr/bin/strace", "-qq", "-e", "trace=write", "-o", dir + "/writes"});
+    }
     const bool wrapped = !emulated && !wrapper.empty();
     if (emulated) {
         words.insert(words.end(), {"-0", "hornset", HORNSET_TEST_TOOL});
@@ -142,7 +174,11 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
     if (wrapped) {
         env_path = "PATH=" + tool.substr(0, tool.rfind('/')) + ":/usr/bin:/bin";
     }
-    std::vector<std::string> env_entries = environment;
+    std::vector<std::string> env_entries = given.environment;
+    if (given.traced) {
+        // LeakSanitizer cannot run under ptrace; a sanitized hornset under strace goes without it.
+        env_entries.emplace_back("ASAN_OPTIONS=detect_leaks=0");
+    }
     std::vector<char*> envp = {env_dir.data(), env_preload.data(), env_path.data()};
     for (std::string& entry : env_entries) {
         envp.push_back(entry.data());
@@ -157,8 +193,15 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
+    if (given.joined) {
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
+    for (const int fd : given.closed) {
+        posix_spawn_file_actions_addclose(&actions, fd);
+    }
     pid_t pid = 0;
     const int spawned =
         posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
@@ -180,6 +223,11 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
         }
         result.err = read_file(err_path);
         result.log = read_file(dir + "/log");
+        result.writes = read_file(dir + "/writes");
+        struct stat node {};
+        if (stat((dir + "/node").c_str(), &node) == 0 && S_ISREG(node.st_mode)) {
+            result.node = read_file(dir + "/node");
+        }
     }
     remove_tree(dir);
     return result;
@@ -189,7 +237,7 @@ std::ostream& operator<<(std::ostream& stream, const outcome& result) {
     return stream << "status " << result.status
                   << "\nstdout: " << testing::PrintToString(result.out)
                   << "\nstderr: " << testing::PrintToString(result.err) << "\nlog:\n"
-                  << result.log;
+                  << result.log << "node's file: " << testing::PrintToString(result.node);
 }
 
 void PrintTo(const run_case& c, std::ostream* stream) {
@@ -207,7 +255,7 @@ std::string case_name(const testing::TestParamInfo<run_case>& info) {
 TEST_P(RunCase, Behaves) {
     const run_case& c = GetParam();
     std::vector<std::vector<std::string>> environments = {{}};
-    if (prefix_words(HORNSET_TEST_WRAPPER).empty()) {
+    if (!runs_under_wrapper()) {
         environments.push_back({"POSIXLY_CORRECT=1"});
     }
     for (const std::vector<std::string>& environment : environments) {
@@ -217,6 +265,7 @@ TEST_P(RunCase, Behaves) {
         EXPECT_EQ(result.err, c.err) << "standard error";
         EXPECT_EQ(result.status, c.status) << "exit status";
         EXPECT_EQ(result.log, c.log) << "what reached the emulated board";
+        EXPECT_EQ(result.node, "") << "what reached the node past the driver";
     }
 }
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(RunCase);

@@ -33,7 +33,10 @@ struct outcome {
     std::string out;
     std::string err;
     int status = -1;
-    std::string log; // the emulated board's log of every operation on its two paths
+    std::string log;    // the emulated board's log of every operation on its two paths
+    std::string node;   // what reached the node's file past the driver (or, with "node
+                        // regular", the regular file in its place): every case expects nothing
+    std::string writes; // with streams::traced, strace's lines of every write hornset made
 };
 
 std::ostream& operator<<(std::ostream& stream, const outcome& result);
@@ -47,6 +50,30 @@ enum class output { captured, full_device };
 outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
                     output stdout_to = output::captured,
                     const std::vector<std::string>& environment = {});
+
+// The standard streams hornset starts with, as callers hand them over.
+enum class buffering { standard, line, none }; // standard output's buffering (stdbuf -oL, -o0)
+
+struct streams {
+    std::vector<int> closed; // standard descriptors hornset starts without
+    bool joined = false;     // standard error is standard output (2>&1): all in outcome::out
+    output stdout_to = output::captured;
+    buffering mode = buffering::standard;
+    bool traced = false; // run under strace, recording each write system call
+    std::vector<std::string> environment; // NAME=VALUE entries added to the few a run always has
+};
+
+outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
+                    const streams& given);
+
+// Whether hornset runs under a wrapper (valgrind), which needs standard error for itself.
+bool runs_under_wrapper();
+
+// Whether hornset's system calls can be traced (strace runs here, hornset is not wrapped).
+bool writes_can_be_traced();
+
+// Whether standard output's buffering can be chosen (stdbuf runs here, not under qemu-user).
+bool buffering_can_be_chosen();
 
 // One end-to-end case: a board, the arguments, and everything expected back.
 struct run_case {

@@ -33,6 +33,7 @@ TEST_P(LostOutput, ReportedOnce) {
     EXPECT_EQ(result.err, c.err) << "standard error";
     EXPECT_EQ(result.status, c.status) << "exit status";
     EXPECT_EQ(result.log, c.log) << "what reached the emulated board";
+    EXPECT_EQ(result.node, "") << "what reached the node past the driver";
 }
 
 const std::string write_error = "hornset: write error: " + c_library::reason(ENOSPC) + "\n";

@@ -197,6 +197,8 @@ for hornset_build in $HORNSETS; do
     tc "no proc file: options refused" "param proc 0" 1 "$NOPROC$BADPAR" '' "$NOTHING" -t 5
     tc "no drivers at all" "rmmod hornsim" 1 "${NOPROC}driver open error.\\n" \
         'open: No such file or directory\n' - 10 20 3
+
+    . /kt/callers.sh
 done
 kind=
 PATH=/bin

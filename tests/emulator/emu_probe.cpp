@@ -4,7 +4,9 @@
 //   open|open64|openat|openat64|open_2|open64_2 PATH FLAGS   FLAGS: O_RDWR|O_CREAT|0x40000 ...
 //   fopen|fopen64 PATH MODE, fgets, fclose
 //   write TEXT (\xNN escapes), read N, readchk N, set HEXWORD, get, ioctl HEXREQUEST, close
-//   exit N, signal N
+//   dupfd N (fcntl F_DUPFD from N, shown as "fd"), dup2 N, rawwrite TEXT (the system call, past the
+//   C library), fstat (adds the file type: chr, reg, fifo or other) exit N, signal N
+// The duplicating operations make the copy the descriptor the next operations use.
 //
 // Each operation prints "OP -> RESULT", RESULT being the value ("fd" for a descriptor) or
 // "-1 ENAME"; reads add the bytes they returned, get the word. Before each operation errno is
@@ -18,6 +20,8 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 extern "C" int __open_2(const char* path, int flags);
@@ -91,7 +95,7 @@ void print_bytes(const char* bytes, size_t length) {
 void print_result(const char* op, long result, int error) {
     if (result < 0) {
         printf("%s -> %ld %s", op, result, strerrorname_np(error));
-    } else if (strncmp(op, "open", 4) == 0) {
+    } else if (strncmp(op, "open", 4) == 0 || strcmp(op, "dupfd") == 0) {
         printf("%s -> fd%s", op, error != EDOM ? " (errno changed)" : "");
     } else {
         printf("%s -> %ld%s", op, result, error != EDOM ? " (errno changed)" : "");
@@ -111,6 +115,7 @@ int main(int argc, char** argv) {
         long result = 0;
         size_t count = 0;
         uint32_t word = 0;
+        const char* type = "";
         errno = EDOM;
         if (strncmp(op, "open", 4) == 0) {
             const int flags = parse_flags(second);
@@ -153,6 +158,21 @@ int main(int argc, char** argv) {
             at += strcmp(op, "get") == 0 ? 0 : 1;
         } else if (strcmp(op, "close") == 0) {
             result = close(fd);
+        } else if (strcmp(op, "dupfd") == 0 || strcmp(op, "dup2") == 0) {
+            const int number = atoi(first);
+            result = strcmp(op, "dupfd") == 0 ? fcntl(fd, F_DUPFD, number) : dup2(fd, number);
+            fd = result >= 0 ? static_cast<int>(result) : fd;
+            ++at;
+        } else if (strcmp(op, "rawwrite") == 0) {
+            result = syscall(SYS_write, fd, buffer, unescape(first, buffer));
+            ++at;
+        } else if (strcmp(op, "fstat") == 0) {
+            struct stat info {};
+            result = fstat(fd, &info);
+            type = S_ISCHR(info.st_mode)    ? "chr"
+                   : S_ISREG(info.st_mode)  ? "reg"
+                   : S_ISFIFO(info.st_mode) ? "fifo"
+                                            : "other";
         } else if (strcmp(op, "exit") == 0) {
             fflush(stdout);
             exit(atoi(first));
@@ -173,6 +193,8 @@ int main(int argc, char** argv) {
                         static_cast<size_t>(result) < count ? static_cast<size_t>(result) : count);
         } else if (strcmp(op, "get") == 0) {
             printf(" word=0x%08x", word);
+        } else if (strcmp(op, "fstat") == 0 && result == 0) {
+            printf(" %s", type);
         }
         putchar('\n');
     }

@@ -500,6 +500,35 @@ TEST(RunnerCheck, TellsStaticFromDynamicInEitherClassAndByteOrder) {
     remove_dir(tmp);
 }
 
+// The node's descriptor: a character device to fstat, followed through duplicates (named when
+// they are standard descriptors), and what escapes the interposer is kept in the node's file.
+// A regular file or a FIFO in the node's place is reached for real.
+TEST(Interposer, FollowsTheNodeAndKeepsWhatEscapes) {
+    const scenario board;
+    EXPECT_EQ(probe(board, with_node({"fstat", "dupfd", "10", "write", "period 1", "dup2", "2",
+                                      "rawwrite", "stray", "close"}))
+                  .out,
+              "open -> fd\nfstat -> 0 chr\ndupfd -> fd\nwrite -> 8\ndup2 -> 2\nrawwrite -> "
+              "5\nclose -> 0\n");
+    EXPECT_EQ(board.log(), "open /dev/hornio flags=O_RDWR -> ok\n"
+                           "dup /dev/hornio -> ok\n"
+                           "write /dev/hornio count=8 data=706572696f642031 -> 8\n"
+                           "dup /dev/hornio -> ok fd=2\n"
+                           "close /dev/hornio fd=2 -> 0\n");
+    EXPECT_EQ(read_file(board.path("node")), "stray");
+
+    const scenario regular("node regular\n");
+    EXPECT_EQ(probe(regular, with_node({"fstat", "write", "abc", "ioctl", "5401"})).out,
+              "open -> fd\nfstat -> 0 reg\nwrite -> 3\nioctl -> -1 ENOTTY\n");
+    EXPECT_EQ(regular.log(), "open /dev/hornio flags=O_RDWR -> ok\n"
+                             "write /dev/hornio count=3 data=616263 -> 3\n"
+                             "ioctl /dev/hornio request=0x00005401 -> -1 ENOTTY\n");
+    EXPECT_EQ(read_file(regular.path("node")), "abc");
+
+    const scenario fifo("node fifo\n");
+    EXPECT_EQ(probe(fifo, with_node({"fstat"})).out, "open -> fd\nfstat -> 0 fifo\n");
+}
+
 // hornemu, the runner. It runs the program natively, so not under a cross build's emulator.
 class Runner : public testing::Test {
   protected:
@@ -581,6 +610,20 @@ TEST_F(Runner, RunsTheProgramAndTellsWhatReachedTheDriver) {
          0,
          "read -> 0\n",
          {"status read (up to 10 bytes), returned 0 bytes\n"}},
+        {{"--close", "0,2", "--", probe_path, "open", "/dev/hornio", "O_RDWR", "dupfd", "5",
+          "rawwrite", "past", "close"},
+         0,
+         "open -> fd\ndupfd -> fd\nrawwrite -> 4\nclose -> 0\n",
+         {"opened (O_RDWR) as descriptor 0 (standard input)\n",
+          "duplicated from descriptor 0 (standard input)\n",
+          "4 bytes landed in the node's file: \"past\"\n"}},
+        {{"--node", "fifo", "--", probe_path, "open", "/dev/hornio", "O_RDWR", "fstat"},
+         0,
+         "fstat -> 0 fifo\n",
+         {}},
+        {{"--joined", "--", probe_path, "bogus"}, 99, "emu_probe: unknown operation bogus\n", {}},
+        {{"--close", "3"}, 125, "", {"--close wants a comma-separated list of 0, 1 and 2"}},
+        {{"--node", "pipe"}, 125, "", {"--node wants device, regular or fifo"}},
     };
     for (const runner_case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.arguments));

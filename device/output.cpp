@@ -1,0 +1,21 @@
+// Kept apart from end_run so that a replacement end_run (the fuzz targets')
+// can be linked without this unit's definitions clashing with it.
+#include "end_run.h"
+
+#include <cerrno>
+
+namespace {
+
+int first_error = 0;
+
+} // namespace
+
+void note_output(bool failed) {
+    if (failed && first_error == 0) {
+        first_error = errno;
+    }
+}
+
+int output_error() {
+    return first_error;
+}
