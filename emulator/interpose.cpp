@@ -296,8 +296,9 @@ int emulated_ioctl(const emulated_fd& entry, unsigned long request, void* argume
         line.text(" word=null");
     }
     bool filled = false;
-    const outcome result = entry.driver ? driver_request(kind, word, filled)
-                                        : real_outcome(real::ioctl(entry.fd, request, argument));
+    const outcome result =
+        entry.driver ? driver_request(kind, word, filled)
+                     : real_outcome(real::ioctl(entry.fd, as_ioctl_request(request), argument));
     line.result(result.value, result.error);
     if (filled) {
         line.text(" word=").hex32(*word);

@@ -111,8 +111,10 @@ bool writes_can_be_traced() {
            access("/usr/bin/strace", X_OK) == 0;
 }
 
+// stdbuf's helper library is glibc's: it cannot be loaded into a hornset linked with musl.
 bool buffering_can_be_chosen() {
-    return prefix_words(HORNSET_TEST_EMULATOR).empty() && access("/usr/bin/stdbuf", X_OK) == 0;
+    return prefix_words(HORNSET_TEST_EMULATOR).empty() && HORNSET_TEST_MUSL == 0 &&
+           access("/usr/bin/stdbuf", X_OK) == 0;
 }
 
 outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
@@ -147,9 +149,12 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
         wrapper.insert(wrapper.begin(),
                        {"/usr/bin/stdbuf", given.mode == buffering::line ? "-oL" : "-o0"});
     }
+    std::string env_preload = std::string("LD_PRELOAD=") + HORNSET_TEST_PRELOAD;
     if (given.traced) {
-        wrapper.insert(wrapper.begin(),
-                       {"/usr/bin/strace", "-qq", "-e", "trace=write", "-o", dir + "/writes"});
+        // strace hands the preload to hornset alone: the emulated board may be
+        // built for another C library than strace's.
+        wrapper.insert(wrapper.begin(), {"/usr/bin/strace", "-qq", "-e", "trace=write,writev", "-o",
+                                         dir + "/writes", "-E", env_preload});
     }
     const bool wrapped = !emulated && !wrapper.empty();
     if (emulated) {
@@ -168,7 +173,6 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
     argv.push_back(nullptr);
 
     std::string env_dir = "HORNEMU_DIR=" + dir;
-    std::string env_preload = std::string("LD_PRELOAD=") + HORNSET_TEST_PRELOAD;
     const std::string tool = HORNSET_TEST_TOOL;
     std::string env_path = "PATH=/usr/bin:/bin";
     if (wrapped) {
@@ -179,7 +183,10 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
         // LeakSanitizer cannot run under ptrace; a sanitized hornset under strace goes without it.
         env_entries.emplace_back("ASAN_OPTIONS=detect_leaks=0");
     }
-    std::vector<char*> envp = {env_dir.data(), env_preload.data(), env_path.data()};
+    std::vector<char*> envp = {env_dir.data(), env_path.data()};
+    if (!given.traced) {
+        envp.push_back(env_preload.data());
+    }
     for (std::string& entry : env_entries) {
         envp.push_back(entry.data());
     }
