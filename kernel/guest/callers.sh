@@ -1,7 +1,7 @@
 # Cases of hornset run as boot scripts and other programs run it: standard
 # streams closed, with the driver failing or not, and something other than the
 # driver's device at /dev/hornio. Sourced by cases.sh inside its loop over the
-# static and the dynamic build, after lib.sh.
+# builds, after lib.sh and libc_texts.
 #
 # sc NAME SETUP CLOSED STATUS STDOUT STDERR SEEN AFTER [ARGS...]
 #   As tc, but hornset starts with the standard descriptors in CLOSED (some of
@@ -55,18 +55,18 @@ unplace() { rm -f /dev/hornio /dev/hornio.alt; }
 
 TRACE='cmd for hornio="period 10"\n'
 WROTE='open 1 rdwr; write 1 9 "period 10"; read 0; ioctl 0'
-SET_SEEN='open 1 rdwr; write 0; read 0; ioctl 1 0x40046b01 0x000a1403'
-GET_SEEN='open 1 rdwr; write 0; read 0; ioctl 1 0x80046b02 0x00000000'
+SET_SEEN="open 1 rdwr; write 0; read 0; ioctl 1 $SET_REQ 0x000a1403"
+GET_SEEN="open 1 rdwr; write 0; read 0; ioctl 1 $GET_REQ 0x00000000"
 READ_SEEN='open 1 rdwr; write 0; read 1 2000; ioctl 0'
 NODEV='open: No such device\n'
 
 # Closed standard streams: the node never takes their numbers, so nothing the
 # tool prints reaches the driver (one write at most, requests without writes).
 sc "closed stdout: write" '' 1 1 '' 'hornset: write error: Bad file descriptor\n' "$WROTE" : -t 10
-sc "closed stdout: write fails" "param write_errno 5" 1 1 '' 'hornset:: Input/output error\n' "$WROTE" : -t 10
+sc "closed stdout: write fails" "param write_errno 5" 1 1 '' "hornset:: $E_IO\\n" "$WROTE" : -t 10
 sc "closed stdout: status read" '' 1 1 '' 'hornset: write error: Bad file descriptor\n' "$READ_SEEN" : -d
 sc "closed stdout: set" "$REQ" 1 0 '' '' "$SET_SEEN" : 10 20 3
-sc "closed stdout: set fails" "$REQ; param ioctl_errno 25" 1 1 '' 'hornset:: Inappropriate ioctl for device\n' \
+sc "closed stdout: set fails" "$REQ; param ioctl_errno 25" 1 1 '' "hornset:: $E_NOTTY\\n" \
     "$SET_SEEN" : 10 20 3
 sc "closed stderr: set fails" "$REQ; param ioctl_errno 25" 2 1 'driver ioctl error.\n' '' "$SET_SEEN" : 10 20 3
 sc "closed stderr: get fails" "$REQ; param ioctl_errno 5" 2 1 'driver ioctl error.\n' '' "$GET_SEEN" :

@@ -40,6 +40,7 @@ libc_texts() {
     glibc)
         E_OK='Success'
         E_IO='Input/output error'
+        E_NOTTY='Inappropriate ioctl for device'
         E_BUSY='Device or resource busy'
         E_TIMEDOUT='Connection timed out'
         BADOPT_X="hornset: invalid option -- 'x'"
@@ -47,6 +48,7 @@ libc_texts() {
     musl)
         E_OK='No error information'
         E_IO='I/O error'
+        E_NOTTY='Not a tty'
         E_BUSY='Resource busy'
         E_TIMEDOUT='Operation timed out'
         BADOPT_X='hornset: unrecognized option: x'
