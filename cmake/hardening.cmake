@@ -47,8 +47,15 @@ endif()
 if(NOT hornset_handed_in_compile_flags MATCHES "-W(no-)?format")
     list(APPEND hornset_compile_hardening -Wformat -Werror=format-security)
 endif()
+# musl makes the RELRO segment read-only in its dynamic loader only: in a static
+# musl binary nothing would protect it, and it would only pad the file (the
+# linker makes one by default, so it is turned off).
 if(NOT hornset_handed_in_link_flags MATCHES "relro")
-    list(APPEND hornset_link_hardening -Wl,-z,relro)
+    if(HORNSET_STATIC AND hornset_c_library STREQUAL "musl")
+        list(APPEND hornset_link_hardening -Wl,-z,norelro)
+    else()
+        list(APPEND hornset_link_hardening -Wl,-z,relro)
+    endif()
 endif()
 # Position independence: most toolchains default to it already; this makes it
 # explicit for those that do not. A static link is left as it is.

@@ -17,6 +17,9 @@ if(DEFINED hornset_musl_processor)
     set(CMAKE_SYSTEM_PROCESSOR ${hornset_musl_processor})
 endif()
 
+# Read by the hardening settings: musl's start-up code differs from glibc's.
+set(hornset_c_library musl)
+
 set(CMAKE_C_COMPILER ${hornset_musl_triple}-gcc)
 set(CMAKE_CXX_COMPILER ${hornset_gnu_triple}-g++)
 
