@@ -11,13 +11,6 @@
 namespace hornset_test {
 namespace {
 
-const std::string trace = "cmd for hornio=\"period 10\"\n";
-const std::vector<std::string> write_args = {"-t", "10"};
-const std::vector<std::string> read_args = {"-d"};
-const std::vector<std::string> set_args = {"10", "20", "3"};
-const std::vector<std::string> get_args = {};
-constexpr uint32_t set_word = 0x000A1403;
-
 template <typename Case>
 std::string named(const testing::TestParamInfo<Case>& param_info) {
     return param_info.param.name;

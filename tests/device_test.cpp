@@ -8,13 +8,6 @@
 namespace hornset_test {
 namespace {
 
-const std::string trace = "cmd for hornio=\"period 10\"\n";
-const std::vector<std::string> write_args = {"-t", "10"};
-const std::vector<std::string> read_args = {"-d"};
-const std::vector<std::string> set_args = {"10", "20", "3"};
-const std::vector<std::string> get_args = {};
-constexpr uint32_t set_word = 0x000A1403;
-
 // The node cannot be opened: nothing reaches the driver.
 std::vector<run_case> open_failures() {
     struct failure {

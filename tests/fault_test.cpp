@@ -9,11 +9,6 @@
 namespace hornset_test {
 namespace {
 
-const std::vector<std::string> write_args = {"-t", "10"};
-const std::string trace = "cmd for hornio=\"period 10\"\n";
-const std::vector<std::string> set_args = {"10", "20", "3"};
-constexpr uint32_t set_word = 0x000A1403;
-
 INSTANTIATE_TEST_SUITE_P(
     Faults, RunCase,
     testing::Values(

@@ -75,6 +75,15 @@ bool writes_can_be_traced();
 // Whether standard output's buffering can be chosen (stdbuf runs here, not under qemu-user).
 bool buffering_can_be_chosen();
 
+// One run of each device operation, as the tables use them: a command write
+// (with its trace line), a status read, a set request (of set_word) and a get request.
+inline const std::vector<std::string> write_args = {"-t", "10"};
+inline const std::string trace = "cmd for hornio=\"period 10\"\n";
+inline const std::vector<std::string> read_args = {"-d"};
+inline const std::vector<std::string> set_args = {"10", "20", "3"};
+constexpr uint32_t set_word = 0x000A1403;
+inline const std::vector<std::string> get_args = {};
+
 // One end-to-end case: a board, the arguments, and everything expected back.
 struct run_case {
     std::string name;

@@ -37,7 +37,6 @@ TEST_P(LostOutput, ReportedOnce) {
 }
 
 const std::string write_error = "hornset: write error: " + c_library::reason(ENOSPC) + "\n";
-const std::vector<std::string> set_args = {"10", "20", "3"};
 const std::string set_log =
     logged::node_open + logged::request(set_request_number, 0x000A1403, "0") + logged::node_close;
 const std::string node_used = logged::proc_read + logged::node_open;
