@@ -1,52 +1,7 @@
 # Cases of hornset run as boot scripts and other programs run it: standard
 # streams closed, with the driver failing or not, and something other than the
 # driver's device at /dev/hornio. Sourced by cases.sh inside its loop over the
-# builds, after lib.sh and libc_texts.
-#
-# sc NAME SETUP CLOSED STATUS STDOUT STDERR SEEN AFTER [ARGS...]
-#   As tc, but hornset starts with the standard descriptors in CLOSED (some of
-#   0, 1 and 2, or "-" for none) closed; a closed stream's expected text must be
-#   empty. AFTER is shell code run after hornset (a further check, or undoing
-#   SETUP); the case fails when it fails.
-sc() {
-    _name=$1 _setup=$2 _closed=$3 _status=$4 _out=$5 _err=$6 _seen=$7 _after=$8
-    shift 8
-    rm -f /tmp/got.seen
-    : >/tmp/got.out
-    : >/tmp/got.err
-    restore_module
-    eval "$_setup"
-    [ -d /sys/module/hornsim ] && param reset record
-    case $_closed in
-    -) hornset "$@" >/tmp/got.out 2>/tmp/got.err ;;
-    0) hornset "$@" <&- >/tmp/got.out 2>/tmp/got.err ;;
-    1) hornset "$@" >&- 2>/tmp/got.err ;;
-    2) hornset "$@" >/tmp/got.out 2>&- ;;
-    12) hornset "$@" >&- 2>&- ;;
-    012) hornset "$@" <&- >&- 2>&- ;;
-    *) echo "sc: no such set of closed streams: $_closed" ;;
-    esac
-    _got=$?
-    cat "$P/seen" >/tmp/got.seen 2>/dev/null
-    _bad=
-    eval "$_after" || _bad=" check after the run failed;"
-    expect_file "$_out" /tmp/exp.out
-    expect_file "$_err" /tmp/exp.err
-    printf '%s\n' "$_seen" >/tmp/exp.seen
-    [ "$_got" = "$_status" ] || _bad="$_bad status $_got, expected $_status;"
-    cmp -s /tmp/exp.out /tmp/got.out || _bad="$_bad stdout differs;"
-    cmp -s /tmp/exp.err /tmp/got.err || _bad="$_bad stderr differs;"
-    cmp -s /tmp/exp.seen /tmp/got.seen || _bad="$_bad driver record differs;"
-    if [ -z "$_bad" ]; then
-        passed=$((passed + 1))
-        return
-    fi
-    _bad=${_bad# }
-    report_fail "$_name" "${_bad%;}"
-    for _f in out err seen; do
-        cmp -s /tmp/exp.$_f /tmp/got.$_f || diff -au /tmp/exp.$_f /tmp/got.$_f | sed -e "s/^/  $_f| /" | head -n 10
-    done
-}
+# builds, after lib.sh and libc_texts. Its cases use sc (lib.sh).
 
 # A device node of the driver's numbers at another name, for a symbolic link to point at.
 alt_node() { busybox mknod /dev/hornio.alt c "$(cut -d: -f1 /sys/class/misc/hornio/dev)" "$(cut -d: -f2 /sys/class/misc/hornio/dev)"; }

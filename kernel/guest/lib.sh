@@ -77,21 +77,45 @@ report_fail() { # NAME WHAT
     echo "FAIL ${kind:+[$kind] }$1: $2"
 }
 
+# tc NAME SETUP STATUS STDOUT STDERR SEEN [ARGS...]
+#   Runs hornset ARGS after SETUP and compares its exit status, standard output
+#   and standard error, and the module's record of what reached it (SEEN; "-"
+#   for none to compare).
 tc() {
     _name=$1 _setup=$2 _status=$3 _out=$4 _err=$5 _seen=$6
     shift 6
+    sc "$_name" "$_setup" - "$_status" "$_out" "$_err" "$_seen" : "$@"
+}
+
+# sc NAME SETUP CLOSED STATUS STDOUT STDERR SEEN AFTER [ARGS...]
+#   As tc, but hornset starts with the standard descriptors in CLOSED (some of
+#   0, 1 and 2, or "-" for none) closed; a closed stream's expected text must be
+#   empty. AFTER is shell code run after hornset (a further check, or undoing
+#   SETUP); the case fails when it fails.
+sc() {
+    _name=$1 _setup=$2 _closed=$3 _status=$4 _out=$5 _err=$6 _seen=$7 _after=$8
+    shift 8
     rm -f /tmp/exp.seen /tmp/got.seen
+    : >/tmp/got.out
+    : >/tmp/got.err
     restore_module
     eval "$_setup"
     [ -d /sys/module/hornsim ] && param reset record
-    hornset "$@" >/tmp/got.out 2>/tmp/got.err
+    case $_closed in
+    -) hornset "$@" >/tmp/got.out 2>/tmp/got.err ;;
+    0) hornset "$@" <&- >/tmp/got.out 2>/tmp/got.err ;;
+    1) hornset "$@" >&- 2>/tmp/got.err ;;
+    2) hornset "$@" >/tmp/got.out 2>&- ;;
+    12) hornset "$@" >&- 2>&- ;;
+    012) hornset "$@" <&- >&- 2>&- ;;
+    *) echo "sc: no such set of closed streams: $_closed" ;;
+    esac
     _got=$?
+    _bad=
+    eval "$_after" || _bad=" check after the run failed;"
     expect_file "$_out" /tmp/exp.out
     expect_file "$_err" /tmp/exp.err
-    _bad=
-    if [ "$_got" != "$_status" ]; then
-        _bad="$_bad status $_got, expected $_status;"
-    fi
+    [ "$_got" = "$_status" ] || _bad="$_bad status $_got, expected $_status;"
     cmp -s /tmp/exp.out /tmp/got.out || _bad="$_bad stdout differs;"
     cmp -s /tmp/exp.err /tmp/got.err || _bad="$_bad stderr differs;"
     if [ "$_seen" != - ]; then
