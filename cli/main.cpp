@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <unistd.h>
 
+#if !defined(__GLIBC__)
 namespace {
 
 // Holds everything a run prints (at most a 2000-byte command's trace line and
@@ -11,14 +12,17 @@ namespace {
 char output_buffer[4096];
 
 } // namespace
+#endif
 
 int main(int argc, char** argv) {
-    // Standard output is fully buffered unless it is a terminal, with every C
-    // library: musl would otherwise write the first line at once, and a failed
-    // write's reason would be lost before the run ends and reports it.
+#if !defined(__GLIBC__)
+    // A run's output goes out in one write when standard output is not a
+    // terminal. glibc buffers it so by itself; musl writes the first line at
+    // once unless told otherwise.
     if (isatty(STDOUT_FILENO) == 0) {
         std::setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
     }
+#endif
 
     // The board decides the dialect, so it is identified before any argument
     // is looked at.
