@@ -27,6 +27,7 @@ ssize_t __real_write(int fd, const void* buffer, size_t count);
 int __real_ioctl(int fd, unsigned long request, ...);
 int __real_close(int fd);
 int __real_fstat(int fd, struct stat* info);
+int __real_fstat64(int fd, struct stat64* info);
 }
 // NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 
@@ -269,6 +270,23 @@ void end_run(int status) {
     std::longjmp(fuzz::end_point, 1); // NOLINT(cert-err52-cpp): see run_front_end
 }
 
+namespace fuzz {
+namespace {
+
+// The node's status as the real call gave it, made a regular file's under the
+// "not a device" fault.
+template <typename Status>
+int node_status(int fd, Status* info, int (*real)(int, Status*)) {
+    const int result = real(fd, info);
+    if (result == 0 && is_node(fd) && current.fault == node_fault::not_a_device) {
+        info->st_mode = S_IFREG | 0644;
+    }
+    return result;
+}
+
+} // namespace
+} // namespace fuzz
+
 // NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 extern "C" {
 
@@ -360,11 +378,12 @@ int __wrap_ioctl(int fd, unsigned long request, ...) {
 }
 
 int __wrap_fstat(int fd, struct stat* info) {
-    const int result = __real_fstat(fd, info);
-    if (result == 0 && fuzz::is_node(fd) && fuzz::current.fault == fuzz::node_fault::not_a_device) {
-        info->st_mode = S_IFREG | 0644;
-    }
-    return result;
+    return fuzz::node_status(fd, info, __real_fstat);
+}
+
+// The tool is built with the large-file interfaces, whose fstat is fstat64.
+int __wrap_fstat64(int fd, struct stat64* info) {
+    return fuzz::node_status(fd, info, __real_fstat64);
 }
 
 int __wrap_close(int fd) {
