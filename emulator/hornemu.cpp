@@ -737,8 +737,8 @@ void tell_node_file(const char* dir, off_t offset) {
         snprintf(hex + 2 * i, 3, "%02x", static_cast<unsigned char>(bytes[i]));
     }
     hex[2 * length] = '\0';
-    fprintf(stderr, "hornemu: /dev/hornio: %lld bytes landed in the node's file: ",
-            static_cast<long long>(size - offset));
+    const long long landed = size - offset; // off_t is long or long long
+    fprintf(stderr, "hornemu: /dev/hornio: %lld bytes landed in the node's file: ", landed);
     print_quoted(hex);
     fputs(size - offset > static_cast<off_t>(length) ? "...\n" : "\n", stderr);
 }
