@@ -21,7 +21,6 @@
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 // musl's headers make the 64-bit names macros for the plain ones; here they are the symbols.
@@ -379,7 +378,10 @@ int as_device(int fd, int result, Stat* info) {
     const emulated_fd* entry = node_descriptor(fd);
     if (result == 0 && entry != nullptr && entry->driver && info != nullptr) {
         info->st_mode = static_cast<decltype(info->st_mode)>(S_IFCHR | 0660);
-        info->st_rdev = makedev(10, 61);
+        // makedev(10, 61), written out: st_rdev is narrower than dev_t on some
+        // architectures (mips), and a small constant fits them all.
+        constexpr unsigned int misc_device = (10U << 8) | 61U;
+        info->st_rdev = misc_device;
         info->st_size = 0;
     }
     return result;
