@@ -19,6 +19,11 @@ constexpr const char* version = "1.00";
     end_run(1);
 }
 
+// Prints one line of a successful run's output, noting a failed write.
+void say(const char* line) {
+    note_output(std::fputs(line, stdout) == EOF);
+}
+
 // Values beyond the 32-bit range come back saturated, so they meet the
 // negative and over-255 tests instead of wrapping into range.
 int32_t value_of(const char* text) {
@@ -37,13 +42,12 @@ void positional_front_end(int argc, char** argv) {
             end_run(0);
         }
         if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "--HELP") == 0) {
-            note_output(std::fputs("Usage: hornset [off time] [on time] [count]\n"
-                                   "--help     : help\n"
-                                   "--version  : version\n"
-                                   "off time : 1-255\n"
-                                   "on time  : 1-255\n"
-                                   "count    : 0-255 (255 = buzzer always running.)\n",
-                                   stdout) == EOF);
+            say("Usage: hornset [off time] [on time] [count]\n");
+            say("--help     : help\n");
+            say("--version  : version\n");
+            say("off time : 1-255\n");
+            say("on time  : 1-255\n");
+            say("count    : 0-255 (255 = buzzer always running.)\n");
             end_run(0);
         }
     }
