@@ -1,6 +1,6 @@
 #include "board.h"
 
-#include "end_run.h"
+#include "run.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,7 +1,7 @@
 #include "buzzer.h"
-#include "end_run.h"
 #include "front_ends.h"
 #include "number.h"
+#include "run.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "buzzer.h"
 
-#include "end_run.h"
+#include "run.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,7 +1,7 @@
 #include "fake_board.h"
 
 #include "buzzer.h"
-#include "end_run.h"
+#include "run.h"
 
 #include <algorithm>
 #include <array>

@@ -1,5 +1,5 @@
-// The one way a run of the tool ends, and the watch on standard output that
-// decides whether a run that would succeed lost its output.
+// How a run of the tool ends: the one exit, and the watch on standard output
+// that decides whether a run that would succeed lost its output.
 #pragma once
 
 // Ends the process with the given status (0 success, 1 failure). A run that
@@ -16,3 +16,4 @@ void note_output(bool failed);
 
 // The errno of the first failed write noted, or 0.
 int output_error();
+

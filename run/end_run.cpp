@@ -1,4 +1,4 @@
-#include "end_run.h"
+#include "run.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,6 +1,6 @@
 // Kept apart from end_run so that a replacement end_run (the fuzz targets')
 // can be linked without this unit's definitions clashing with it.
-#include "end_run.h"
+#include "run.h"
 
 #include <cerrno>
 
