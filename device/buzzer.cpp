@@ -94,7 +94,9 @@ void buzzer_read() {
     char reply[buzzer_text_size];
     errno = 0;
     const ssize_t length = read(fd, reply, sizeof reply);
-    if (length <= 0) {
+    // A driver that reports more than it was asked for breaks the read
+    // contract: what it claims lies beyond the buffer.
+    if (length <= 0 || static_cast<size_t>(length) > sizeof reply) {
         fail("hornset:", "driver read error.\n");
     }
     close(fd);

@@ -74,6 +74,10 @@ run_case status_read(const std::string& name, const std::string& reply, const st
                 logged::node_close};
 }
 
+// The emulated driver's answer when told to return a count: its reply, then 'x' up to
+// the buffer's size.
+const std::string padded_reply = "never shown\n" + std::string(2000 - 12, 'x');
+
 run_case failed_read(const std::string& name, const std::string& directive, int error,
                      const std::string& result) {
     scenario board = with_reply("never shown\n");
@@ -85,6 +89,13 @@ run_case failed_read(const std::string& name, const std::string& directive, int 
             "hornset:: " + c_library::reason(error) + "\n",
             1,
             logged::proc_read + logged::node_open + logged::read_failed(result)};
+}
+
+// The driver reports count bytes read, beyond the buffer when over 2000: a failed read.
+run_case overlong_read(const std::string& name, long count) {
+    run_case c = failed_read(name, "read return " + std::to_string(count) + "\n", 0, "");
+    c.log = logged::proc_read + logged::node_open + logged::read_returned(padded_reply, count);
+    return c;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -103,7 +114,13 @@ INSTANTIATE_TEST_SUITE_P(
         status_read("EightBitBytes", "\xff\x80\x01\n", "\xff\x80\x01\n", "\xff\x80\x01\n"),
         failed_read("ZeroBytes", "read return 0\n", 0, "0"),
         failed_read("ErrorReturn", "read fail EIO\n", EIO, "-1 EIO"),
-        failed_read("Interrupted", "read fail EINTR\n", EINTR, "-1 EINTR")),
+        failed_read("Interrupted", "read fail EINTR\n", EINTR, "-1 EINTR"),
+        // A driver reporting more than the buffer holds: nothing beyond it is shown.
+        overlong_read("CountBeyondBuffer", 2001), overlong_read("CountFarBeyondBuffer", 100000),
+        run_case{"CountOfWholeBuffer", overlong_read("", 2000).board, read_args, padded_reply, "",
+                 0,
+                 logged::proc_read + logged::node_open + logged::read_returned(padded_reply) +
+                     logged::node_close}),
     case_name);
 
 run_case failed_request(const std::string& name, const scenario& board,

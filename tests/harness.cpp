@@ -338,9 +338,9 @@ std::string write(const std::string& bytes, const std::string& result) {
            " -> " + result + "\n";
 }
 
-std::string read_returned(const std::string& bytes) {
-    return "read /dev/hornio count=2000 -> " + std::to_string(bytes.size()) +
-           " data=" + hex(bytes) + "\n";
+std::string read_returned(const std::string& bytes, long result) {
+    const std::string count = result < 0 ? std::to_string(bytes.size()) : std::to_string(result);
+    return "read /dev/hornio count=2000 -> " + count + " data=" + hex(bytes) + "\n";
 }
 
 std::string read_failed(const std::string& result) {

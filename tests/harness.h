@@ -130,7 +130,9 @@ extern const std::string node_open;
 extern const std::string node_close;
 std::string node_open_failed(const std::string& error_name);
 std::string write(const std::string& bytes, const std::string& result);
-std::string read_returned(const std::string& bytes);
+// A read that returned these bytes; result, when given, is the count the driver
+// reported instead of their number.
+std::string read_returned(const std::string& bytes, long result = -1);
 std::string read_failed(const std::string& result);
 std::string request(uint32_t number, uint32_t word, const std::string& result);
 std::string get_request(uint32_t word_out);
