@@ -32,9 +32,11 @@ constexpr const char* node_path = "/dev/hornio";
 // Reports a failed system call on the node (perror's "<prefix>: <reason>" on
 // standard error, the tool's own line on standard output) and ends the run.
 // What standard output holds so far goes out first, so that where both
-// streams share one file or pipe the lines stay in the order produced.
+// streams share one file or pipe the lines stay in the order produced; a
+// reader of standard output that has gone must not end the run there.
 // The node is left for the process exit to close.
 [[noreturn]] void fail(const char* prefix, const char* message) {
+    run_fails();
     const int error = errno;
     std::fflush(stdout);
     errno = error;

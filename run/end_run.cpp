@@ -24,5 +24,8 @@ void end_run(int status) {
             status = 1;
         }
     }
+    if (status != 0) {
+        run_fails();
+    }
     std::exit(status);
 }

@@ -3,6 +3,7 @@
 #include "run.h"
 
 #include <cerrno>
+#include <csignal>
 
 namespace {
 
@@ -18,4 +19,10 @@ void note_output(bool failed) {
 
 int output_error() {
     return first_error;
+}
+
+void run_fails() {
+    const int error = errno;
+    std::signal(SIGPIPE, SIG_IGN);
+    errno = error;
 }

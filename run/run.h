@@ -5,7 +5,8 @@
 // Ends the process with the given status (0 success, 1 failure). A run that
 // would succeed but whose standard output could not be written fails instead,
 // with "hornset: write error: <reason>" on standard error, so that a script
-// never takes lost output for success.
+// never takes lost output for success. A failing run exits 1 even when
+// standard output is a pipe whose reader has gone.
 [[noreturn]] void end_run(int status);
 
 // Called after each write of a run's output to standard output, with whether
@@ -17,3 +18,8 @@ void note_output(bool failed);
 // The errno of the first failed write noted, or 0.
 int output_error();
 
+// Marks the run as failing: from here on a write to a pipe whose reader has
+// gone fails with EPIPE instead of ending the process by SIGPIPE, so that the
+// failure's report still reaches standard error and the status stays 1.
+// A successful run never calls it and keeps the default, as other tools do.
+void run_fails();

@@ -1,6 +1,7 @@
 #include "harness.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -198,8 +199,17 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
+    int pipe_ends[2] = {-1, -1};
+    if (stdout_to == output::broken_pipe) {
+        if (pipe(pipe_ends) != 0) {
+            ADD_FAILURE() << "pipe: " << std::strerror(errno);
+        }
+        close(pipe_ends[0]);
+        posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], 1);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
     if (given.joined) {
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
     } else {
@@ -209,10 +219,22 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
     for (const int fd : given.closed) {
         posix_spawn_file_actions_addclose(&actions, fd);
     }
+    // hornset starts with SIGPIPE's default action, whatever this process does with it.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaulted;
+    sigemptyset(&defaulted);
+    sigaddset(&defaulted, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaulted);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
     const int spawned =
-        posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+        posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (pipe_ends[1] >= 0) {
+        close(pipe_ends[1]);
+    }
 
     outcome result;
     if (spawned != 0) {

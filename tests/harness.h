@@ -41,11 +41,12 @@ struct outcome {
 
 std::ostream& operator<<(std::ostream& stream, const outcome& result);
 
-enum class output { captured, full_device };
+enum class output { captured, full_device, broken_pipe };
 
 // Runs hornset with these arguments (argv[0] is "hornset") in a fresh
 // scenario directory. With output::full_device its standard output is
-// "/dev/full" and outcome::out stays empty. environment adds NAME=VALUE
+// "/dev/full", with output::broken_pipe a pipe whose reader has gone, and
+// outcome::out stays empty. environment adds NAME=VALUE
 // entries to the few the run always has.
 outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
                     output stdout_to = output::captured,

@@ -1,6 +1,7 @@
-// Runs whose standard output cannot be written ("/dev/full"): a run that would
-// succeed fails with a write error; a run that fails anyway keeps its own
-// messages and status. What reached the driver is unchanged either way.
+// Runs whose standard output cannot be written ("/dev/full", or a pipe whose
+// reader has gone): a run that would succeed fails with a write error; a run
+// that fails anyway keeps its own messages and status. What reached the
+// driver is unchanged either way.
 #include "harness.h"
 
 #include <cerrno>
@@ -15,6 +16,7 @@ struct lost_output_case {
     std::string err;
     int status;
     std::string log;
+    output stdout_to = output::full_device;
 };
 
 void PrintTo(const lost_output_case& c, std::ostream* stream) {
@@ -29,7 +31,7 @@ class LostOutput : public testing::TestWithParam<lost_output_case> {};
 
 TEST_P(LostOutput, ReportedOnce) {
     const lost_output_case& c = GetParam();
-    const outcome result = run_hornset(c.board, c.args, output::full_device);
+    const outcome result = run_hornset(c.board, c.args, c.stdout_to);
     EXPECT_EQ(result.err, c.err) << "standard error";
     EXPECT_EQ(result.status, c.status) << "exit status";
     EXPECT_EQ(result.log, c.log) << "what reached the emulated board";
@@ -125,7 +127,22 @@ INSTANTIATE_TEST_SUITE_P(
                          node_used + logged::read_failed("-1 EIO")},
         lost_output_case{"SetFailsKeepsItsOwn", request_board("ioctl fail EINVAL\n"), set_args,
                          "hornset:: " + c_library::reason(EINVAL) + "\n", 1,
-                         node_used + logged::request(set_request_number, 0x000A1403, "-1 EINVAL")}),
+                         node_used + logged::request(set_request_number, 0x000A1403, "-1 EINVAL")},
+        // A reader that has gone: output still held when the failure is met
+        // (the trace line, the detection message) must not end the run by
+        // SIGPIPE before the report is out.
+        lost_output_case{"WriteFailsIntoClosedPipe", qtr_pn("write fail EIO\n"), write_args,
+                         "hornset:: " + c_library::reason(EIO) + "\n", 1,
+                         node_used + logged::write("period 10", "-1 EIO"), output::broken_pipe},
+        lost_output_case{"OpenRefusedIntoClosedPipe", qtr_pn("open fail EACCES\n"), write_args,
+                         "open: " + c_library::reason(EACCES) + "\n", 1,
+                         logged::proc_read + logged::node_open_failed("EACCES"),
+                         output::broken_pipe},
+        lost_output_case{"RequestFailsIntoClosedPipe", no_lampstat("ioctl fail EINVAL\n"), set_args,
+                         "hornset:: " + c_library::reason(EINVAL) + "\n", 1,
+                         logged::proc_missing + logged::node_open +
+                             logged::request(set_request_number, set_word, "-1 EINVAL"),
+                         output::broken_pipe}),
     lost_output_name);
 
 } // namespace
