@@ -553,14 +553,20 @@ size_t result_index(const log_words& line) {
     return line.count;
 }
 
-// The failure after "-1": "EIO (Input/output error)", or the "errno N" form as it stands.
-void print_failure(const log_words& line, size_t at) {
-    const char* name = line.word(at + 1);
+// The error logged at word at: "EIO (Input/output error)", or an errno without a
+// name in its "errno N" form, number kept.
+void print_error(const log_words& line, size_t at) {
+    const char* name = line.word(at);
     if (strcmp(name, "errno") == 0) {
-        fprintf(stderr, "FAILED: errno %s\n", line.word(at + 2));
+        fprintf(stderr, "FAILED: errno %s\n", line.word(at + 1));
     } else {
         fprintf(stderr, "FAILED: %s (%s)\n", name, error_text(name));
     }
+}
+
+// The failure after "-1".
+void print_failure(const log_words& line, size_t at) {
+    print_error(line, at + 1);
 }
 
 // " as descriptor N (standard ...)" for a log line's "fd=N", which names only 0, 1 and 2.
@@ -591,7 +597,8 @@ bool tell(char* text) {
             print_descriptor("as", line.value(at + 1, "fd"));
             fputc('\n', stderr);
         } else {
-            fprintf(stderr, "open FAILED: %s (%s)\n", result, error_text(result));
+            fputs("open ", stderr);
+            print_error(line, at);
         }
         return false;
     }
@@ -613,7 +620,8 @@ bool tell(char* text) {
             print_descriptor("onto", line.value(at + 1, "fd"));
             fputc('\n', stderr);
         } else {
-            fprintf(stderr, ", FAILED: %s (%s)\n", result, error_text(result));
+            fputs(", ", stderr);
+            print_error(line, at);
         }
         return false;
     }

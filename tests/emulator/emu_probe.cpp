@@ -94,7 +94,12 @@ void print_bytes(const char* bytes, size_t length) {
 
 void print_result(const char* op, long result, int error) {
     if (result < 0) {
-        printf("%s -> %ld %s", op, result, strerrorname_np(error));
+        const char* name = strerrorname_np(error);
+        if (name != nullptr) {
+            printf("%s -> %ld %s", op, result, name);
+        } else {
+            printf("%s -> %ld errno %d", op, result, error);
+        }
     } else if (strncmp(op, "open", 4) == 0 || strcmp(op, "dupfd") == 0) {
         printf("%s -> fd%s", op, error != EDOM ? " (errno changed)" : "");
     } else {
