@@ -95,6 +95,10 @@ run_case failed_read(const std::string& name, const std::string& directive, int 
 run_case overlong_read(const std::string& name, long count) {
     run_case c = failed_read(name, "read return " + std::to_string(count) + "\n", 0, "");
     c.log = logged::proc_read + logged::node_open + logged::read_returned(padded_reply, count);
+    if (HORNSET_TEST_SANITIZED) {
+        // The sanitizer's read interceptor stops the run on the driver's count.
+        c.skip = "AddressSanitizer takes the count for an overflow before hornset sees it";
+    }
     return c;
 }
 

@@ -283,6 +283,9 @@ std::string case_name(const testing::TestParamInfo<run_case>& info) {
 // second run is left out.
 TEST_P(RunCase, Behaves) {
     const run_case& c = GetParam();
+    if (!c.skip.empty()) {
+        GTEST_SKIP() << c.skip;
+    }
     std::vector<std::vector<std::string>> environments = {{}};
     if (!runs_under_wrapper()) {
         environments.push_back({"POSIXLY_CORRECT=1"});

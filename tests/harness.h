@@ -94,6 +94,8 @@ struct run_case {
     std::string err;
     int status;
     std::string log;
+    // Why this build cannot run the case, or empty.
+    std::string skip = {};
 };
 
 void PrintTo(const run_case& c, std::ostream* stream);
