@@ -25,6 +25,8 @@
  *   write_zero      write transfers 0 bytes
  *   read_errno      read fails with this errno
  *   read_empty      read returns 0 bytes
+ *   read_extra      read copies the reply as usual but reports this many bytes
+ *                   more than it was asked for (a driver breaking the contract)
  *   ioctl_errno     both requests fail with this errno
  *   ioctl_result    both requests return this positive value instead of 0
  *   reply           fixed status reply text instead of the setting
@@ -97,6 +99,8 @@ static int read_errno;
 module_param(read_errno, int, 0644);
 static bool read_empty;
 module_param(read_empty, bool, 0644);
+static int read_extra;
+module_param(read_extra, int, 0644);
 static int ioctl_errno;
 module_param(ioctl_errno, int, 0644);
 static int ioctl_result;
@@ -342,6 +346,9 @@ static ssize_t horn_read(struct file *file, char __user *buf, size_t count, loff
 		ret = 0;
 	else
 		ret = simple_read_from_buffer(buf, count, ppos, reply_buf, build_reply());
+	/* Nothing is copied beyond count; only the reported size is wrong. */
+	if (ret >= 0 && read_extra > 0)
+		ret = count + min_t(size_t, read_extra, LONG_MAX - count);
 	mutex_unlock(&horn_lock);
 	return ret;
 }
@@ -546,7 +553,7 @@ static int reset_set(const char *val, const struct kernel_param *kp)
 	memset(&rec, 0, sizeof(rec));
 	if (all) {
 		memset(&setting, 0, sizeof(setting));
-		open_errno = write_errno = read_errno = ioctl_errno = ioctl_result = 0;
+		open_errno = write_errno = read_errno = read_extra = ioctl_errno = ioctl_result = 0;
 		write_zero = read_empty = false;
 		reply[0] = '\0';
 		reply_len = 0;

@@ -35,6 +35,14 @@ sc "closed stdout and stderr: write" '' 12 1 '' '' "$WROTE" : -t 10
 sc "all closed: get" "$REQ" 012 0 '' '' "$GET_SEEN" :
 sc "closed stdin: set" "$REQ" 0 0 '' '' "$SET_SEEN" : 10 20 3
 
+# Standard output a pipe whose reader has gone, with output still held when the
+# failure is met: the report reaches standard error and the status is 1 (no SIGPIPE).
+sc "gone reader: write fails" "param write_errno 5" pipe 1 '' "hornset:: $E_IO\\n" "$WROTE" : -t 10
+sc "gone reader: open refused" "param open_errno 13" pipe 1 '' 'open: Permission denied\n' \
+    'open 1 rdwr; write 0; read 0; ioctl 0' : -t 10
+sc "gone reader: set fails" "param proc 0; param ioctl_errno 5" pipe 1 '' "hornset:: $E_IO\\n" \
+    "$SET_SEEN" : 10 20 3
+
 # Not the driver's device at /dev/hornio: a failed open, the file untouched.
 sc "regular file as the node: write" "rm /dev/hornio; printf 'period 5' >/dev/hornio" - 1 \
     "${TRACE}driver open error.\\n" "$NODEV" "$NOTHING" '[ "$(cat /dev/hornio)" = "period 5" ]; _r=$?; unplace; [ $_r = 0 ]' -t 10

@@ -70,6 +70,7 @@ pc "write fault" "param write_errno 28" '-28\n' write 'period 10'
 pc "zero-byte write" "param write_zero 1" '0\n' write 'period 10'
 pc "read fault" "param read_errno 5" '-5:' read 10
 pc "empty read" "param read_empty 1" '0:' read 10
+pc "read reporting more than asked" "param read_extra 1" '11:status: id' read 10
 
 # ---- hornset: every build this guest has (static, dynamic, other C libraries,
 # 32-bit builds on a 64-bit kernel) ----
@@ -136,6 +137,11 @@ for hornset_build in $HORNSETS; do
         'hornset:: Resource temporarily unavailable\n' 'open 1 rdwr; write 0; read 1 2000; ioctl 0' -d
     tc "read returns nothing" "param read_empty 1" 1 'driver read error.\n' "hornset:: $E_OK\n" \
         'open 1 rdwr; write 0; read 1 2000; ioctl 0' -d
+    # A driver reporting more than it was asked for: nothing of the buffer is shown.
+    tc "read reports one byte more than asked" "param read_extra 1" 1 'driver read error.\n' \
+        "hornset:: $E_OK\n" 'open 1 rdwr; write 0; read 1 2000; ioctl 0' -d
+    tc "read reports far more, short reply" "param read_extra 98000" 1 'driver read error.\n' \
+        "hornset:: $E_OK\n" 'open 1 rdwr; write 0; read 1 2000; ioctl 0' -d
 
     # Request-interface board: the positional dialect, set and get requests.
     tc "set request" "$REQ" 0 '' '' "open 1 rdwr; write 0; read 0; ioctl 1 $SET_REQ 0x000a1403" 10 20 3

@@ -5,16 +5,20 @@
  *                                parameters, whose store takes one write whole)
  *   hornprobe write TEXT         one write of TEXT to /dev/hornio; prints the result
  *   hornprobe read N             one read of at most N bytes; prints the result, a
- *                                colon and the bytes read
+ *                                colon and the bytes read (never more than N)
  *   hornprobe ioctl REQ WORD     issues request REQ (hex) with the address of WORD;
  *                                prints the result and the word afterwards.
  *                                WORD "bad" passes an address nobody owns.
+ *   hornprobe closedpipe PROG [ARG...]
+ *                                runs PROG with standard output a pipe whose reader
+ *                                has gone and SIGPIPE at its default action
  *   hornprobe exit CODE          ends the virtual machine with CODE (0 or 1)
  *
  * Results are printed as the count or 0, or as minus the errno on failure.
  */
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -156,8 +160,9 @@ int main(int argc, char** argv) {
         int fd = open_node();
         long got = result(read(fd, buf, want < sizeof buf ? want : sizeof buf));
         printf("%ld:", got);
+        /* A driver may report more than it was asked for. */
         if (got > 0)
-            fwrite(buf, 1, (size_t)got, stdout);
+            fwrite(buf, 1, (size_t)got < want ? (size_t)got : want, stdout);
         return 0;
     }
     if (argc == 4 && strcmp(argv[1], "ioctl") == 0) {
@@ -169,9 +174,23 @@ int main(int argc, char** argv) {
         printf("%ld 0x%08x\n", ret, (unsigned int)word);
         return 0;
     }
+    if (argc >= 3 && strcmp(argv[1], "closedpipe") == 0) {
+        int ends[2];
+        if (pipe(ends) != 0 || close(ends[0]) != 0 || dup2(ends[1], 1) != 1) {
+            fprintf(stderr, "hornprobe: pipe: %s\n", strerror(errno));
+            return 2;
+        }
+        if (ends[1] != 1)
+            close(ends[1]);
+        signal(SIGPIPE, SIG_DFL);
+        execvp(argv[2], argv + 2);
+        fprintf(stderr, "hornprobe: %s: %s\n", argv[2], strerror(errno));
+        return 127;
+    }
     if (argc == 3 && strcmp(argv[1], "exit") == 0)
         end_machine(atoi(argv[2]));
     fprintf(stderr,
-            "usage: hornprobe put PATH TEXT | write TEXT | read N | ioctl REQ WORD | exit CODE\n");
+            "usage: hornprobe put PATH TEXT | write TEXT | read N | ioctl REQ WORD | closedpipe PROG "
+            "[ARG...] | exit CODE\n");
     return 2;
 }

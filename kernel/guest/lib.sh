@@ -89,8 +89,8 @@ tc() {
 
 # sc NAME SETUP CLOSED STATUS STDOUT STDERR SEEN AFTER [ARGS...]
 #   As tc, but hornset starts with the standard descriptors in CLOSED (some of
-#   0, 1 and 2, or "-" for none) closed; a closed stream's expected text must be
-#   empty. AFTER is shell code run after hornset (a further check, or undoing
+#   0, 1 and 2, or "-" for none) closed, or with CLOSED "pipe" standard output a
+#   pipe whose reader has gone; a closed stream's expected text must be empty. AFTER is shell code run after hornset (a further check, or undoing
 #   SETUP); the case fails when it fails.
 sc() {
     _name=$1 _setup=$2 _closed=$3 _status=$4 _out=$5 _err=$6 _seen=$7 _after=$8
@@ -108,6 +108,7 @@ sc() {
     2) hornset "$@" >/tmp/got.out 2>&- ;;
     12) hornset "$@" >&- 2>&- ;;
     012) hornset "$@" <&- >&- 2>&- ;;
+    pipe) hornprobe closedpipe hornset "$@" 2>/tmp/got.err ;;
     *) echo "sc: no such set of closed streams: $_closed" ;;
     esac
     _got=$?
