@@ -145,12 +145,14 @@ for hornset_build in $HORNSETS; do
 
     # Request-interface board: the positional dialect, set and get requests.
     tc "set request" "$REQ" 0 '' '' "open 1 rdwr; write 0; read 0; ioctl 1 $SET_REQ 0x000a1403" 10 20 3
+    echo "[$kind] the driver's record of the set request: $(cat "$P/seen")"
     tc "set request, all 255" "$REQ" 0 '' '' "open 1 rdwr; write 0; read 0; ioctl 1 $SET_REQ 0x00ffffff" 255 255 255
     tc "set request, count 0" "$REQ" 0 '' '' "open 1 rdwr; write 0; read 0; ioctl 1 $SET_REQ 0x00050500" 5 5 0
     tc "set request, count not a number" "$REQ" 0 '' '' \
         "open 1 rdwr; write 0; read 0; ioctl 1 $SET_REQ 0x00050500" 5 5 abc
     tc "set request, smallest" "$REQ" 0 '' '' "open 1 rdwr; write 0; read 0; ioctl 1 $SET_REQ 0x000101ff" 1 1 255
     tc "get request" "$REQ" 0 '' '' "open 1 rdwr; write 0; read 0; ioctl 1 $GET_REQ 0x00000000"
+    echo "[$kind] the driver's record of the get request: $(cat "$P/seen")"
     tc "get request after a setting" "$REQ; prior_set 0x00010203" 0 '' '' \
         "open 1 rdwr; write 0; read 0; ioctl 1 $GET_REQ 0x00000000"
     tc "zero off time" "$REQ" 1 "${BADPAR}Can't set to zero.\\n" '' "$NOTHING" 0 5 5

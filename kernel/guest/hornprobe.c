@@ -31,6 +31,10 @@
 #include <dirent.h>
 #include <sys/mman.h>
 #include <sys/reboot.h>
+#elif defined(__powerpc64__)
+#include <stdint.h>
+#include <sys/reboot.h>
+#include <sys/syscall.h>
 #endif
 
 static const char node[] = "/dev/hornio";
@@ -98,6 +102,30 @@ static void raise_pvpanic(void) {
 }
 #endif
 
+#if defined(__powerpc64__)
+/* Calls RTAS ibm,os-term through the rtas system call: QEMU's pseries machine
+   takes it for a guest panic. The call's words are big-endian, as the token in
+   the device tree is. */
+static void rtas_os_term(void) {
+    struct {
+        uint32_t token, nargs, nret;
+        uint32_t args[16];
+        void* rets;
+    } call;
+    FILE* f = fopen("/proc/device-tree/rtas/ibm,os-term", "rb");
+    memset(&call, 0, sizeof call);
+    if (f == NULL || fread(&call.token, sizeof call.token, 1, f) != 1) {
+        fprintf(stderr, "hornprobe: no RTAS ibm,os-term\n");
+        return;
+    }
+    fclose(f);
+    call.nargs = __builtin_bswap32(1);
+    call.nret = __builtin_bswap32(1);
+    if (syscall(SYS_rtas, &call) != 0)
+        fprintf(stderr, "hornprobe: rtas ibm,os-term: %s\n", strerror(errno));
+}
+#endif
+
 static void end_machine(int code) {
     /* Let the console drain before the machine goes away. */
     fflush(stdout);
@@ -133,6 +161,14 @@ static void end_machine(int code) {
         reboot(RB_POWER_OFF);
     } else {
         raise_pvpanic();
+    }
+#elif defined(__powerpc64__)
+    /* pseries: power off for a pass; for a failure, ibm,os-term (status 1). */
+    if (code == 0) {
+        sync();
+        reboot(RB_POWER_OFF);
+    } else {
+        rtas_os_term();
     }
 #endif
     fprintf(stderr, "hornprobe: could not end the machine\n");
