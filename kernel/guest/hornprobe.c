@@ -225,8 +225,9 @@ int main(int argc, char** argv) {
     }
     if (argc == 3 && strcmp(argv[1], "exit") == 0)
         end_machine(atoi(argv[2]));
-    fprintf(stderr,
-            "usage: hornprobe put PATH TEXT | write TEXT | read N | ioctl REQ WORD | closedpipe PROG "
-            "[ARG...] | exit CODE\n");
+    fprintf(
+        stderr,
+        "usage: hornprobe put PATH TEXT | write TEXT | read N | ioctl REQ WORD | closedpipe PROG "
+        "[ARG...] | exit CODE\n");
     return 2;
 }
