@@ -42,6 +42,8 @@ function(hornset_debian_architecture out)
         set(arch riscv64)
     elseif(triplet MATCHES "^powerpc64le-linux-gnu$" OR (NOT triplet AND processor STREQUAL "ppc64le"))
         set(arch ppc64el)
+    elseif(triplet MATCHES "^powerpc-linux-gnu$" OR (NOT triplet AND processor MATCHES "^(powerpc|ppc)$"))
+        set(arch powerpc)
     else()
         message(WARNING "No Debian architecture known for '${triplet}' / '${processor}'; "
                         "set HORNSET_DEB_ARCHITECTURE to package for it.")
