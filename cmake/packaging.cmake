@@ -91,8 +91,11 @@ include(\"${PROJECT_SOURCE_DIR}/packaging/libc-depends.cmake\")
 ")
 set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_BINARY_DIR}/hornset-cpack-project.cmake")
 
-# The lintian tags that remain, each with its reason.
+# The lintian tags that remain, each with its reason: for the Debian package
+# alone, so `cmake --install` (as image builders run it) leaves them out. The
+# package takes everything `cmake --install` does plus this component.
 install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
-        RENAME hornset)
+        RENAME hornset COMPONENT debian EXCLUDE_FROM_ALL)
+set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};hornset;ALL;/" "${CMAKE_BINARY_DIR};hornset;debian;/")
 
 include(CPack)

@@ -1,0 +1,25 @@
+################################################################################
+#
+# hornset
+#
+################################################################################
+
+# Built from the checkout this external tree lives in.
+HORNSET_VERSION = 1.00
+HORNSET_SITE = $(BR2_EXTERNAL_HORNSET_PATH)/../..
+HORNSET_SITE_METHOD = local
+HORNSET_LICENSE = PROPRIETARY
+HORNSET_LICENSE_FILES = packaging/copyright
+HORNSET_REDISTRIBUTE = NO
+# The checkout's own build trees are not part of the source.
+HORNSET_OVERRIDE_SRCDIR_RSYNC_EXCLUSIONS = --exclude=/build
+
+# The tool alone: no tests, no emulated board. Hardening is what the
+# toolchain wrapper adds (BR2_SSP_*, BR2_FORTIFY_SOURCE_*, BR2_RELRO_*,
+# BR2_PIC_PIE), so hornset's own is turned off.
+HORNSET_CONF_OPTS = \
+	-DHORNSET_BUILD_TESTS=OFF \
+	-DHORNSET_BUILD_EMULATOR=OFF \
+	-DHORNSET_HARDENING=OFF
+
+$(eval $(cmake-package))
