@@ -69,7 +69,9 @@ std::vector<std::string> words_of(const std::string& line, std::string* problem)
 scenario board_of(const std::string& marker, std::string* problem) {
     const size_t end = marker.find(';');
     const std::string name = marker.substr(0, end);
-    scenario board = name == "qtr-pn" ? qtr_pn() : name == "request" ? request_board() : no_lampstat();
+    scenario board = name == "qtr-pn"    ? qtr_pn()
+                     : name == "request" ? request_board()
+                                         : no_lampstat();
     if (name != "qtr-pn" && name != "request" && name != "none") {
         *problem = "unknown board '" + name + "'";
     }
