@@ -2,6 +2,9 @@
 // hornset, a wrong preload path), instead of letting the suite pass vacuously.
 #include "harness.h"
 
+#include <climits>
+#include <cstdlib>
+
 namespace hornset_test {
 namespace {
 
@@ -14,6 +17,28 @@ TEST(Canary, EmulatedBoardIsInEffect) {
         << result;
     EXPECT_EQ(result.log, logged::proc_read + logged::node_open + logged::read_returned(token) +
                               logged::node_close);
+}
+
+// Under qemu-user the target's loader must take the toolchain's own C library, not one of the
+// same name the build machine has for itself (its 32-bit x86 /lib32, say): the suite would
+// test another build of glibc, and fork in it hangs.
+TEST(Canary, EmulatedHornsetLoadsTheToolchainsCLibrary) {
+    const std::string expected_dir = HORNSET_TEST_LIBC_DIR;
+    if (expected_dir.empty()) {
+        GTEST_SKIP() << "not a cross build with glibc: hornset runs with this machine's own";
+    }
+    // glibc's loader lists what it loaded and stops before hornset runs.
+    const outcome listed =
+        run_hornset(qtr_pn(), {}, output::captured, {"LD_TRACE_LOADED_OBJECTS=1"});
+    const std::string arrow = "libc.so.6 => ";
+    const size_t at = listed.out.find(arrow);
+    ASSERT_NE(at, std::string::npos) << listed;
+    const size_t start = at + arrow.size();
+    const std::string path = listed.out.substr(start, listed.out.find(' ', start) - start);
+    char real[PATH_MAX];
+    ASSERT_NE(realpath(path.c_str(), real), nullptr) << path;
+    const std::string real_path = real;
+    EXPECT_EQ(real_path.substr(0, real_path.rfind('/')), expected_dir) << listed;
 }
 
 } // namespace

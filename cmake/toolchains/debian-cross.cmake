@@ -21,11 +21,18 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # Target programs (the tests, and test discovery at build time) run under
-# qemu-user, which finds the target's dynamic loader and libraries through -L.
+# qemu-user, which finds the target's dynamic loader through -L. The target
+# tree has no ld.so.cache of its own, so the loader reads the build machine's,
+# and a path listed there that the target tree lacks is opened on the build
+# machine: with 32-bit x86 libraries installed (libc6-i386, /lib32), an i386
+# program got the machine's libc.so.6 beside the toolchain's loader, from
+# another build of glibc, and hung in fork. LD_LIBRARY_PATH, searched before
+# the cache, keeps every library in the target tree.
 # The path is absolute: the tests spawn it directly. Without qemu-user,
 # hornset still builds, and the tests and the emulated board are left out.
 find_program(HORNSET_CROSS_QEMU ${hornset_cross_qemu} NO_CMAKE_FIND_ROOT_PATH
     DOC "qemu-user binary that runs ${hornset_cross_triple} programs")
 if(HORNSET_CROSS_QEMU)
-    set(CMAKE_CROSSCOMPILING_EMULATOR ${HORNSET_CROSS_QEMU} -L /usr/${hornset_cross_triple})
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${HORNSET_CROSS_QEMU} -L /usr/${hornset_cross_triple}
+        -E LD_LIBRARY_PATH=/usr/${hornset_cross_triple}/lib)
 endif()

@@ -27,14 +27,10 @@
 #include <unistd.h>
 #if defined(__x86_64__)
 #include <sys/io.h>
-#elif defined(__mips__)
+#elif defined(__mips__) || defined(__powerpc64__)
 #include <dirent.h>
 #include <sys/mman.h>
 #include <sys/reboot.h>
-#elif defined(__powerpc64__)
-#include <stdint.h>
-#include <sys/reboot.h>
-#include <sys/syscall.h>
 #endif
 
 static const char node[] = "/dev/hornio";
@@ -52,7 +48,7 @@ static long result(long ret) {
     return ret < 0 ? -errno : ret;
 }
 
-#if defined(__mips__)
+#if defined(__mips__) || defined(__powerpc64__)
 /* Finds QEMU's pvpanic PCI device (1b36:0011), enables it and writes the
    "panicked" event to its register, through /dev/mem as busybox devmem does. */
 static void raise_pvpanic(void) {
@@ -102,30 +98,6 @@ static void raise_pvpanic(void) {
 }
 #endif
 
-#if defined(__powerpc64__)
-/* Calls RTAS ibm,os-term through the rtas system call: QEMU's pseries machine
-   takes it for a guest panic. The call's words are big-endian, as the token in
-   the device tree is. */
-static void rtas_os_term(void) {
-    struct {
-        uint32_t token, nargs, nret;
-        uint32_t args[16];
-        void* rets;
-    } call;
-    FILE* f = fopen("/proc/device-tree/rtas/ibm,os-term", "rb");
-    memset(&call, 0, sizeof call);
-    if (f == NULL || fread(&call.token, sizeof call.token, 1, f) != 1) {
-        fprintf(stderr, "hornprobe: no RTAS ibm,os-term\n");
-        return;
-    }
-    fclose(f);
-    call.nargs = __builtin_bswap32(1);
-    call.nret = __builtin_bswap32(1);
-    if (syscall(SYS_rtas, &call) != 0)
-        fprintf(stderr, "hornprobe: rtas ibm,os-term: %s\n", strerror(errno));
-}
-#endif
-
 static void end_machine(int code) {
     /* Let the console drain before the machine goes away. */
     fflush(stdout);
@@ -163,12 +135,13 @@ static void end_machine(int code) {
         raise_pvpanic();
     }
 #elif defined(__powerpc64__)
-    /* pseries: power off for a pass; for a failure, ibm,os-term (status 1). */
+    /* pseries: power off for a pass; for a failure the pvpanic device, as on
+       Malta. (RTAS ibm,os-term would do, but the kernel refuses it to user space.) */
     if (code == 0) {
         sync();
         reboot(RB_POWER_OFF);
     } else {
-        rtas_os_term();
+        raise_pvpanic();
     }
 #endif
     fprintf(stderr, "hornprobe: could not end the machine\n");
