@@ -1,7 +1,4 @@
-# Cross-compiling for 64-bit ARM boards (Debian architecture arm64)
-# with Debian's aarch64-linux-gnu toolchain:
-#   cmake -S . -B build/cross-arm64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/arm64.cmake
-set(hornset_cross_triple aarch64-linux-gnu)
-set(hornset_cross_processor aarch64)
-set(hornset_cross_qemu qemu-aarch64-static)
+# Cross-compiling for the board arm64 of boards.tsv with Debian's cross compiler:
+#   cmake -S . -B build/board -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/arm64.cmake
+set(HORNSET_BOARD arm64)
 include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)

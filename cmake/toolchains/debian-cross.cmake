@@ -1,13 +1,22 @@
-# Shared part of the toolchain files for Debian's cross compilers
-# (packages g++-TRIPLE, or crossbuild-essential-ARCH). The including file sets
-#   hornset_cross_triple     the GNU triple, e.g. arm-linux-gnueabihf
-#   hornset_cross_processor  the value for CMAKE_SYSTEM_PROCESSOR
-#   hornset_cross_qemu       the qemu-user binary that runs the target's programs
-# The target's libraries and headers live in /usr/TRIPLE, where the compilers
-# already look; no --sysroot is needed.
+# Toolchain file for Debian's cross compilers (packages g++-TRIPLE, or
+# crossbuild-essential-ARCH), for the board HORNSET_BOARD of boards.tsv:
+#   cmake -S . -B build/board -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/debian-cross.cmake -DHORNSET_BOARD=armhf
+# (cmake/toolchains/BOARD.cmake name the board themselves). The board's GNU
+# triple, processor and qemu-user binary come from the table. Its libraries
+# and headers live in /usr/TRIPLE, where the compilers already look; no
+# --sysroot is needed.
+
+if(NOT HORNSET_BOARD)
+    message(FATAL_ERROR "debian-cross.cmake needs HORNSET_BOARD, a board of boards.tsv")
+endif()
+# The checks CMake compiles with this file see the board too.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES HORNSET_BOARD)
+include(${CMAKE_CURRENT_LIST_DIR}/../boards.cmake)
+hornset_board_facts(${HORNSET_BOARD})
+set(hornset_cross_triple ${hornset_board_triple})
 
 set(CMAKE_SYSTEM_NAME Linux)
-set(CMAKE_SYSTEM_PROCESSOR ${hornset_cross_processor})
+set(CMAKE_SYSTEM_PROCESSOR ${hornset_board_processor})
 
 set(CMAKE_C_COMPILER ${hornset_cross_triple}-gcc)
 set(CMAKE_CXX_COMPILER ${hornset_cross_triple}-g++)
@@ -30,7 +39,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # the cache, keeps every library in the target tree.
 # The path is absolute: the tests spawn it directly. Without qemu-user,
 # hornset still builds, and the tests and the emulated board are left out.
-find_program(HORNSET_CROSS_QEMU ${hornset_cross_qemu} NO_CMAKE_FIND_ROOT_PATH
+find_program(HORNSET_CROSS_QEMU ${hornset_board_qemu} NO_CMAKE_FIND_ROOT_PATH
     DOC "qemu-user binary that runs ${hornset_cross_triple} programs")
 if(HORNSET_CROSS_QEMU)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${HORNSET_CROSS_QEMU} -L /usr/${hornset_cross_triple}

@@ -1,7 +1,4 @@
-# Cross-compiling for 32-bit x86 boards and PCs (Debian architecture i386)
-# with Debian's i686-linux-gnu toolchain:
-#   cmake -S . -B build/cross-i386 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/i386.cmake
-set(hornset_cross_triple i686-linux-gnu)
-set(hornset_cross_processor i686)
-set(hornset_cross_qemu qemu-i386-static)
+# Cross-compiling for the board i386 of boards.tsv with Debian's cross compiler:
+#   cmake -S . -B build/board -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/i386.cmake
+set(HORNSET_BOARD i386)
 include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)

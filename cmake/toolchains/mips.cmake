@@ -1,7 +1,4 @@
-# Cross-compiling for 32-bit big-endian MIPS boards (Debian architecture mips)
-# with Debian's mips-linux-gnu toolchain:
-#   cmake -S . -B build/cross-mips -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mips.cmake
-set(hornset_cross_triple mips-linux-gnu)
-set(hornset_cross_processor mips)
-set(hornset_cross_qemu qemu-mips-static)
+# Cross-compiling for the board mips of boards.tsv with Debian's cross compiler:
+#   cmake -S . -B build/board -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mips.cmake
+set(HORNSET_BOARD mips)
 include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)

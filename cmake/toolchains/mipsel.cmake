@@ -1,7 +1,4 @@
-# Cross-compiling for 32-bit little-endian MIPS boards (Debian architecture mipsel)
-# with Debian's mipsel-linux-gnu toolchain:
-#   cmake -S . -B build/cross-mipsel -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mipsel.cmake
-set(hornset_cross_triple mipsel-linux-gnu)
-set(hornset_cross_processor mipsel)
-set(hornset_cross_qemu qemu-mipsel-static)
+# Cross-compiling for the board mipsel of boards.tsv with Debian's cross compiler:
+#   cmake -S . -B build/board -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mipsel.cmake
+set(HORNSET_BOARD mipsel)
 include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)

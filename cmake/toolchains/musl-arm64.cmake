@@ -1,6 +1,4 @@
-# Building against musl for 64-bit ARM boards, with Debian's musl-dev:arm64 and aarch64-linux-gnu-g++:
+# Building against musl for the board arm64 of boards.tsv, with Debian's musl-dev:
 #   cmake -S . -B build/musl-arm64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/musl-arm64.cmake -DHORNSET_STATIC=ON
-set(hornset_musl_triple aarch64-linux-musl)
-set(hornset_gnu_triple aarch64-linux-gnu)
-set(hornset_musl_processor aarch64)
+set(HORNSET_BOARD arm64)
 include(${CMAKE_CURRENT_LIST_DIR}/musl.cmake)

@@ -1,9 +1,10 @@
 # Shared part of the toolchain files for a hornset built against musl, with
 # Debian's own packages: musl-tools (x86-64) or musl-dev:ARCH (the boards,
-# through multiarch), and g++ or g++-TRIPLE. The including file sets
-#   hornset_musl_triple      musl's triple, e.g. arm-linux-musleabihf
-#   hornset_gnu_triple       the GNU triple of the C++ compiler, e.g. arm-linux-gnueabihf
-#   hornset_musl_processor   CMAKE_SYSTEM_PROCESSOR for a board; unset for this machine
+# through multiarch), and g++ or g++-TRIPLE, for the board HORNSET_BOARD of
+# boards.tsv (cmake/toolchains/musl-BOARD.cmake name the board themselves):
+#   cmake -S . -B build/musl -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/musl.cmake -DHORNSET_BOARD=armhf -DHORNSET_STATIC=ON
+# musl's triple, the GNU triple of the C++ compiler and, for a board other
+# than this machine, its processor come from the table.
 #
 # C sources and every link go through musl's wrapper, TRIPLE-gcc. There is no
 # C++ library for musl, and hornset needs none: its C++ sources are compiled
@@ -12,9 +13,20 @@
 # libhornemu.so and its runner hornemu build this way; the test programs need
 # the C++ library and are built against glibc (scripts/test musl).
 
-if(DEFINED hornset_musl_processor)
+if(NOT HORNSET_BOARD)
+    message(FATAL_ERROR "musl.cmake needs HORNSET_BOARD, a board of boards.tsv")
+endif()
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES HORNSET_BOARD)
+include(${CMAKE_CURRENT_LIST_DIR}/../boards.cmake)
+hornset_board_facts(${HORNSET_BOARD})
+if(NOT hornset_board_musl)
+    message(FATAL_ERROR "boards.tsv names no musl triple for ${HORNSET_BOARD}")
+endif()
+set(hornset_musl_triple ${hornset_board_musl})
+set(hornset_gnu_triple ${hornset_board_triple})
+if(hornset_board_qemu)
     set(CMAKE_SYSTEM_NAME Linux)
-    set(CMAKE_SYSTEM_PROCESSOR ${hornset_musl_processor})
+    set(CMAKE_SYSTEM_PROCESSOR ${hornset_board_processor})
 endif()
 
 # Read by the hardening settings: musl's start-up code differs from glibc's.

@@ -1,7 +1,4 @@
-# Cross-compiling for 32-bit big-endian PowerPC boards (Debian architecture powerpc)
-# with Debian's powerpc-linux-gnu toolchain:
-#   cmake -S . -B build/cross-powerpc -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/powerpc.cmake
-set(hornset_cross_triple powerpc-linux-gnu)
-set(hornset_cross_processor powerpc)
-set(hornset_cross_qemu qemu-ppc-static)
+# Cross-compiling for the board powerpc of boards.tsv with Debian's cross compiler:
+#   cmake -S . -B build/board -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/powerpc.cmake
+set(HORNSET_BOARD powerpc)
 include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)

@@ -1,7 +1,4 @@
-# Cross-compiling for 64-bit RISC-V boards (Debian architecture riscv64)
-# with Debian's riscv64-linux-gnu toolchain:
-#   cmake -S . -B build/cross-riscv64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/riscv64.cmake
-set(hornset_cross_triple riscv64-linux-gnu)
-set(hornset_cross_processor riscv64)
-set(hornset_cross_qemu qemu-riscv64-static)
+# Cross-compiling for the board riscv64 of boards.tsv with Debian's cross compiler:
+#   cmake -S . -B build/board -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/riscv64.cmake
+set(HORNSET_BOARD riscv64)
 include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)
