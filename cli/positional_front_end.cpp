@@ -9,7 +9,8 @@
 
 namespace {
 
-constexpr const char* version = "1.00";
+// The project's version, from the build (project() in CMakeLists.txt).
+constexpr const char* version = HORNSET_VERSION;
 
 [[noreturn]] void refuse(const char* reason) {
     std::fputs("Error: Invalid parameter.\n", stdout);

@@ -40,7 +40,7 @@ expected model(const std::vector<std::string>& given) {
     const size_t argc = given.size();
     const std::string invalid = "Error: Invalid parameter.\n";
     if (argc == 2 && (given[1] == "--version" || given[1] == "--VERSION")) {
-        return {"hornset version 1.00\n", 0, false, 0, 0};
+        return {"hornset version " HORNSET_VERSION "\n", 0, false, 0, 0};
     }
     if (argc == 2 && (given[1] == "--help" || given[1] == "--HELP")) {
         return {"Usage: hornset [off time] [on time] [count]\n"

@@ -79,7 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
         run_case{"VersionWithoutProcFile",
                  no_lampstat(),
                  {"--version"},
-                 "fail to open /proc/lampstat\nhornset version 1.00\n",
+                 "fail to open /proc/lampstat\nhornset version " HORNSET_VERSION "\n",
                  "",
                  0,
                  logged::proc_missing},

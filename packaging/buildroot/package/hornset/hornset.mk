@@ -4,9 +4,10 @@
 #
 ################################################################################
 
-# Built from the checkout this external tree lives in.
-HORNSET_VERSION = 1.00
+# Built from the checkout this external tree lives in, at the version its
+# CMakeLists.txt gives in project().
 HORNSET_SITE = $(BR2_EXTERNAL_HORNSET_PATH)/../..
+HORNSET_VERSION = $(shell sed -n 's/^ *VERSION \([0-9][0-9.]*\)$$/\1/p' $(HORNSET_SITE)/CMakeLists.txt)
 HORNSET_SITE_METHOD = local
 HORNSET_LICENSE = PROPRIETARY
 HORNSET_LICENSE_FILES = packaging/copyright
