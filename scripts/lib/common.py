@@ -1,0 +1,176 @@
+"""Steps the scripts share: reporting, installing what is missing, running and
+checking programs, the project's version, fresh clones of a commit."""
+
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+os.chdir(ROOT)
+
+# A user's PATH on Debian has no sbin directories, where dpkg, ldconfig and
+# start-stop-daemon live; the scripts find them all the same.
+os.environ["PATH"] = os.environ.get("PATH", "/usr/bin:/bin") + ":/usr/local/sbin:/usr/sbin:/sbin"
+
+PROGRAM = Path(sys.argv[0]).stem.replace("_", "-")
+
+
+def _failed_command(kind, error, traceback):
+    """A command that had to succeed failed: the script ends with its status, as under set -e."""
+    if isinstance(error, subprocess.CalledProcessError):
+        command = " ".join(str(word) for word in error.cmd)
+        print(f"{PROGRAM}: {command}: exit status {error.returncode}", file=sys.stderr)
+        sys.exit(error.returncode if 0 < error.returncode < 256 else 1)
+    if isinstance(error, KeyboardInterrupt):
+        sys.exit(130)
+    sys.__excepthook__(kind, error, traceback)
+
+
+sys.excepthook = _failed_command
+
+
+class Script:
+    """One script's messages and its count of failed checks."""
+
+    def __init__(self, name):
+        self.name = name
+        self.failures = 0
+
+    def say(self, message):
+        print(f"{self.name}: {message}", flush=True)
+
+    def die(self, message, status=1):
+        print(f"{self.name}: {message}", file=sys.stderr, flush=True)
+        sys.exit(status)
+
+    def usage(self, text):
+        print(f"usage: {text}", file=sys.stderr)
+        sys.exit(2)
+
+    def fail(self, message):
+        print(f"FAIL: {message}", file=sys.stderr, flush=True)
+        self.failures += 1
+
+    def expect_equal(self, what, expected, actual):
+        if expected != actual:
+            self.fail(f"{what}: expected '{expected}', got '{actual}'")
+
+    def finish(self, passed, failed_what="check(s) failed"):
+        """Ends the script: status 1 after any failed check, else says PASSED."""
+        if self.failures:
+            self.die(f"{self.failures} {failed_what}")
+        print(passed, flush=True)
+
+    def expect_run(self, label, command, stdout, stderr=b"", status=0, env=None):
+        """Runs COMMAND with nothing on standard input and checks its standard output,
+        standard error (bytes, or None for anything) and exit status."""
+        result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, env=env)
+        if result.stdout != stdout:
+            self.fail(f"{label}: standard output {result.stdout!r}, expected {stdout!r}")
+        if stderr is not None and result.stderr != stderr:
+            self.fail(f"{label}: standard error {result.stderr!r}, expected {stderr!r}")
+        if result.returncode != status:
+            self.fail(f"{label}: exit status {result.returncode}, expected {status}")
+        return result
+
+
+def run(command, quiet=False, **options):
+    """Runs COMMAND, which must succeed; QUIET keeps its output unless it fails."""
+    if not quiet:
+        return subprocess.run(command, check=True, **options)
+    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                            **options)
+    if result.returncode != 0:
+        sys.stderr.write(result.stdout)
+        raise subprocess.CalledProcessError(result.returncode, command)
+    return result
+
+
+def output(command, **options):
+    """Standard output of COMMAND, which must succeed, as text."""
+    return subprocess.run(command, check=True, stdout=subprocess.PIPE, text=True,
+                          **options).stdout
+
+
+def sudo():
+    return [] if os.geteuid() == 0 else ["sudo"]
+
+
+def ensure_packages(*packages):
+    run([str(ROOT / "scripts/ensure-packages"), *packages])
+
+
+def add_architecture(deb_arch):
+    """Lets apt install packages of DEB_ARCH (multiarch), once."""
+    if deb_arch not in output(["dpkg", "--print-foreign-architectures"]).split():
+        print(f"Adding the Debian architecture {deb_arch}", file=sys.stderr, flush=True)
+        run([*sudo(), "dpkg", "--add-architecture", deb_arch])
+
+
+def project_version():
+    """The version in CMakeLists.txt's project(), the only place it is written."""
+    match = re.search(r"^project\(hornset\s+VERSION\s+([0-9.]+)", (ROOT / "CMakeLists.txt").read_text(),
+                      re.MULTILINE)
+    if not match:
+        sys.exit("no project VERSION found in CMakeLists.txt")
+    return match.group(1)
+
+
+def board_absent():
+    """True when this machine has no board whose buzzer a static hornset would drive."""
+    return not os.path.exists("/proc/lampstat") and not os.path.exists("/dev/hornio")
+
+
+def describe(path):
+    """What `file` says of PATH."""
+    return output(["file", "-b", str(path)]).strip()
+
+
+def readelf(option, path):
+    return output(["readelf", option, "--wide", str(path)], env={**os.environ, "LC_ALL": "C"})
+
+
+def needed(path):
+    """The shared libraries PATH names as NEEDED, in order."""
+    return re.findall(r"\(NEEDED\).*\[(.*)\]", readelf("--dynamic", path))
+
+
+def baseline_problem(board, path):
+    """Why PATH is not for every CPU of BOARD's baseline, or None (ARM boards that name one)."""
+    wanted = board.baseline.split()
+    if not wanted:
+        return None
+    arch = re.search(r"Tag_CPU_arch: *(\S+)", readelf("-A", path))
+    arch = arch.group(1) if arch else "an unnamed ARM"
+    print(f"{path}: Tag_CPU_arch {arch}")
+    if arch != wanted[0]:
+        return f"built for {arch}, not {wanted[0]}"
+    if "soft-float" in wanted and "soft-float ABI" not in readelf("-h", path):
+        return "does not use the soft-float ABI"
+    return None
+
+
+def fresh_clone(directory, commit, date):
+    """A fresh clone of COMMIT at DIRECTORY, its files dated DATE (as `touch -d` takes it)."""
+    directory = Path(directory)
+    shutil.rmtree(directory, ignore_errors=True)
+    directory.parent.mkdir(parents=True, exist_ok=True)
+    run(["git", "clone", "--quiet", "--no-hardlinks", str(ROOT), str(directory)])
+    run(["git", "-C", str(directory), "checkout", "--quiet", "--detach", commit])
+    files = [str(p) for p in directory.rglob("*") if ".git" not in p.relative_to(directory).parts]
+    run(["touch", "-d", date, str(directory), *files])
+    return directory
+
+
+def scratch():
+    """A temporary directory, removed when the script ends."""
+    directory = tempfile.TemporaryDirectory(prefix="hornset.")
+    scratch.kept.append(directory)
+    return Path(directory.name)
+
+
+scratch.kept = []
