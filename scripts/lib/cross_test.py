@@ -1,6 +1,5 @@
 """scripts/cross-test BOARD [CTEST OPTIONS...]: the whole suite for a board, under qemu-user."""
 
-import os
 import re
 import sys
 import time
