@@ -17,7 +17,9 @@ choices = "|".join(boards.names("buildroot"))
 if len(sys.argv) != 2:
     script.usage("BUILDROOT_SOURCE=buildroot-X.tar.xz BUILDROOT_HOST_SOURCES=DIR "
                  f"scripts/buildroot-test {choices}")
-board = boards.board(sys.argv[1], "buildroot-test", column="buildroot")
+# Buildroot's name for the board, or the board's own (arm64 is aarch64 there).
+board = next((b for b in boards.BOARDS if b.buildroot and sys.argv[1] == b.board), None) or \
+    boards.board(sys.argv[1], "buildroot-test", column="buildroot")
 arch = board.buildroot
 source = os.environ.get("BUILDROOT_SOURCE", "")
 host_sources = os.environ.get("BUILDROOT_HOST_SOURCES", "")
