@@ -60,8 +60,8 @@ struct streams {
     bool joined = false;     // standard error is standard output (2>&1): all in outcome::out
     output stdout_to = output::captured;
     buffering mode = buffering::standard;
-    bool traced = false;                  // run under strace, recording each write system call
-    std::vector<std::string> environment; // NAME=VALUE entries added to the few a run always has
+    bool traced = false;                       // run under strace, recording each write system call
+    std::vector<std::string> environment = {}; // NAME=VALUE entries added to the few a run has
 };
 
 outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
