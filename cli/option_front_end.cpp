@@ -20,8 +20,11 @@ static_assert(sizeof option_list - 1 == 115, "the option list is 115 bytes");
 enum class form : unsigned char { full = 0, brief = 1 };
 
 // Reports a usage error on standard error (the full form adds the option list
-// on standard output) and ends the run. The device is never touched.
+// on standard output) and ends the run. The device is never touched. The run
+// is marked failing first, so that a reader of either stream that has gone
+// does not end it by SIGPIPE.
 [[noreturn]] void usage(const char* message, form shape) {
+    run_fails();
     std::fprintf(stderr, "Error: hornset - %s\n", message);
     std::fputs("Usage: hornset [-options] [value]\n", stderr);
     if (shape == form::full) {

@@ -59,8 +59,10 @@ lost_output_case gone_reader(const std::string& name, const scenario& board,
     row.others = others;
     return row;
 }
-// 2>&1 >&- (the pipe is standard error's alone).
+// 2>&1; 2>&1 >&- (the pipe is standard error's alone); stdbuf -oL.
+const streams joined = {{}, true};
 const streams joined_stdout_closed = {{1}, true};
+const streams line_buffered = {{}, false, output::captured, buffering::line};
 
 INSTANTIATE_TEST_SUITE_P(
     Output, LostOutput,
@@ -162,7 +164,10 @@ INSTANTIATE_TEST_SUITE_P(
                          logged::proc_missing + logged::node_open +
                              logged::request(set_request_number, set_word, "-1 EINVAL"),
                          output::broken_pipe},
-        // Whichever stream's reader has gone: the report of lost output.
+        // Whichever stream's reader has gone, however standard output is
+        // buffered: a usage error, a refusal, and the report of lost output.
+        gone_reader("UsageJoined", qtr_pn(), {"-c", "3"}, joined),
+        gone_reader("LineBufferedRefusal", request_board(), {"0", "1", "1"}, line_buffered),
         gone_reader("WriteErrorReport", request_board(), {"--version"}, joined_stdout_closed)),
     lost_output_name);
 
