@@ -165,7 +165,10 @@ INSTANTIATE_TEST_SUITE_P(
                              logged::request(set_request_number, set_word, "-1 EINVAL"),
                          output::broken_pipe},
         // Whichever stream's reader has gone, however standard output is
-        // buffered: a usage error, a refusal, and the report of lost output.
+        // buffered: getopt's own complaints, a usage error, a refusal, and the
+        // report of lost output.
+        gone_reader("InvalidOptionJoined", qtr_pn(), {"-x"}, joined),
+        gone_reader("MissingValueJoined", qtr_pn(), {"-t", "10", "-c"}, joined),
         gone_reader("UsageJoined", qtr_pn(), {"-c", "3"}, joined),
         gone_reader("LineBufferedRefusal", request_board(), {"0", "1", "1"}, line_buffered),
         gone_reader("WriteErrorReport", request_board(), {"--version"}, joined_stdout_closed)),
