@@ -61,20 +61,22 @@ constexpr char option_string[] = "-dc:p:t:";
 // its own complaint: an option it does not know (':' included), or one whose
 // value is neither in the rest of the word nor in a word after it. This is
 // the judgement both glibc's and musl's getopt make for an option string of
-// plain options and options with a required value.
+// plain options and options with a required value. It calls nothing of the
+// C library: a function a run has not called yet costs it a symbol lookup.
 bool getopt_complains(int argc, char** argv, int next) {
     if (next >= argc) {
         return false;
     }
     const char* word = argv[next];
-    if (word[0] != '-' || word[1] == '\0' || std::strcmp(word, "--") == 0) {
+    if (word[0] != '-' || word[1] == '\0' || (word[1] == '-' && word[2] == '\0')) {
         return false;
     }
-    const char* known = std::strchr(option_string + 1, word[1]);
-    if (known == nullptr || *known == ':') {
-        return true;
+    for (const char* known = option_string + 1; *known != '\0'; ++known) {
+        if (*known == word[1] && *known != ':') {
+            return known[1] == ':' && word[2] == '\0' && next + 1 >= argc;
+        }
     }
-    return known[1] == ':' && word[2] == '\0' && next + 1 >= argc;
+    return true;
 }
 
 // The next option from getopt, or -1 at the end of the options. Words that are
