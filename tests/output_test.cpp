@@ -49,9 +49,8 @@ const std::string set_log =
     logged::node_open + logged::request(set_request_number, 0x000A1403, "0") + logged::node_close;
 const std::string node_used = logged::proc_read + logged::node_open;
 
-// A run that fails without touching the device, its standard output handed
-// over as a pipe whose reader has gone (others: what standard error is, how
-// standard output is buffered): it exits 1, not by SIGPIPE.
+// A run that fails without touching the device, standard output a pipe whose
+// reader has gone (others: standard error, buffering): it exits 1, not by SIGPIPE.
 lost_output_case gone_reader(const std::string& name, const scenario& board,
                              const std::vector<std::string>& args, const streams& others) {
     lost_output_case row{name + "IntoClosedPipe", board, args, "", 1, logged::proc_read};
@@ -164,9 +163,8 @@ INSTANTIATE_TEST_SUITE_P(
                          logged::proc_missing + logged::node_open +
                              logged::request(set_request_number, set_word, "-1 EINVAL"),
                          output::broken_pipe},
-        // Whichever stream's reader has gone, however standard output is
-        // buffered: getopt's own complaints, a usage error, a refusal, and the
-        // report of lost output.
+        // Whichever stream's reader has gone, however it is buffered: getopt's
+        // complaints, a usage error, a refusal, the report of lost output.
         gone_reader("InvalidOptionJoined", qtr_pn(), {"-x"}, joined),
         gone_reader("MissingValueJoined", qtr_pn(), {"-t", "10", "-c"}, joined),
         gone_reader("UsageJoined", qtr_pn(), {"-c", "3"}, joined),
