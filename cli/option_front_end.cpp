@@ -20,8 +20,11 @@ static_assert(sizeof option_list - 1 == 115, "the option list is 115 bytes");
 enum class form : unsigned char { full = 0, brief = 1 };
 
 // Reports a usage error on standard error (the full form adds the option list
-// on standard output) and ends the run. The device is never touched.
+// on standard output) and ends the run. The device is never touched. The run
+// is marked failing first, so that a reader of either stream that has gone
+// does not end it by SIGPIPE.
 [[noreturn]] void usage(const char* message, form shape) {
+    run_fails();
     std::fprintf(stderr, "Error: hornset - %s\n", message);
     std::fputs("Usage: hornset [-options] [value]\n", stderr);
     if (shape == form::full) {
@@ -51,6 +54,31 @@ bool append(char* buffer, size_t* length, const char* text) {
     return true;
 }
 
+// The options getopt is given; the leading '-' is explained at next_option.
+constexpr char option_string[] = "-dc:p:t:";
+
+// Whether getopt, taking the option at the start of argv[next], will print
+// its own complaint: an option it does not know (':' included), or one whose
+// value is neither in the rest of the word nor in a word after it. This is
+// the judgement both glibc's and musl's getopt make for an option string of
+// plain options and options with a required value. It calls nothing of the
+// C library: a function a run has not called yet costs it a symbol lookup.
+bool getopt_complains(int argc, char** argv, int next) {
+    if (next >= argc) {
+        return false;
+    }
+    const char* word = argv[next];
+    if (word[0] != '-' || word[1] == '\0' || (word[1] == '-' && word[2] == '\0')) {
+        return false;
+    }
+    for (const char* known = option_string + 1; *known != '\0'; ++known) {
+        if (*known == word[1] && *known != ':') {
+            return known[1] == ':' && word[2] == '\0' && next + 1 >= argc;
+        }
+    }
+    return true;
+}
+
 // The next option from getopt, or -1 at the end of the options. Words that are
 // not options are ignored wherever they stand, with every C library and
 // whatever the environment: the leading '-' makes getopt hand them over in
@@ -63,7 +91,16 @@ int next_option(int argc, char** argv) {
     while (optind > 0 && optind < argc && argv[optind][0] == '-' && argv[optind][1] == '\0') {
         ++optind;
     }
-    return getopt(argc, argv, "-dc:p:t:");
+    // getopt prints its complaint about an invalid option itself, before the
+    // caller learns of it. A run about to get one is marked failing first, so
+    // that a reader of standard error that has gone does not end it there by
+    // SIGPIPE. It is judged here, without a system call, so that a run that
+    // succeeds is left as it was. An optind of 0 makes getopt start afresh,
+    // at the first argument.
+    if (getopt_complains(argc, argv, optind > 0 ? optind : 1)) {
+        run_fails();
+    }
+    return getopt(argc, argv, option_string);
 }
 
 } // namespace

@@ -12,7 +12,11 @@ namespace {
 // The project's version, from the build (project() in CMakeLists.txt).
 constexpr const char* version = HORNSET_VERSION;
 
+// Refuses the arguments. Line-buffered or unbuffered, the refusal is written
+// at once, so the run is marked failing first: a reader of standard output
+// that has gone must not end it by SIGPIPE.
 [[noreturn]] void refuse(const char* reason) {
+    run_fails();
     std::fputs("Error: Invalid parameter.\n", stdout);
     if (reason != nullptr) {
         std::fputs(reason, stdout);

@@ -16,6 +16,9 @@ void end_run(int status) {
             reason = errno;
         }
         if (!flushed || std::ferror(stdout) != 0 || reason != 0) {
+            // The run fails from here: the report must not end it by SIGPIPE
+            // when standard error's reader has gone.
+            run_fails();
             if (reason != 0) {
                 std::fprintf(stderr, "hornset: write error: %s\n", std::strerror(reason));
             } else {

@@ -8,6 +8,7 @@
 namespace {
 
 int first_error = 0;
+bool failing = false;
 
 } // namespace
 
@@ -22,6 +23,10 @@ int output_error() {
 }
 
 void run_fails() {
+    if (failing) {
+        return;
+    }
+    failing = true;
     const int error = errno;
     std::signal(SIGPIPE, SIG_IGN);
     errno = error;

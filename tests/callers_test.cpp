@@ -257,7 +257,7 @@ INSTANTIATE_TEST_SUITE_P(
     named<buffered_case>);
 
 // A successful run still writes its output to standard output in one piece,
-// and nothing to standard error.
+// and nothing to standard error, and leaves SIGPIPE's action alone.
 TEST(SuccessfulRun, WritesItsOutputOnce) {
     if (!writes_can_be_traced()) {
         GTEST_SKIP() << "strace cannot follow hornset here";
@@ -275,8 +275,10 @@ TEST(SuccessfulRun, WritesItsOutputOnce) {
         ASSERT_EQ(result.status, 0) << result;
         size_t to_stdout = 0;
         size_t to_stderr = 0;
+        size_t signal_actions = 0;
         std::istringstream lines(result.writes);
         for (std::string line; std::getline(lines, line);) {
+            signal_actions += line.rfind("rt_sigaction(SIGPIPE,", 0) == 0 ? 1U : 0U;
             // glibc's stdio writes with write, musl's with writev.
             const auto to = [&line](int fd) {
                 const std::string descriptor = "(" + std::to_string(fd) + ",";
@@ -288,6 +290,7 @@ TEST(SuccessfulRun, WritesItsOutputOnce) {
         }
         EXPECT_EQ(to_stdout, 1U) << result.writes;
         EXPECT_EQ(to_stderr, 0U) << result.writes;
+        EXPECT_EQ(signal_actions, 0U) << result.writes;
     }
 }
 

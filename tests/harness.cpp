@@ -154,8 +154,9 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
     if (given.traced) {
         // strace hands the preload to hornset alone: the emulated board may be
         // built for another C library than strace's.
-        wrapper.insert(wrapper.begin(), {"/usr/bin/strace", "-qq", "-e", "trace=write,writev", "-o",
-                                         dir + "/writes", "-E", env_preload});
+        wrapper.insert(wrapper.begin(),
+                       {"/usr/bin/strace", "-qq", "-e", "trace=write,writev,rt_sigaction", "-o",
+                        dir + "/writes", "-E", env_preload});
     }
     const bool wrapped = !emulated && !wrapper.empty();
     if (emulated) {

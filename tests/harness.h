@@ -36,7 +36,8 @@ struct outcome {
     std::string log;    // the emulated board's log of every operation on its two paths
     std::string node;   // what reached the node's file past the driver (or, with "node
                         // regular", the regular file in its place): every case expects nothing
-    std::string writes; // with streams::traced, strace's lines of every write hornset made
+    std::string writes; // with streams::traced, strace's lines of every write and
+                        // signal action hornset made
 };
 
 std::ostream& operator<<(std::ostream& stream, const outcome& result);
@@ -60,8 +61,8 @@ struct streams {
     bool joined = false;     // standard error is standard output (2>&1): all in outcome::out
     output stdout_to = output::captured;
     buffering mode = buffering::standard;
-    bool traced = false;                  // run under strace, recording each write system call
-    std::vector<std::string> environment; // NAME=VALUE entries added to the few a run always has
+    bool traced = false; // run under strace, recording writes and signal actions
+    std::vector<std::string> environment = {}; // NAME=VALUE entries added to the few a run has
 };
 
 outcome run_hornset(const scenario& board, const std::vector<std::string>& args,

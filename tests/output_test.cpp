@@ -17,6 +17,7 @@ struct lost_output_case {
     int status;
     std::string log;
     output stdout_to = output::full_device;
+    streams others = {}; // standard error and standard output's buffering
 };
 
 void PrintTo(const lost_output_case& c, std::ostream* stream) {
@@ -31,7 +32,12 @@ class LostOutput : public testing::TestWithParam<lost_output_case> {};
 
 TEST_P(LostOutput, ReportedOnce) {
     const lost_output_case& c = GetParam();
-    const outcome result = run_hornset(c.board, c.args, c.stdout_to);
+    if (c.others.mode != buffering::standard && !buffering_can_be_chosen()) {
+        GTEST_SKIP() << "standard output's buffering cannot be chosen here";
+    }
+    streams given = c.others;
+    given.stdout_to = c.stdout_to;
+    const outcome result = run_hornset(c.board, c.args, given);
     EXPECT_EQ(result.err, c.err) << "standard error";
     EXPECT_EQ(result.status, c.status) << "exit status";
     EXPECT_EQ(result.log, c.log) << "what reached the emulated board";
@@ -42,6 +48,20 @@ const std::string write_error = "hornset: write error: " + c_library::reason(ENO
 const std::string set_log =
     logged::node_open + logged::request(set_request_number, 0x000A1403, "0") + logged::node_close;
 const std::string node_used = logged::proc_read + logged::node_open;
+
+// A run that fails without touching the device, standard output a pipe whose
+// reader has gone (others: standard error, buffering): it exits 1, not by SIGPIPE.
+lost_output_case gone_reader(const std::string& name, const scenario& board,
+                             const std::vector<std::string>& args, const streams& others) {
+    lost_output_case row{name + "IntoClosedPipe", board, args, "", 1, logged::proc_read};
+    row.stdout_to = output::broken_pipe;
+    row.others = others;
+    return row;
+}
+// 2>&1; 2>&1 >&- (the pipe is standard error's alone); stdbuf -oL.
+const streams joined = {{}, true};
+const streams joined_stdout_closed = {{1}, true};
+const streams line_buffered = {{}, false, output::captured, buffering::line};
 
 INSTANTIATE_TEST_SUITE_P(
     Output, LostOutput,
@@ -142,7 +162,14 @@ INSTANTIATE_TEST_SUITE_P(
                          "hornset:: " + c_library::reason(EINVAL) + "\n", 1,
                          logged::proc_missing + logged::node_open +
                              logged::request(set_request_number, set_word, "-1 EINVAL"),
-                         output::broken_pipe}),
+                         output::broken_pipe},
+        // Whichever stream's reader has gone, however it is buffered: getopt's
+        // complaints, a usage error, a refusal, the report of lost output.
+        gone_reader("InvalidOptionJoined", qtr_pn(), {"-x"}, joined),
+        gone_reader("MissingValueJoined", qtr_pn(), {"-t", "10", "-c"}, joined),
+        gone_reader("UsageJoined", qtr_pn(), {"-c", "3"}, joined),
+        gone_reader("LineBufferedRefusal", request_board(), {"0", "1", "1"}, line_buffered),
+        gone_reader("WriteErrorReport", request_board(), {"--version"}, joined_stdout_closed)),
     lost_output_name);
 
 } // namespace
