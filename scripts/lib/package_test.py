@@ -178,13 +178,13 @@ for source, shipped, what in (
         script.fail(f"{what} differs from {source}")
 
 # The changelog is a Debian changelog with one entry per section of CHANGELOG.md, in the same
-# order.
+# order (each entry one stanza of the rfc822 form: --show-field would give the newest alone).
 changelog = root / "changelog"
 changelog.write_bytes(gzip.decompress((root / "usr/share/doc/hornset/changelog.gz").read_bytes()))
+entries = output(["dpkg-parsechangelog", "--file", str(changelog), "--all", "--format", "rfc822"])
 script.expect_equal("changelog entries",
                     re.findall(r"^## *(\S+) ", (ROOT / "CHANGELOG.md").read_text(), re.MULTILINE),
-                    output(["dpkg-parsechangelog", "--file", str(changelog), "--all", "--show-field",
-                            "Version"]).split())
+                    re.findall(r"^Version: (\S+)$", entries, re.MULTILINE))
 page = root / "usr/share/man/man1/hornset.1.gz"
 page_text = gzip.decompress(page.read_bytes())
 if page_text != (ROOT / build / "hornset.1").read_bytes():
