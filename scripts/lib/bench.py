@@ -70,17 +70,21 @@ scenario = ROOT / "build/bench/scenario"
 over_budget = False
 
 
-def on_board(board, command, **options):
-    """Runs COMMAND on a fresh scenario of BOARD, with nothing in the environment but the emulator."""
-    shutil.rmtree(scenario, ignore_errors=True)
-    scenario.mkdir()
-    for name, text in SCENARIOS[board].items():
-        (scenario / name).write_text(text)
-    return subprocess.run(command, env={"LD_PRELOAD": str(preload), "HORNEMU_DIR": str(scenario)},
-                          **options)
+def on_board(board):
+    """What runs a command on a fresh scenario of BOARD, with nothing in the environment but the
+    emulator."""
+    def run_on_board(command, **options):
+        shutil.rmtree(scenario, ignore_errors=True)
+        scenario.mkdir()
+        for name, text in SCENARIOS[board].items():
+            (scenario / name).write_text(text)
+        return subprocess.run(command, env={"LD_PRELOAD": str(preload), "HORNEMU_DIR": str(scenario)},
+                              **options)
+    return run_on_board
 
 
 def in_empty_environment(command, **options):
+    """Runs a command with nothing in the environment or on standard input."""
     return subprocess.run(command, env={}, stdin=subprocess.DEVNULL, **options)
 
 
@@ -102,25 +106,20 @@ def instructions(out, command, runner):
 
 def count_on_board(out, board, command):
     """Instructions of one run on BOARD; keeps its output, status and driver log under OUT."""
-    count = instructions(out, command, lambda c, **options: on_board(board, c, **options))
+    count = instructions(out, command, on_board(board))
     log = scenario / "log"
     Path(f"{out}.log").write_bytes(log.read_bytes() if log.exists() else b"")
     return count
 
 
-def peak_rss(command, board=None):
+def peak_rss(command, runner):
     """Peak resident set size in KiB: the largest of seven runs with address randomisation off.
     Resident pages come in fault-around chunks of the libraries' pages that the page cache holds,
     so now and then a run comes out a chunk lower; the largest is the steady figure."""
     peaks = []
     for _ in range(7):
-        measured = [setarch, machine, "-R", "/usr/bin/time", "-f", "%M", "-o", str(work / "rss"),
-                    *command]
-        quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
-        if board:
-            on_board(board, measured, **quiet)
-        else:
-            in_empty_environment(measured, **quiet)
+        runner([setarch, machine, "-R", "/usr/bin/time", "-f", "%M", "-o", str(work / "rss"), *command],
+               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         peaks.append(int((work / "rss").read_text().split()[-1]))
     return max(peaks)
 
@@ -164,7 +163,7 @@ for name, board, arguments in RUNS:
     if check:
         print(f"{row}{verdict}")
         continue
-    peaks = [peak_rss([str(program), *arguments], board) for program in (hornset, floor)]
+    peaks = [peak_rss([str(program), *arguments], on_board(board)) for program in (hornset, floor)]
     print(f"{row} {peaks[0]:>12} {peaks[1]:>10}{verdict}")
     shown = {"none": "no `/proc/lampstat`, no `/dev/hornio`", "qtr-pn": "QTR-PN"}.get(board, board)
     readme_rows.append(f"| `{' '.join(arguments)}` ({shown}) | {counts[0]:,} | {counts[1]:,} | {ratio} "
@@ -242,7 +241,7 @@ else:
             sys.exit(1)
         verdict = f"  over {MUSL_INSTRUCTION_LIMIT}" if count > MUSL_INSTRUCTION_LIMIT else ""
         over_budget |= bool(verdict)
-        rss = "" if check else f" {peak_rss(command):>10}"
+        rss = "" if check else f" {peak_rss(command, in_empty_environment):>10}"
         print(f"  {arguments:<12} {count:>12}{rss}{verdict}")
 if check:
     print(f"Static musl budget: at most {MUSL_INSTRUCTION_LIMIT} instructions per run ({shown_machine}),")
