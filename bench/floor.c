@@ -73,10 +73,10 @@ int main(void) {
 }
 
 #elif defined(FLOOR_RUN_VERSION)
-/* hornset --version on a board of the request interface. */
+/* hornset --version on a board of the request interface; HORNSET_VERSION is the release build's. */
 int main(void) {
     read_lampstat();
-    fputs("hornset version 1.00\n", stdout);
+    fputs("hornset version " HORNSET_VERSION "\n", stdout);
     return 0;
 }
 

@@ -58,12 +58,19 @@ class Board:
         """A binutils or compiler program for the board: strip, gcc, ..."""
         return f"{self.triple}-{name}" if self.foreign else name
 
-    def qemu_user(self, oldest_cpu=False):
-        """The command prefix that runs one of its static programs here."""
+    def musl_package(self):
+        """The package of musl that builds its programs with the C++ compiler: Debian's musl-tools
+        here, the board architecture's musl-dev for a board."""
+        return f"musl-dev:{self.deb_arch}" if self.foreign else "musl-tools"
+
+    def qemu_user(self, oldest_cpu=False, libraries=False):
+        """The command prefix that runs one of its static programs here; with LIBRARIES one of its
+        dynamic programs, with the loader and libraries of the board's tree (/usr/TRIPLE) alone."""
         if not self.foreign:
             return []
         cpu = ["-cpu", self.cpu] if oldest_cpu and self.cpu else []
-        return [f"/usr/bin/{self.qemu}", *cpu]
+        tree = ["-L", f"/usr/{self.triple}", "-E", f"LD_LIBRARY_PATH=/usr/{self.triple}/lib"]
+        return [f"/usr/bin/{self.qemu}", *cpu, *(tree if libraries else [])]
 
     def pointer_bits(self):
         """32 or 64, as the board's compiler says."""
@@ -97,6 +104,11 @@ def board(name, program, column="board"):
     choices = ", ".join(getattr(b, column) for b in BOARDS if getattr(b, column))
     print(f"{program}: unknown board '{name}' ({choices})", file=sys.stderr)
     sys.exit(2)
+
+
+def this_machine():
+    """The board that is this machine: the one whose programs need no qemu-user."""
+    return next(b for b in BOARDS if not b.foreign)
 
 
 def names(column="board", having=None):

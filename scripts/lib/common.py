@@ -18,6 +18,9 @@ os.environ["PATH"] = os.environ.get("PATH", "/usr/bin:/bin") + ":/usr/local/sbin
 
 PROGRAM = Path(sys.argv[0]).stem.replace("_", "-")
 
+# Messages keep their place among the output of the commands the scripts run.
+sys.stdout.reconfigure(line_buffering=True)
+
 
 def _failed_command(kind, error, traceback):
     """A command that had to succeed failed: the script ends with its status, as under set -e."""
@@ -104,6 +107,36 @@ def ensure_packages(*packages):
     run([str(ROOT / "scripts/ensure-packages"), *packages])
 
 
+def missing_packages(packages):
+    """Those of PACKAGES (NAME or NAME:ARCH) that are not installed."""
+    def installed(package):
+        status = subprocess.run(["dpkg-query", "-W", "-f=${Status}", package], capture_output=True,
+                                text=True).stdout
+        return status == "install ok installed"
+    return [package for package in packages if not installed(package)]
+
+
+def ensure_packages_announced(program, needs):
+    """Installs the packages of NEEDS, pairs of (what they are for, packages), that are missing.
+    Says first, a line each, which foreign Debian architectures it adds for packages written
+    NAME:ARCH and which packages it installs, so that a long apt run does not pass in silence."""
+    missing = [(what, missing_packages(packages)) for what, packages in needs]
+    native = output(["dpkg", "--print-architecture"]).strip()
+    added = output(["dpkg", "--print-foreign-architectures"]).split()
+    architectures = list(dict.fromkeys(
+        package.partition(":")[2] for _, packages in missing for package in packages
+        if package.partition(":")[2] not in ("", native, *added)))
+    if architectures:
+        print(f"{program}: adding the Debian architectures {' '.join(architectures)}",
+              file=sys.stderr, flush=True)
+    for what, packages in missing:
+        if packages:
+            print(f"{program}: installing {what}: {' '.join(packages)}", file=sys.stderr, flush=True)
+    for architecture in architectures:
+        add_architecture(architecture)
+    ensure_packages(*(package for _, packages in missing for package in packages))
+
+
 def add_architecture(deb_arch):
     """Lets apt install packages of DEB_ARCH (multiarch), once."""
     if deb_arch not in output(["dpkg", "--print-foreign-architectures"]).split():
@@ -139,6 +172,26 @@ def needed(path):
     return re.findall(r"\(NEEDED\).*\[(.*)\]", readelf("--dynamic", path))
 
 
+def interpreter(path):
+    """The program interpreter PATH asks for, or None (a static executable asks for none)."""
+    match = re.search(r"Requesting program interpreter: (.*)\]", readelf("--program-headers", path))
+    return match.group(1) if match else None
+
+
+def glibc_traces(path):
+    """glibc's symbol versions and its tunables' name, which it leaves in every binary it is part of."""
+    found = re.findall(rb"GLIBC_[A-Z0-9_.]*|GNU C Library", Path(path).read_bytes())
+    return sorted({trace.decode() for trace in found})
+
+
+def stripped_size(board, path):
+    """PATH's size once stripped with BOARD's strip."""
+    with tempfile.TemporaryDirectory(prefix="hornset.") as directory:
+        stripped = Path(directory) / "stripped"
+        run([board.tool("strip"), "-o", str(stripped), str(path)])
+        return stripped.stat().st_size
+
+
 def baseline_problem(board, path):
     """Why PATH is not for every CPU of BOARD's baseline, or None (ARM boards that name one)."""
     wanted = board.baseline.split()
@@ -164,6 +217,22 @@ def fresh_clone(directory, commit, date):
     files = [str(p) for p in directory.rglob("*") if ".git" not in p.relative_to(directory).parts]
     run(["touch", "-d", date, str(directory), *files])
     return directory
+
+
+def rebuild(directory, commit, date, step, umask=None, tz=None, locale=None):
+    """STEP(tree) run in a fresh clone of COMMIT at DIRECTORY, its files dated DATE; the clone and
+    STEP under UMASK, time zone TZ and locale LOCALE (each left as it is when None). A build that
+    gives the same bytes this way depends on none of them, nor on its directory or the time."""
+    saved_umask = os.umask(umask) if umask is not None else None
+    saved_environment = dict(os.environ)
+    os.environ.update({name: value for name, value in (("TZ", tz), ("LC_ALL", locale)) if value})
+    try:
+        return step(fresh_clone(directory, commit, date))
+    finally:
+        os.environ.clear()
+        os.environ.update(saved_environment)
+        if saved_umask is not None:
+            os.umask(saved_umask)
 
 
 def scratch():
