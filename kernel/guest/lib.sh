@@ -1,4 +1,7 @@
+#!/bin/sh
 # Case runners for the kernel-side test; sourced by /init.
+# The texts it sets (NOTHING, libc_texts) are for the case files sourced after it.
+# shellcheck disable=SC2034
 #
 # tc NAME SETUP STATUS STDOUT STDERR SEEN [ARGS...]
 #   Runs "hornset ARGS..." (the build first in PATH) on a freshly reset module,
