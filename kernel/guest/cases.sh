@@ -109,7 +109,7 @@ for hornset_build in $HORNSETS; do
     tc "two arguments" "$REQ" 1 "$BADPAR" '' "$NOTHING" 5 5
     tc "four arguments" "$REQ" 1 "$BADPAR" '' "$NOTHING" 1 2 3 4
     tc "other single argument" "$REQ" 1 "$BADPAR" '' "$NOTHING" --Help
-    tc "version" "$REQ" 0 'hornset version 1.00\n' '' "$NOTHING" --version
+    tc "version" "$REQ" 0 "hornset version $VERSION\\n" '' "$NOTHING" --version
     tc "help" "$REQ" 0 "$HELP" '' "$NOTHING" --help
     tc "options on a request board" "$REQ" 1 "$BADPAR" '' "$NOTHING" -t 5
 
@@ -147,7 +147,7 @@ for hornset_build in $HORNSETS; do
         "open 1 rdwr; write 0; read 0; ioctl 1 $SET_REQ 0x000a1403" 10 20 3
     tc "no proc file: get request" "param proc 0" 0 "$NOPROC" '' \
         "open 1 rdwr; write 0; read 0; ioctl 1 $GET_REQ 0x00000000"
-    tc "no proc file: version" "param proc 0" 0 "${NOPROC}hornset version 1.00\\n" '' "$NOTHING" --version
+    tc "no proc file: version" "param proc 0" 0 "${NOPROC}hornset version $VERSION\\n" '' "$NOTHING" --version
     tc "no proc file: options refused" "param proc 0" 1 "$NOPROC$BADPAR" '' "$NOTHING" -t 5
     tc "no drivers at all" "rmmod hornsim" 1 "${NOPROC}driver open error.\\n" \
         'open: No such file or directory\n' - 10 20 3
