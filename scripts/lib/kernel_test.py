@@ -50,14 +50,21 @@ flavour = board.kernel
 exit_kind = EXITS[board.kernel_exit]
 source = (CALLER_DIR / (os.environ.get("HORNSET_SOURCE_DIR") or ROOT)).resolve()
 timeout = int(os.environ.get("KERNEL_TEST_TIMEOUT") or 300)
+# Everything built or downloaded goes to WORK.
 work = ROOT / "build/kernel-test" / board.name
 downloads = work / "downloads"
+private_apt = work / "apt"
+sysroot = work / "sysroot"  # another board's kernel headers
+busybox_dir = work / f"busybox-{board.deb_arch}"
+console_log = work / "console.log"
 os.environ["DEBIAN_FRONTEND"] = "noninteractive"
 script = Script(f"kernel-test {board.name}")
 start = time.monotonic()
 
 
 def main():
+    if not (source / "CMakeLists.txt").is_file():
+        fail(f"{source} is not a source tree of hornset")
     install_packages()
     abi = kernel_packages()
     headers, make_options = kernel_headers(abi)
@@ -90,7 +97,6 @@ def install_packages():
 # ---- kernel packages ----
 # This machine's board takes them through this machine's apt; the others
 # through a private apt state, so that this machine needs no foreign architecture.
-private_apt = work / "apt"
 apt_options = APT if not board.foreign else [
     *APT, "-o", f"Dir::State::Lists={private_apt}/lists", "-o", f"Dir::Cache={private_apt}/cache",
     "-o", f"APT::Architecture={board.deb_arch}", "-o", f"APT::Architectures::={board.deb_arch}"]
@@ -173,10 +179,6 @@ def deb(package):
 
 
 # ---- kernel headers and image ----
-sysroot = work / "sysroot"
-busybox_dir = work / f"busybox-{board.deb_arch}"
-
-
 def headers_dir(abi):
     tree = sysroot if board.foreign else Path("/")
     return tree / f"usr/src/linux-headers-{abi}-{flavour}"
@@ -233,9 +235,10 @@ def kernel_image(abi):
     unpacked = work / "boot.tmp"
     shutil.rmtree(unpacked, ignore_errors=True)
     unpacked.mkdir(parents=True)
-    contents = subprocess.run(["dpkg-deb", "--fsys-tarfile", deb(package)], stdout=subprocess.PIPE,
-                              check=True).stdout
-    run(["tar", "-x", "-C", unpacked, "./boot"], input=contents)
+    with subprocess.Popen(["dpkg-deb", "--fsys-tarfile", deb(package)], stdout=subprocess.PIPE) as tar:
+        run(["tar", "-x", "-C", unpacked, "./boot"], stdin=tar.stdout)
+    if tar.returncode != 0:
+        fail(f"dpkg-deb cannot read {deb(package)}")
     found = list(unpacked.glob(f"boot/vmlinu[xz]-{abi}-{flavour}"))
     if len(found) != 1:
         fail(f"{package} holds no single kernel image vmlinuz or vmlinux")
@@ -448,9 +451,6 @@ VERSION={project_version()}
 
 
 # ---- boot and verdict ----
-console_log = work / "console.log"
-
-
 def boot(image, initramfs):
     """Boots the guest, its console shown and kept in console.log; QEMU's exit status."""
     qemu = [*board.kernel_qemu.split(), "-accel", "tcg", "-smp", "1", "-nodefaults", "-no-reboot",
@@ -460,7 +460,8 @@ def boot(image, initramfs):
     booted = time.monotonic()
     with open(console_log, "wb") as kept:
         qemu_run = subprocess.Popen(["timeout", "--foreground", "-k", "10", str(timeout), *qemu],
-                                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+                                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                    stderr=subprocess.STDOUT)
         for chunk in iter(lambda: qemu_run.stdout.read1(65536), b""):
             sys.stdout.buffer.write(chunk)
             sys.stdout.buffer.flush()
