@@ -336,9 +336,9 @@ def build_hornset(build):
             toolchain = [f"-DCMAKE_TOOLCHAIN_FILE={tree / file}"]
         static = "ON" if build.linkage == "static" else "OFF"
         logged(f"hornset ({build.name}) build", log, [
-            ["cmake", "-S", source, "-B", directory, "-G", "Unix Makefiles", "-DCMAKE_BUILD_TYPE=MinSizeRel",
-             "-DHORNSET_BUILD_TESTS=OFF", "-DHORNSET_BUILD_EMULATOR=OFF", f"-DHORNSET_STATIC={static}",
-             *toolchain],
+            ["cmake", "-S", source, "-B", directory, "-G", "Unix Makefiles",
+             "-DCMAKE_BUILD_TYPE=MinSizeRel", "-DHORNSET_BUILD_TESTS=OFF", "-DHORNSET_BUILD_EMULATOR=OFF",
+             f"-DHORNSET_STATIC={static}", *toolchain],
             ["cmake", "--build", directory, "-j2"],
             ["cmake", "--install", directory, "--prefix", build.stage]])
         if not os.access(hornset, os.X_OK):
@@ -386,9 +386,9 @@ def pack_initramfs(module, hornsets):
             add_libraries(rootfs, build)
     write_config(rootfs / "kt/config.sh", hornsets, probe32_dir)
     names = sorted(output(["find", "."], cwd=rootfs).splitlines())
-    archive = subprocess.run(["cpio", "-o", "-H", "newc", "-R", "0:0", "--quiet"], cwd=rootfs, check=True,
+    archive = subprocess.run(["cpio", "-o", "-H", "newc", "-R", "0:0", "--quiet"], cwd=rootfs,
                              input="".join(f"{name}\n" for name in names).encode(),
-                             stdout=subprocess.PIPE).stdout
+                             stdout=subprocess.PIPE, check=True).stdout
     initramfs = work / "initramfs.cpio.gz"
     initramfs.write_bytes(gzip.compress(archive, compresslevel=1))
     return initramfs
@@ -406,7 +406,8 @@ def add_libraries(rootfs, build):
     searches, so that builds of two boards can live side by side."""
     hornset = build.stage / "bin/hornset"
     multiarch = output([build.board.tool("gcc"), "-print-multiarch"]).strip()
-    libraries = Path(f"/usr/{build.board.triple}/lib") if build.board.foreign else Path("/lib") / multiarch
+    # The C library of this machine's board is its own; another board's is its cross toolchain's.
+    libraries = Path(f"/usr/{build.board.triple}/lib") if build.board.foreign else Path("/lib", multiarch)
     loader = re.search(r"Requesting program interpreter: (.*)\]", readelf("-l", hornset)).group(1)
     if not (libraries / Path(loader).name).exists():
         fail(f"loader {loader} not found in {libraries}")
@@ -429,7 +430,8 @@ def add_libraries(rootfs, build):
 
 def errno_number(b, name):
     """The number of the error NAME on board B (mips numbers some its own way), as its compiler says."""
-    return int(output([b.tool("gcc"), "-E", "-P", "-"], input=f"#include <errno.h>\n{name}\n").split()[-1])
+    expanded = output([b.tool("gcc"), "-E", "-P", "-"], input=f"#include <errno.h>\n{name}\n")
+    return int(expanded.split()[-1])
 
 
 def write_config(path, hornsets, probe32_dir):
