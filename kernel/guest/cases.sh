@@ -1,9 +1,6 @@
 #!/bin/sh
-# End-to-end cases of hornset against the stand-in drivers, run for every
-# hornset build of the guest (static, dynamic, other C libraries, 32-bit
-# builds on a 64-bit kernel); sourced by /init after lib.sh and module.sh.
-# Case runners and helpers are described in lib.sh.
-
+# End-to-end cases of hornset against the stand-in drivers, for every build of
+# the guest; sourced by /init after module.sh. Runners and helpers: lib.sh.
 REQ="lamp 'hornsim lamp driver|model: RX-100 rev1'"
 USAGE='Usage: hornset [-options] [value]\n'
 OPTLIST='\tAllowed options are:\n\t-d    Show Buzzer Status.\n\t-t    Buzzer Period.\n\t-c    Repeat Count.\n\t-p    Buzzer Pattern.\n'
@@ -154,5 +151,3 @@ for hornset_build in $HORNSETS; do
 
     . /kt/callers.sh
 done
-kind=
-PATH=/bin

@@ -1,12 +1,7 @@
 #!/bin/sh
-# Checks of the stand-in module itself, through raw system calls made by
-# hornprobe: the command grammar, the status reply, the requests (from a
-# program of the kernel's own width and, where the guest has one, from a
-# 32-bit program) and each fault. Sourced by /init after lib.sh.
-# kind names the checks in lib.sh's failure reports.
-# shellcheck disable=SC2034
-
-# The module's default proc file names QTR-PN: every check starts on that board.
+# Checks of the stand-in module itself, through hornprobe's raw system calls;
+# sourced by /init after lib.sh.
+# shellcheck disable=SC2034 # kind names the checks in lib.sh's failure reports
 kind=module
 pc "grammar: period" '' '9\n' write 'period 10'
 pc "grammar: count" '' '7\n' write 'count 3'
