@@ -1,3 +1,4 @@
+#!/bin/sh
 # Cases of hornset run as boot scripts and other programs run it: standard
 # streams closed, with the driver failing or not, and something other than the
 # driver's device at /dev/hornio. Sourced by cases.sh inside its loop over the

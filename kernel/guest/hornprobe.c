@@ -15,6 +15,10 @@
  *   hornprobe exit CODE          ends the virtual machine with CODE (0 or 1)
  *
  * Results are printed as the count or 0, or as minus the errno on failure.
+ * How the machine is ended is chosen when it is built, as the board's guest
+ * needs: -DEXIT_DEBUG_EXIT (x86's isa-debug-exit port), -DEXIT_SEMIHOSTING
+ * (ARM's semihosting exit call) or -DEXIT_PVPANIC (a power-off for a pass, the
+ * pvpanic device for a failure).
  */
 #include <errno.h>
 #include <fcntl.h>
@@ -25,12 +29,14 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
-#if defined(__x86_64__)
+#if defined(EXIT_DEBUG_EXIT)
 #include <sys/io.h>
-#elif defined(__mips__) || defined(__powerpc64__)
+#elif defined(EXIT_PVPANIC)
 #include <dirent.h>
 #include <sys/mman.h>
 #include <sys/reboot.h>
+#elif !defined(EXIT_SEMIHOSTING)
+#error "build with -DEXIT_DEBUG_EXIT, -DEXIT_SEMIHOSTING or -DEXIT_PVPANIC"
 #endif
 
 static const char node[] = "/dev/hornio";
@@ -48,7 +54,7 @@ static long result(long ret) {
     return ret < 0 ? -errno : ret;
 }
 
-#if defined(__mips__) || defined(__powerpc64__)
+#if defined(EXIT_PVPANIC)
 /* Finds QEMU's pvpanic PCI device (1b36:0011), enables it and writes the
    "panicked" event to its register, through /dev/mem as busybox devmem does. */
 static void raise_pvpanic(void) {
@@ -103,19 +109,19 @@ static void end_machine(int code) {
     fflush(stdout);
     tcdrain(1);
     sleep(1);
-#if defined(__x86_64__)
+#if defined(EXIT_DEBUG_EXIT)
     /* isa-debug-exit at 0xf4: QEMU exits with (code << 1) | 1. */
     if (ioperm(0xf4, 4, 1) == 0) {
         unsigned char value = (unsigned char)code;
         __asm__ volatile("outb %0, %1" : : "a"(value), "Nd"((unsigned short)0xf4));
     }
-#elif defined(__aarch64__)
+#elif defined(EXIT_SEMIHOSTING) && defined(__aarch64__)
     /* Semihosting SYS_EXIT with ADP_Stopped_ApplicationExit and the code. */
     unsigned long block[2] = {0x20026, (unsigned long)code};
     register unsigned long x0 __asm__("x0") = 0x18;
     register unsigned long x1 __asm__("x1") = (unsigned long)block;
     __asm__ volatile("hlt #0xf000" : "+r"(x0) : "r"(x1) : "memory");
-#elif defined(__arm__)
+#elif defined(EXIT_SEMIHOSTING) && defined(__arm__)
     /* Semihosting SYS_EXIT_EXTENDED with ADP_Stopped_ApplicationExit and the code. */
     unsigned long block[2] = {0x20026, (unsigned long)code};
     register unsigned long r0 __asm__("r0") = 0x20;
@@ -125,18 +131,13 @@ static void end_machine(int code) {
 #else
     __asm__ volatile("svc 0x123456" : "+r"(r0) : "r"(r1) : "memory");
 #endif
-#elif defined(__mips__)
-    /* Malta has no exit device: power off for a pass, and for a failure raise
-       the pvpanic device, which QEMU turns into exit status 1. */
-    if (code == 0) {
-        sync();
-        reboot(RB_POWER_OFF);
-    } else {
-        raise_pvpanic();
-    }
-#elif defined(__powerpc64__)
-    /* pseries: power off for a pass; for a failure the pvpanic device, as on
-       Malta. (RTAS ibm,os-term would do, but the kernel refuses it to user space.) */
+#elif defined(EXIT_SEMIHOSTING)
+#error "semihosting exits are written for ARM only"
+#elif defined(EXIT_PVPANIC)
+    /* A machine without an exit device (Malta), or one that lets no user
+       program end it (pseries refuses RTAS ibm,os-term to user space): power
+       off for a pass, and for a failure raise the pvpanic device, which QEMU
+       turns into exit status 1. */
     if (code == 0) {
         sync();
         reboot(RB_POWER_OFF);

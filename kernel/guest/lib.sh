@@ -1,4 +1,6 @@
+#!/bin/sh
 # Case runners for the kernel-side test; sourced by /init.
+# shellcheck disable=SC2034 # the texts it sets are for the case files
 #
 # tc NAME SETUP STATUS STDOUT STDERR SEEN [ARGS...]
 #   Runs "hornset ARGS..." (the build first in PATH) on a freshly reset module,
@@ -13,7 +15,6 @@
 P=/sys/module/hornsim/parameters
 passed=0
 failed=0
-kind=${kind:-}
 NOTHING='open 0; write 0; read 0; ioctl 0'
 
 param() { hornprobe put "$P/$1" "$2" || echo "setup: cannot set $1"; }

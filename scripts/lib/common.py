@@ -10,6 +10,8 @@ import tempfile
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
+# Where the script was started: relative paths its caller gave are from there.
+CALLER_DIR = Path.cwd()
 os.chdir(ROOT)
 
 # A user's PATH on Debian has no sbin directories, where dpkg, ldconfig and

@@ -1,0 +1,502 @@
+"""scripts/kernel-test BOARD: hornset against real kernel drivers, the stand-in
+module in Debian's kernel for BOARD, booted under qemu-system (TCG)."""
+
+import gzip
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+from dataclasses import dataclass
+from pathlib import Path
+
+import boards
+from common import CALLER_DIR, ROOT, Script, ensure_packages, needed, output, project_version, \
+    readelf, run, sudo
+
+
+@dataclass(frozen=True)
+class Exit:
+    """A way for the guest to end the machine with its result: the qemu options
+    that give it the means, the define that builds hornprobe's call for it, and
+    QEMU's exit status for a pass and for a failure."""
+    qemu: tuple
+    define: str
+    passed: int
+    failed: int
+
+
+EXITS = {
+    # The isa-debug-exit port makes QEMU's status (value << 1) | 1.
+    "debug-exit": Exit(("-device", "isa-debug-exit,iobase=0xf4,iosize=0x04"), "EXIT_DEBUG_EXIT", 1, 3),
+    # The semihosting exit call passes the code through.
+    "semihosting": Exit(("-semihosting-config", "enable=on,target=native,userspace=on"),
+                        "EXIT_SEMIHOSTING", 0, 1),
+    # A power-off gives 0, the pvpanic device 1.
+    "pvpanic": Exit(("-device", "pvpanic-pci", "-action", "panic=exit-failure"), "EXIT_PVPANIC", 0, 1),
+}
+APT = ["-o", "DPkg::Lock::Timeout=900"]
+
+guests = boards.names(having="kernel")
+if len(sys.argv) < 2 or sys.argv[1] not in guests:
+    Script("kernel-test").usage(f"scripts/kernel-test {'|'.join(guests)}")
+board = boards.board(sys.argv[1], "kernel-test")
+# Boards whose builds this guest runs too, and this machine's board.
+also = [boards.board(name, "kernel-test") for name in board.kernel_also.split()]
+native = next(b for b in boards.BOARDS if not b.foreign)
+flavour = board.kernel
+exit_kind = EXITS[board.kernel_exit]
+source = (CALLER_DIR / (os.environ.get("HORNSET_SOURCE_DIR") or ROOT)).resolve()
+timeout = int(os.environ.get("KERNEL_TEST_TIMEOUT") or 300)
+# Everything built or downloaded goes to WORK.
+work = ROOT / "build/kernel-test" / board.name
+downloads = work / "downloads"
+private_apt = work / "apt"
+sysroot = work / "sysroot"  # another board's kernel headers
+busybox_dir = work / f"busybox-{board.deb_arch}"
+console_log = work / "console.log"
+os.environ["DEBIAN_FRONTEND"] = "noninteractive"
+script = Script(f"kernel-test {board.name}")
+start = time.monotonic()
+
+
+def main():
+    if not (source / "CMakeLists.txt").is_file():
+        fail(f"{source} is not a source tree of hornset")
+    install_packages()
+    abi = kernel_packages()
+    headers, make_options = kernel_headers(abi)
+    image = kernel_image(abi)
+    module = build_module(headers, make_options)
+    hornsets = [build_hornset(build) for build in planned_builds()]
+    initramfs = pack_initramfs(module, hornsets)
+    verdict(boot(image, initramfs))
+
+
+def fail(message):
+    script.die(f"FAILED: {message}")
+
+
+def elapsed(since=None):
+    return f"{time.monotonic() - (since or start):.0f} s"
+
+
+def install_packages():
+    """This machine's tools, its own kernel headers (whose build helpers serve
+    every board's headers), the board's qemu-system and the cross compilers."""
+    packages = ["cmake", "make", "g++", "gcc", "libc6-dev", "bc", "cpio", "busybox-static",
+                f"linux-headers-{native.kernel}", board.qemu_system]
+    for b in (board, *also):
+        if b.foreign:
+            packages += [f"gcc-{b.triple}", f"g++-{b.triple}", f"libc6-dev-{b.deb_arch}-cross"]
+    ensure_packages(*packages)
+
+
+# ---- kernel packages ----
+# This machine's board takes them through this machine's apt; the others
+# through a private apt state, so that this machine needs no foreign architecture.
+apt_options = APT if not board.foreign else [
+    *APT, "-o", f"Dir::State::Lists={private_apt}/lists", "-o", f"Dir::Cache={private_apt}/cache",
+    "-o", f"APT::Architecture={board.deb_arch}", "-o", f"APT::Architectures::={board.deb_arch}"]
+
+
+def kernel_packages():
+    """The kernel ABI to test, with its packages downloaded (those not yet
+    unpacked). The ABI is the archive's current one for the board, never
+    pinned: security updates move it and remove the old packages, and not
+    every architecture is at the same ABI."""
+    downloads.mkdir(parents=True, exist_ok=True)
+    if board.foreign and not list(private_apt.glob("lists/*Packages*")):
+        private_update()
+    abi = kernel_abi()
+    if download(abi):
+        return abi
+    script.say(f"the kernel packages of {abi} are gone; moving to the archive's current kernel")
+    host_update()
+    script.say(f"installing the current linux-headers-{native.kernel}")
+    run([*sudo(), "apt-get", *APT, "install", "-y", "-qq", "--no-install-recommends",
+         f"linux-headers-{native.kernel}"], stdout=subprocess.DEVNULL)
+    if board.foreign:
+        private_update()
+    abi = kernel_abi()
+    if not download(abi):
+        fail(f"cannot download the kernel packages of {abi}")
+    return abi
+
+
+def private_update():
+    for directory in ("lists/partial", "cache/archives/partial"):
+        (private_apt / directory).mkdir(parents=True, exist_ok=True)
+    script.say(f"fetching the {board.deb_arch} package lists (private apt state)")
+    run(["apt-get", *apt_options, "update", "-qq"])
+
+
+def host_update():
+    """apt-get update, which may meet the lists lock of another apt run: retried for 15 minutes."""
+    script.say("fetching this machine's package lists")
+    for _ in range(90):
+        if subprocess.run([*sudo(), "apt-get", *APT, "update", "-qq"]).returncode == 0:
+            return
+        time.sleep(10)
+    fail("apt-get update failed")
+
+
+def kernel_abi():
+    """The ABI that the archive's (or, for this machine, the installed) headers package depends on."""
+    if board.foreign:
+        text = output(["apt-cache", *apt_options, "depends", f"linux-headers-{flavour}"])
+        found = re.search(rf"Depends: linux-headers-([0-9]\S*)-{re.escape(flavour)}$", text, re.M)
+    else:
+        text = output(["dpkg-query", "-W", "-f=${Depends}", f"linux-headers-{flavour}"])
+        found = re.search(rf"linux-headers-([0-9][^ ,]*)-{re.escape(flavour)}\b", text)
+    if not found:
+        fail(f"cannot tell the kernel ABI from linux-headers-{flavour}")
+    return found.group(1)
+
+
+def download(abi):
+    """Downloads the packages of ABI still needed; False when the archive has none."""
+    wanted = [] if unpacked_image(abi) else [f"linux-image-{abi}-{flavour}"]
+    if board.foreign:
+        if not headers_dir(abi).is_dir():
+            wanted += [f"linux-headers-{abi}-{flavour}", f"linux-headers-{abi}-common"]
+        if not (busybox_dir / "bin/busybox").is_file():
+            wanted.append("busybox-static")
+    for package in wanted:
+        if list(downloads.glob(f"{package}_*.deb")):
+            continue
+        script.say(f"downloading {package}")
+        if subprocess.run(["apt-get", *apt_options, "-o", "APT::Sandbox::User=root", "download", "-qq",
+                           package], cwd=downloads).returncode != 0:
+            return False
+    return True
+
+
+def deb(package):
+    return next(downloads.glob(f"{package}_*.deb"))
+
+
+# ---- kernel headers and image ----
+def headers_dir(abi):
+    tree = sysroot if board.foreign else Path("/")
+    return tree / f"usr/src/linux-headers-{abi}-{flavour}"
+
+
+def kernel_headers(abi):
+    """The headers to build the module against and make's options for them;
+    another board's unpacked from its packages, with busybox."""
+    headers = headers_dir(abi)
+    kbuild = Path("/usr/lib/linux-kbuild-" + ".".join(abi.split(".")[:2]))
+    if board.foreign and not headers.is_dir():
+        script.say(f"unpacking the {board.deb_arch} kernel headers")
+        shutil.rmtree(sysroot, ignore_errors=True)
+        sysroot.mkdir(parents=True)
+        for package in (f"linux-headers-{abi}-{flavour}", f"linux-headers-{abi}-common"):
+            run(["dpkg-deb", "-x", deb(package), sysroot])
+        # The flavour's Makefile includes the common part by its absolute path:
+        # point it at the unpacked copy, not at whatever this machine has.
+        makefile = headers / "Makefile"
+        common = f"/usr/src/linux-headers-{abi}-common/"
+        text = makefile.read_text()
+        fixed = re.sub(rf"^include {re.escape(common)}", f"include {sysroot}{common}", text, flags=re.M)
+        if fixed == text:
+            fail(f"unexpected include in {makefile}")
+        makefile.write_text(fixed)
+        # The headers' build helpers are programs of the board; this machine's
+        # own kbuild of the same version serves instead.
+        link = sysroot / kbuild.relative_to("/")
+        link.parent.mkdir(parents=True, exist_ok=True)
+        link.symlink_to(kbuild)
+    if board.foreign and not (busybox_dir / "bin/busybox").is_file():
+        shutil.rmtree(busybox_dir, ignore_errors=True)
+        run(["dpkg-deb", "-x", deb("busybox-static"), busybox_dir])
+    if not headers.is_dir():
+        fail(f"kernel headers not found at {headers}")
+    if not kbuild.is_dir():
+        fail(f"this machine has no {kbuild}")
+    # The headers' .kernelvariables set ARCH and the compiler's name.
+    return headers, [f"CROSS_COMPILE={board.triple}-"] if board.foreign else []
+
+
+def unpacked_image(abi):
+    return next((work / "boot").glob(f"vmlinu[xz]-{abi}-{flavour}"), None)
+
+
+def kernel_image(abi):
+    """The kernel image of ABI (vmlinuz, or an uncompressed vmlinux as on
+    PowerPC), taken from its package's /boot alone."""
+    image = unpacked_image(abi)
+    if image:
+        return image
+    package = f"linux-image-{abi}-{flavour}"
+    script.say(f"unpacking the kernel image {abi}-{flavour}")
+    unpacked = work / "boot.tmp"
+    shutil.rmtree(unpacked, ignore_errors=True)
+    unpacked.mkdir(parents=True)
+    with subprocess.Popen(["dpkg-deb", "--fsys-tarfile", deb(package)], stdout=subprocess.PIPE) as tar:
+        run(["tar", "-x", "-C", unpacked, "./boot"], stdin=tar.stdout)
+    if tar.returncode != 0:
+        fail(f"dpkg-deb cannot read {deb(package)}")
+    found = list(unpacked.glob(f"boot/vmlinu[xz]-{abi}-{flavour}"))
+    if len(found) != 1:
+        fail(f"{package} holds no single kernel image vmlinuz or vmlinux")
+    (work / "boot").mkdir(exist_ok=True)
+    image = work / "boot" / found[0].name
+    found[0].rename(image)
+    shutil.rmtree(unpacked)
+    deb(package).unlink()
+    return image
+
+
+# ---- the module and the hornset builds ----
+def logged(what, log, commands, **options):
+    """Runs COMMANDS in turn with their output in LOG, shown when one fails."""
+    with open(log, "w") as out:
+        for command in commands:
+            if subprocess.run(command, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
+                              **options).returncode != 0:
+                out.close()
+                sys.stderr.write(log.read_text())
+                fail(f"{what} failed")
+
+
+def build_module(headers, make_options):
+    script.say(f"building the module against {headers.name.removeprefix('linux-headers-')}")
+    module = work / "module"
+    shutil.rmtree(module, ignore_errors=True)
+    module.mkdir(parents=True)
+    for name in ("hornsim.c", "Kbuild"):
+        shutil.copy(ROOT / "kernel" / name, module)
+    logged("module build", work / "module.log",
+           [["make", "-s", "-C", headers, f"M={module}", *make_options, "modules"]])
+    if not (module / "hornsim.ko").is_file():
+        fail("module build made no hornsim.ko")
+    return module / "hornsim.ko"
+
+
+@dataclass(frozen=True)
+class Build:
+    """A hornset build the guest runs, as /opt/NAME/bin/hornset."""
+    name: str
+    board: boards.Board
+    linkage: str  # static or dynamic with glibc, or musl (static)
+
+    @property
+    def libc(self):
+        return "musl" if self.linkage == "musl" else "glibc"
+
+    @property
+    def stage(self):
+        return work / f"stage-{self.name}"
+
+
+def planned_builds():
+    """The board's three builds and those of the boards its guest also runs.
+    musl's are made by the source's scripts/build-musl, where it has one and a
+    musl-BOARD preset."""
+    builds = []
+    for b in (board, *also):
+        prefix = "" if b is board else f"{b.name}-"
+        builds += [Build(f"{prefix}static", b, "static"), Build(f"{prefix}dynamic", b, "dynamic"),
+                   Build(f"{prefix}musl-static", b, "musl")]
+    presets = json.loads((source / "CMakePresets.json").read_text()).get("configurePresets", [])
+    for build in [build for build in builds if build.linkage == "musl"]:
+        if not os.access(source / "scripts/build-musl", os.X_OK):
+            script.say(f"{source} has no scripts/build-musl: no {build.name} build")
+        elif not any(preset.get("name") == f"musl-{build.board.name}" for preset in presets):
+            script.say(f"{source} has no musl-{build.board.name} preset: no {build.name} build")
+        else:
+            continue
+        builds.remove(build)
+    return builds
+
+
+def build_hornset(build):
+    """Builds hornset as BUILD says, from the source tree with its own
+    toolchain files and scripts, which an older tree also has."""
+    script.say(f"building hornset ({build.name})")
+    log = work / f"hornset-{build.name}.log"
+    shutil.rmtree(build.stage, ignore_errors=True)
+    hornset = build.stage / "bin/hornset"
+    if build.linkage == "musl":
+        logged(f"hornset ({build.name}) build", log,
+               [[source / "scripts/build-musl", build.board.name]], cwd=source)
+        hornset.parent.mkdir(parents=True)
+        # Its last line is the binary's path.
+        shutil.copy(source / log.read_text().splitlines()[-1], hornset)
+    else:
+        directory = work / f"hornset-{build.name}"
+        shutil.rmtree(directory, ignore_errors=True)
+        toolchain = []
+        if build.board.foreign:
+            file = f"cmake/toolchains/{build.board.name}.cmake"
+            tree = source if (source / file).is_file() else ROOT
+            toolchain = [f"-DCMAKE_TOOLCHAIN_FILE={tree / file}"]
+        static = "ON" if build.linkage == "static" else "OFF"
+        logged(f"hornset ({build.name}) build", log, [
+            ["cmake", "-S", source, "-B", directory, "-G", "Unix Makefiles",
+             "-DCMAKE_BUILD_TYPE=MinSizeRel", "-DHORNSET_BUILD_TESTS=OFF", "-DHORNSET_BUILD_EMULATOR=OFF",
+             f"-DHORNSET_STATIC={static}", *toolchain],
+            ["cmake", "--build", directory, "-j2"],
+            ["cmake", "--install", directory, "--prefix", build.stage]])
+        if not os.access(hornset, os.X_OK):
+            fail(f"hornset ({build.name}) was not installed to bin/hornset")
+    has_loader = "Requesting program interpreter" in readelf("-l", hornset)
+    if has_loader != (build.linkage == "dynamic"):
+        fail(f"hornset ({build.name}) has {'a' if has_loader else 'no'} program interpreter")
+    return build
+
+
+# ---- the initramfs ----
+APPLETS = ("sh mount umount insmod rmmod lsmod cat printf cmp diff echo mkdir rm head tail tr wc od "
+           "sed grep cut sleep ls dmesg true false env seq").split()
+
+
+def pack_initramfs(module, hornsets):
+    """busybox, /init and the cases, the module, hornprobe and the hornset
+    builds, with a dynamic build's loader and libraries, and the guest's
+    config.sh; packed as a gzipped cpio archive."""
+    script.say("packing the initramfs")
+    rootfs = work / "rootfs"
+    shutil.rmtree(rootfs, ignore_errors=True)
+    for directory in ("bin", "dev", "proc", "sys", "tmp", "lib", "opt", "kt"):
+        (rootfs / directory).mkdir(parents=True)
+    shutil.copy(busybox_dir / "bin/busybox" if board.foreign else "/bin/busybox", rootfs / "bin")
+    for applet in APPLETS:
+        (rootfs / "bin" / applet).symlink_to("busybox")
+    build_probe(board, rootfs / "bin")
+    probe32_dir = ""
+    # The module's requests also from a 32-bit program, where a 64-bit guest
+    # runs a 32-bit board's builds (the kernel's compat path).
+    narrow = [b for b in also if b.pointer_bits() == 32] if board.pointer_bits() == 64 else []
+    if narrow:
+        probe32_dir = "/opt/probe32/bin"
+        build_probe(narrow[0], rootfs / probe32_dir[1:])
+    shutil.copy(module, rootfs / "kt")
+    shutil.copy(ROOT / "kernel/guest/init", rootfs / "init")
+    (rootfs / "init").chmod(0o755)
+    for case_file in (ROOT / "kernel/guest").glob("*.sh"):
+        shutil.copy(case_file, rootfs / "kt")
+    for build in hornsets:
+        (rootfs / "opt" / build.name / "bin").mkdir(parents=True)
+        shutil.copy(build.stage / "bin/hornset", rootfs / "opt" / build.name / "bin")
+        if build.linkage == "dynamic":
+            add_libraries(rootfs, build)
+    write_config(rootfs / "kt/config.sh", hornsets, probe32_dir)
+    names = sorted(output(["find", "."], cwd=rootfs).splitlines())
+    archive = subprocess.run(["cpio", "-o", "-H", "newc", "-R", "0:0", "--quiet"], cwd=rootfs,
+                             input="".join(f"{name}\n" for name in names).encode(),
+                             stdout=subprocess.PIPE, check=True).stdout
+    initramfs = work / "initramfs.cpio.gz"
+    initramfs.write_bytes(gzip.compress(archive, compresslevel=1))
+    return initramfs
+
+
+def build_probe(b, directory):
+    directory.mkdir(parents=True, exist_ok=True)
+    run([b.tool("gcc"), "-static", "-Os", "-Wall", "-Werror", f"-D{exit_kind.define}", "-o",
+         directory / "hornprobe", ROOT / "kernel/guest/hornprobe.c"])
+
+
+def add_libraries(rootfs, build):
+    """A dynamic build's loader goes where the binary asks for it; the libraries
+    it needs go to the multiarch directory of its board, which Debian's loader
+    searches, so that builds of two boards can live side by side."""
+    hornset = build.stage / "bin/hornset"
+    multiarch = output([build.board.tool("gcc"), "-print-multiarch"]).strip()
+    # The C library of this machine's board is its own; another board's is its cross toolchain's.
+    libraries = Path(f"/usr/{build.board.triple}/lib") if build.board.foreign else Path("/lib", multiarch)
+    loader = re.search(r"Requesting program interpreter: (.*)\]", readelf("-l", hornset)).group(1)
+    if not (libraries / Path(loader).name).exists():
+        fail(f"loader {loader} not found in {libraries}")
+    (rootfs / loader[1:]).parent.mkdir(parents=True, exist_ok=True)
+    shutil.copy(libraries / Path(loader).name, rootfs / loader[1:])
+    guest_libraries = rootfs / "lib" / multiarch
+    guest_libraries.mkdir(parents=True, exist_ok=True)
+    copied, todo = [], [hornset]
+    while todo:
+        for library in needed(todo.pop(0)):
+            if library in copied:
+                continue
+            if not (libraries / library).exists():
+                fail(f"library {library} not found in {libraries}")
+            copied.append(library)
+            shutil.copy(libraries / library, guest_libraries)
+            todo.append(guest_libraries / library)
+    script.say(f"hornset ({build.name}) needs: {' '.join(copied)}")
+
+
+def errno_number(b, name):
+    """The number of the error NAME on board B (mips numbers some its own way), as its compiler says."""
+    expanded = output([b.tool("gcc"), "-E", "-P", "-"], input=f"#include <errno.h>\n{name}\n")
+    return int(expanded.split()[-1])
+
+
+def write_config(path, hornsets, probe32_dir):
+    """The builds and their C library, the version they report, the board's
+    request numbers and the same with the direction bits swapped, ETIMEDOUT's
+    number, and where the 32-bit hornprobe is (if any)."""
+    set_request, get_request = board.request_numbers()
+    set_number, get_number = int(set_request, 16), int(get_request, 16)
+    path.write_text(f"""# Written by scripts/kernel-test for the {board.name} guest.
+HORNSETS='{' '.join(f'{build.name}:{build.libc}' for build in hornsets)}'
+SET_REQ={set_request}
+GET_REQ={get_request}
+SET_OTHER_DIR={(get_number & 0xffff0000) | (set_number & 0xffff):#010x}
+GET_OTHER_DIR={(set_number & 0xffff0000) | (get_number & 0xffff):#010x}
+ETIMEDOUT={errno_number(board, 'ETIMEDOUT')}
+PROBE32_DIR={probe32_dir}
+VERSION={project_version()}
+""")
+
+
+# ---- boot and verdict ----
+def boot(image, initramfs):
+    """Boots the guest, its console shown and kept in console.log; QEMU's exit status."""
+    qemu = [*board.kernel_qemu.split(), "-accel", "tcg", "-smp", "1", "-nodefaults", "-no-reboot",
+            "-nographic", "-serial", "stdio", "-kernel", image, "-initrd", initramfs, *exit_kind.qemu,
+            "-append", f"console={board.console} panic=-1 oops=panic loglevel=4"]
+    script.say(f"booting ({elapsed()} so far)")
+    booted = time.monotonic()
+    with open(console_log, "wb") as kept:
+        qemu_run = subprocess.Popen(["timeout", "--foreground", "-k", "10", str(timeout), *qemu],
+                                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                    stderr=subprocess.STDOUT)
+        for chunk in iter(lambda: qemu_run.stdout.read1(65536), b""):
+            sys.stdout.buffer.write(chunk)
+            sys.stdout.buffer.flush()
+            kept.write(chunk)
+        status = qemu_run.wait()
+    script.say(f"QEMU ended with status {status} after {elapsed(booted)} ({elapsed()} in all)")
+    return status
+
+
+def verdict(status):
+    """Passed only when the guest ended the machine itself with a pass and
+    printed no failure. A panic reboots, which -no-reboot turns into status 0:
+    so the result line is required as well, and the log is searched for panics."""
+    console = console_log.read_bytes().decode(errors="replace")
+    results = re.findall(r"^[0-9]+ passed, [0-9]+ failed$", console.replace("\r", ""), re.M)
+    result = results[-1] if results else ""
+    if status in (124, 137):
+        fail(f"the guest did not finish within {timeout} s (hang)")
+    if re.search(r"Kernel panic|Oops|BUG:|Call Trace", console):
+        fail(f"the kernel reported a panic, oops or BUG (see {console_log})")
+    if not result:
+        fail(f"no result line from the guest (QEMU status {status}; see {console_log})")
+    if status == exit_kind.passed and result.endswith(" 0 failed"):
+        script.say(f"passed: {result}")
+    elif status == exit_kind.passed:
+        fail(f"the exit status says passed but the guest printed: {result}")
+    elif status == exit_kind.failed:
+        fail(result)
+    else:
+        fail(f"unexpected QEMU status {status} after: {result}")
+
+
+try:
+    main()
+except subprocess.CalledProcessError as error:
+    fail(f"{' '.join(str(word) for word in error.cmd)}: exit status {error.returncode}")
