@@ -14,13 +14,15 @@
 #include "real.h"
 #include "scenario.h"
 
-#include <errno.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
-#include <stdarg.h>
-#include <stdio.h>
-#include <string.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <type_traits>
 #include <unistd.h>
 
 // musl's headers make the 64-bit names macros for the plain ones; here they are the symbols.
@@ -411,74 +413,78 @@ HORNEMU_EXPORT int __fxstat(int version, int fd, struct stat* info);
 HORNEMU_EXPORT int __fxstat64(int version, int fd, struct stat64* info);
 #endif
 
-HORNEMU_EXPORT int open(const char* path, int flags, ...) {
+namespace {
+
+// The open family, eight entry points with one behaviour: the two paths are the emulated
+// board's, any other goes to the C library function Real, called with the entry point's own
+// arguments (a directory descriptor first for the openat forms; no mode for the fortified
+// __open_2 forms, which never create a file). rest holds a variadic entry point's arguments
+// after the flags, where open's mode is when the flags create a file.
+template <auto Real, typename... Dir>
+int open_entry(const char* path, int flags, va_list* rest, Dir... dirfd) {
     mode_t mode = 0;
-    if (needs_mode(flags)) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = static_cast<mode_t>(va_arg(arguments, int));
-        va_end(arguments);
+    if (rest != nullptr && needs_mode(flags)) {
+        mode = static_cast<mode_t>(va_arg(*rest, int));
     }
     int result = -1;
-    return emulated_open(path, flags, mode, result) ? result : real::open(path, flags, mode);
+    if (emulated_open(path, flags, mode, result)) {
+        return result;
+    }
+    if constexpr (std::is_invocable_v<decltype(Real), Dir..., const char*, int, mode_t>) {
+        return Real(dirfd..., path, flags, mode);
+    } else {
+        return Real(dirfd..., path, flags);
+    }
+}
+
+} // namespace
+
+HORNEMU_EXPORT int open(const char* path, int flags, ...) {
+    va_list rest;
+    va_start(rest, flags);
+    const int result = open_entry<real::open>(path, flags, &rest);
+    va_end(rest);
+    return result;
 }
 
 HORNEMU_EXPORT int open64(const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (needs_mode(flags)) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = static_cast<mode_t>(va_arg(arguments, int));
-        va_end(arguments);
-    }
-    int result = -1;
-    return emulated_open(path, flags, mode, result) ? result : real::open64(path, flags, mode);
+    va_list rest;
+    va_start(rest, flags);
+    const int result = open_entry<real::open64>(path, flags, &rest);
+    va_end(rest);
+    return result;
 }
 
 HORNEMU_EXPORT int openat(int dirfd, const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (needs_mode(flags)) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = static_cast<mode_t>(va_arg(arguments, int));
-        va_end(arguments);
-    }
-    int result = -1;
-    return emulated_open(path, flags, mode, result) ? result
-                                                    : real::openat(dirfd, path, flags, mode);
+    va_list rest;
+    va_start(rest, flags);
+    const int result = open_entry<real::openat>(path, flags, &rest, dirfd);
+    va_end(rest);
+    return result;
 }
 
 HORNEMU_EXPORT int openat64(int dirfd, const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (needs_mode(flags)) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = static_cast<mode_t>(va_arg(arguments, int));
-        va_end(arguments);
-    }
-    int result = -1;
-    return emulated_open(path, flags, mode, result) ? result
-                                                    : real::openat64(dirfd, path, flags, mode);
+    va_list rest;
+    va_start(rest, flags);
+    const int result = open_entry<real::openat64>(path, flags, &rest, dirfd);
+    va_end(rest);
+    return result;
 }
 
 HORNEMU_EXPORT int __open_2(const char* path, int flags) {
-    int result = -1;
-    return emulated_open(path, flags, 0, result) ? result : real::open_2(path, flags);
+    return open_entry<real::open_2>(path, flags, nullptr);
 }
 
 HORNEMU_EXPORT int __open64_2(const char* path, int flags) {
-    int result = -1;
-    return emulated_open(path, flags, 0, result) ? result : real::open64_2(path, flags);
+    return open_entry<real::open64_2>(path, flags, nullptr);
 }
 
 HORNEMU_EXPORT int __openat_2(int dirfd, const char* path, int flags) {
-    int result = -1;
-    return emulated_open(path, flags, 0, result) ? result : real::openat_2(dirfd, path, flags);
+    return open_entry<real::openat_2>(path, flags, nullptr, dirfd);
 }
 
 HORNEMU_EXPORT int __openat64_2(int dirfd, const char* path, int flags) {
-    int result = -1;
-    return emulated_open(path, flags, 0, result) ? result : real::openat64_2(dirfd, path, flags);
+    return open_entry<real::openat64_2>(path, flags, nullptr, dirfd);
 }
 
 HORNEMU_EXPORT FILE* fopen(const char* path, const char* mode) {
