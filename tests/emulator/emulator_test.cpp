@@ -2,7 +2,6 @@
 // operations named on its command line, and the hornemu runner around it.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <elf.h>
 #include <fcntl.h>
 #include <linux/ioctl.h>
@@ -17,6 +16,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -24,6 +24,7 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using strings = std::vector<std::string>;
 
 std::string read_file(const std::string& path) {
@@ -37,10 +38,6 @@ void write_file(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-bool exists(const std::string& path) {
-    return access(path.c_str(), F_OK) == 0;
-}
-
 std::string make_temporary_dir() {
     std::string name = (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
     name += "/emutest.XXXXXX";
@@ -48,15 +45,9 @@ std::string make_temporary_dir() {
     return name;
 }
 
-// The scenario directories hold plain files only.
 void remove_dir(const std::string& dir) {
-    if (DIR* listing = opendir(dir.c_str())) {
-        while (const dirent* entry = readdir(listing)) {
-            unlink((dir + "/" + entry->d_name).c_str());
-        }
-        closedir(listing);
-    }
-    rmdir(dir.c_str());
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
 }
 
 std::string hex32(uint32_t value) {
@@ -91,16 +82,16 @@ struct result {
     int status = -1; // 128 + N when killed by signal N
 };
 
-// Runs argv with exactly env as its environment, standard input from /dev/null.
-result run(strings argv, strings env) {
-    const std::string capture = make_temporary_dir();
-    const std::string out = capture + "/out";
-    const std::string err = capture + "/err";
+// Starts argv with exactly env as its environment, standard input from /dev/null, its
+// output into capture; -1 when it cannot be started.
+pid_t start(strings argv, strings env, const std::string& capture) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT, 0600);
+    posix_spawn_file_actions_addopen(&actions, 1, (capture + "/out").c_str(), O_WRONLY | O_CREAT,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, (capture + "/err").c_str(), O_WRONLY | O_CREAT,
+                                     0600);
     std::vector<char*> args;
     std::vector<char*> envp;
     for (std::string& word : argv) {
@@ -112,17 +103,27 @@ result run(strings argv, strings env) {
     args.push_back(nullptr);
     envp.push_back(nullptr);
     pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    return spawned == 0 ? pid : -1;
+}
+
+// Waits for what start started and takes its output.
+result finish(pid_t pid, const std::string& capture) {
     result outcome;
-    if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data()) == 0) {
-        int status = 0;
-        waitpid(pid, &status, 0);
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid) {
         outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
-    posix_spawn_file_actions_destroy(&actions);
-    outcome.out = read_file(out);
-    outcome.err = read_file(err);
+    outcome.out = read_file(capture + "/out");
+    outcome.err = read_file(capture + "/err");
     remove_dir(capture);
     return outcome;
+}
+
+result run(const strings& argv, const strings& env) {
+    const std::string capture = make_temporary_dir();
+    return finish(start(argv, env, capture), capture);
 }
 
 // A scenario directory, removed with everything in it at the end of the test.
@@ -186,7 +187,7 @@ TEST(BoardConf, BrokenLinesEndTheProgramWith125) {
         EXPECT_EQ(outcome.status, 125);
         EXPECT_EQ(outcome.err, std::string("hornemu: board.conf:4: cannot parse: ") + line + "\n");
         EXPECT_EQ(outcome.out, "");
-        EXPECT_FALSE(exists(board.path("log")));
+        EXPECT_FALSE(fs::exists(board.path("log")));
     }
 }
 
@@ -426,7 +427,7 @@ TEST(Interposer, PassesEverythingElseThrough) {
                   .out,
               "open -> fd\nwrite -> 9\nioctl -> -1 ENOTTY\nclose -> 0\nopen -> fd\nread -> 9 "
               "\"period 10\"\n");
-    EXPECT_FALSE(exists(board.path("log")));
+    EXPECT_FALSE(fs::exists(board.path("log")));
 
     // Without HORNEMU_DIR the real paths are opened, whatever this machine has there.
     struct stat info;
@@ -570,7 +571,8 @@ TEST_F(Runner, RunsTheProgramAndTellsWhatReachedTheDriver) {
         {{"--board", "qtr", "--", probe_path}, 125, "", {"hornemu: --board wants"}},
         {{"--fail", "write:EWHAT", "--", probe_path}, 125, "", {"unknown errno: EWHAT"}},
         {{"--fail", "buzz:EIO", "--", probe_path}, 125, "", {"--fail wants OP:ERRNO"}},
-        {{"--return", "write:-1", "--", probe_path}, 125, "", {"not a valid return value"}},
+        {{"--return", "ioctl:-1", "--", probe_path}, 125, "", {": use --fail ioctl:ERRNO\n"}},
+        {{"--return", "write:x", "--", probe_path}, 125, "", {"not a valid return value"}},
         {{"--return", "lampstat:1", "--", probe_path}, 125, "", {"--return wants OP:N"}},
         {{"--board", "none"}, 125, "", {"hornemu: no program to run\n"}},
         {{"--", "/nonexistent/emu_probe"}, 127, "", {"No such file or directory"}},
@@ -611,12 +613,12 @@ TEST_F(Runner, RunsTheProgramAndTellsWhatReachedTheDriver) {
         {{"--fail", "open:4095", "--", probe_path, "open", "/dev/hornio", "O_RDWR"},
          0,
          "open -> -1 errno 4095\n",
-         {"hornemu: /dev/hornio: open FAILED: errno 4095\n"}},
+         {"hornemu: /dev/hornio: open FAILED: errno 4095 ("}},
         {{"--fail", "write:EIO", "--", probe_path, "open", "/dev/hornio", "O_RDWR", "write",
           "period\\x0a"},
          0,
          "write -> -1 EIO\n",
-         {"received command \"period\\x0a\" (7 bytes), write FAILED: EIO"}},
+         {"received command \"period\\x0a\" (7 bytes), write FAILED: EIO (errno 5, "}},
         {{"--return=read:0", "--", probe_path, "open", "/dev/hornio", "O_RDWR", "read", "10"},
          0,
          "read -> 0\n",
@@ -635,6 +637,12 @@ TEST_F(Runner, RunsTheProgramAndTellsWhatReachedTheDriver) {
         {{"--joined", "--", probe_path, "bogus"}, 99, "emu_probe: unknown operation bogus\n", {}},
         {{"--close", "3"}, 125, "", {"--close wants a comma-separated list of 0, 1 and 2"}},
         {{"--node", "pipe"}, 125, "", {"--node wants device, regular or fifo"}},
+        {{"--dir", "", "--", probe_path}, 125, "", {"hornemu: --dir wants a directory, not an"}},
+        // Setup errors, after the scenario directory was made.
+        {{"--reply", "/nonexistent", probe_path}, 125, "", {"hornemu: /nonexistent: No such"}},
+        {{"--lampstat", "/nonexistent", probe_path}, 125, "", {"hornemu: /nonexistent: No such"}},
+        {{"--lampstat", "/tmp", probe_path}, 125, "", {"cannot read /tmp: Is a directory\n"}},
+        {{"--reply", "/dev/zero", probe_path}, 125, "", {"cannot read /dev/zero: File too large"}},
     };
     for (const runner_case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.arguments));
@@ -667,7 +675,7 @@ TEST_F(Runner, KeepsAScenarioDirectory) {
                  "O_RDWR", "read", "100"});
     EXPECT_EQ(third.out, "fopen -> 0\nfgets -> 0 \"x\\x0a\"\nfgets -> 0 \"model: QTR-PN "
                          "rev2\\x0a\"\nopen -> fd\nread -> 6 \"custom\"\n");
-    EXPECT_TRUE(exists(dir + "/log"));
+    EXPECT_TRUE(fs::exists(dir + "/log"));
     remove_dir(dir);
     rmdir((tmp_ + "/kept").c_str());
 }
@@ -687,6 +695,60 @@ TEST_F(Runner, RefusesWhatItCannotReach) {
     EXPECT_EQ(refused.status, 126);
     EXPECT_EQ(refused.err, "hornemu: " + static_program +
                                " is statically linked; the emulated board cannot reach it\n");
+
+    // A script whose interpreter is static passes the check, and runs without the library.
+    const std::string script = tmp_ + "/static-script";
+    write_file(script, "#!" + static_program + "\n");
+    ASSERT_EQ(chmod(script.c_str(), 0755), 0);
+    const result unproven = hornemu({"--", script});
+    EXPECT_EQ(unproven.status, 126);
+    EXPECT_EQ(unproven.err, "hornemu: static-script ran without the emulated board: libhornemu.so "
+                            "was not loaded into it, so the real /proc/lampstat and /dev/hornio "
+                            "were within its reach\nhornemu: static-script exited with status 0\n");
+}
+
+// The loader runs a set-user-ID or set-group-ID program of another owner in secure mode,
+// without LD_PRELOAD.
+TEST_F(Runner, RefusesWhatTheLoaderRunsInSecureMode) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "a program set-user-ID to another user can only be made by root";
+    }
+    const std::pair<mode_t, std::string> programs[] = {{04755, "set-user-ID (owner 65534)"},
+                                                       {02755, "set-group-ID (group 65534)"}};
+    for (const auto& [mode, told] : programs) {
+        const std::string program = tmp_ + "/privileged";
+        fs::copy_file(EMU_PROBE, program, fs::copy_options::overwrite_existing);
+        ASSERT_EQ(chown(program.c_str(), 65534, 65534), 0);
+        ASSERT_EQ(chmod(program.c_str(), mode), 0);
+        const result refused = hornemu({"--", program, "open", "/dev/hornio", "O_RDWR"});
+        EXPECT_EQ(refused.status, 126);
+        EXPECT_EQ(refused.err, "hornemu: " + program + " is " + told +
+                                   "; the loader would run it in secure mode, ignoring "
+                                   "LD_PRELOAD: the emulated board cannot reach it\n");
+        EXPECT_EQ(refused.out, "");
+        fs::remove(program);
+    }
+    EXPECT_TRUE(fs::is_empty(tmp_));
+}
+
+// A signal to hornemu reaches the program; hornemu waits, cleans up and ends as it did.
+TEST_F(Runner, PassesASignalOnAndLeavesNothing) {
+    const std::string capture = make_temporary_dir();
+    const pid_t runner = start({EMU_RUNNER, "--", "/bin/sleep", "30"}, {"TMPDIR=" + tmp_}, capture);
+    std::string loaded; // the program's process id, once the library is in it
+    for (int tries = 0; tries < 1000 && loaded.empty(); ++tries) {
+        usleep(10000);
+        for (const fs::directory_entry& entry : fs::directory_iterator(tmp_)) {
+            loaded = read_file(entry.path() / "loaded");
+        }
+    }
+    ASSERT_FALSE(loaded.empty()) << "the program never started";
+    kill(runner, SIGTERM);
+    const result ended = finish(runner, capture);
+    EXPECT_EQ(ended.status, 128 + SIGTERM);
+    EXPECT_NE(ended.err.find("hornemu: sleep was killed by signal 15"), std::string::npos);
+    EXPECT_TRUE(fs::is_empty(tmp_)) << "the scenario directory is left";
+    EXPECT_NE(kill(std::stoi(loaded), 0), 0) << "the program outlived hornemu";
 }
 
 } // namespace
