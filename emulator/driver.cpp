@@ -23,7 +23,7 @@ constexpr uint32_t get_request = _IOR('k', 2, int);
 struct memory {
     bool has_command;
     size_t command_length;
-    unsigned char command[command_max];
+    char command[command_max];
     bool has_word;
     uint32_t word;
 };
@@ -46,7 +46,7 @@ int hex_value(char digit) {
 }
 
 // Decodes hex digits into out; false on anything else.
-bool decode_hex(std::string_view digits, unsigned char* out) {
+bool decode_hex(std::string_view digits, char* out) {
     if (digits.size() % 2 != 0) {
         return false;
     }
@@ -56,7 +56,7 @@ bool decode_hex(std::string_view digits, unsigned char* out) {
         if (high < 0 || low < 0) {
             return false;
         }
-        *out++ = static_cast<unsigned char>(high * 16 + low);
+        *out++ = static_cast<char>(high * 16 + low);
     }
     return true;
 }
@@ -80,12 +80,12 @@ bool parse_state_line(std::string_view line) {
         remembered.command_length = line.size() / 2;
         return true;
     }
-    unsigned char bytes[4];
+    char bytes[4] = {};
     if (take(line, "word 0x") && line.size() == 8 && decode_hex(line, bytes)) {
         remembered.has_word = true;
         remembered.word = 0;
-        for (const unsigned char byte : bytes) {
-            remembered.word = remembered.word << 8U | byte;
+        for (const char byte : bytes) {
+            remembered.word = remembered.word << 8U | static_cast<unsigned char>(byte);
         }
         return true;
     }
@@ -115,10 +115,11 @@ void save_memory() {
     };
     if (remembered.has_command) {
         append("command ");
-        for (const unsigned char* byte = remembered.command;
+        for (const char* byte = remembered.command;
              byte != remembered.command + remembered.command_length; ++byte) {
-            *at++ = hex_digit(*byte >> 4U);
-            *at++ = hex_digit(*byte & 15U);
+            const auto value = static_cast<unsigned char>(*byte);
+            *at++ = hex_digit(value >> 4U);
+            *at++ = hex_digit(value & 15U);
         }
         append("\n");
     }
@@ -170,8 +171,7 @@ size_t copy_reply(unsigned char* out, size_t want) {
     load_memory();
     const std::string_view parts[] = {
         "status: ",
-        remembered.has_command ? std::string_view(reinterpret_cast<const char*>(remembered.command),
-                                                  remembered.command_length)
+        remembered.has_command ? std::string_view(remembered.command, remembered.command_length)
                                : "idle",
         "\n"};
     size_t copied = 0;
@@ -185,8 +185,8 @@ size_t copy_reply(unsigned char* out, size_t want) {
 
 } // namespace
 
-bool command_is_valid(const unsigned char* text, size_t length) {
-    std::string_view rest(reinterpret_cast<const char*>(text), length);
+bool command_is_valid(const char* text, size_t length) {
+    std::string_view rest(text, length);
     for (const std::string_view item : {"period ", "count "}) {
         if (!take(rest, item)) {
             continue;
@@ -213,7 +213,7 @@ outcome driver_write(const void* bytes, size_t count) {
     if (injected.kind == fault_kind::result) {
         return outcome{injected.value, 0};
     }
-    const auto* text = static_cast<const unsigned char*>(bytes);
+    const auto* text = static_cast<const char*>(bytes);
     if (count > command_max || !command_is_valid(text, count)) {
         return outcome{-1, EINVAL};
     }

@@ -21,7 +21,7 @@ constexpr size_t command_max = hornio_command_max;
 
 // One to three items in the order "period N", "count N", "pattern TEXT", separated by single
 // spaces; N is an optional '-' and 1 to 10 digits; TEXT is any non-empty bytes.
-bool command_is_valid(const unsigned char* text, size_t length);
+bool command_is_valid(const char* text, size_t length);
 
 // A command write: remembers a valid command and returns count; EINVAL for any other text.
 outcome driver_write(const void* bytes, size_t count);

@@ -163,13 +163,11 @@ operation(const std::string& value, std::initializer_list<std::string_view> ops)
     if (colon == std::string::npos) {
         return std::nullopt;
     }
-    const std::string op = value.substr(0, colon);
-    for (const std::string_view known : ops) {
-        if (op == known) {
-            return std::make_pair(op, value.substr(colon + 1));
-        }
+    std::string op = value.substr(0, colon);
+    if (std::find(ops.begin(), ops.end(), op) == ops.end()) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    return std::make_pair(std::move(op), value.substr(colon + 1));
 }
 
 // --fail OP:ERRNO becomes "OP fail ENAME" (or the number, for an errno without a name).
@@ -274,7 +272,8 @@ std::string find_program(const std::string& name) {
         const std::string dir(rest.substr(0, colon));
         more = colon != std::string_view::npos;
         rest.remove_prefix(more ? colon + 1 : rest.size());
-        const std::string path = dir.empty() ? name : dir + "/" + name;
+        std::string path = dir.empty() ? name : dir;
+        path += dir.empty() ? "" : "/" + name;
         std::error_code error;
         if (fs::is_regular_file(path, error)) {
             if (access(path.c_str(), X_OK) == 0) {
@@ -317,7 +316,7 @@ std::string find_library() {
     if (error) {
         throw failure(usage_status, "cannot find myself: /proc/self/exe: " + error.message());
     }
-    const std::string path = (self.parent_path() / "libhornemu.so").string();
+    std::string path = (self.parent_path() / "libhornemu.so").string();
     if (access(path.c_str(), R_OK) != 0) {
         throw failure(usage_status, system_message(path, errno));
     }
@@ -475,13 +474,7 @@ void prepare(const scenario_dir& dir, const options& chosen) {
 // gives the program back.
 class signal_setup {
   public:
-    signal_setup() {
-        sigemptyset(&passed_on_);
-        for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM}) {
-            sigaddset(&passed_on_, signal);
-        }
-        waited_ = passed_on_;
-        sigaddset(&waited_, SIGCHLD);
+    signal_setup() : waited_(set_of({SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGCHLD})) {
         sigprocmask(SIG_BLOCK, &waited_, &original_mask_);
         // A gone reader of standard error must not end hornemu before it has cleaned up; the
         // program's end must be seen even when SIGCHLD came ignored.
@@ -524,8 +517,16 @@ class signal_setup {
     }
 
   private:
-    sigset_t passed_on_{};
-    sigset_t waited_{};
+    static sigset_t set_of(std::initializer_list<int> signals) {
+        sigset_t set{};
+        sigemptyset(&set);
+        for (const int signal : signals) {
+            sigaddset(&set, signal);
+        }
+        return set;
+    }
+
+    sigset_t waited_;
     sigset_t original_mask_{};
     struct sigaction original_pipe_ {};
     struct sigaction original_child_ {};
@@ -541,11 +542,9 @@ struct run_result {
 };
 
 std::vector<char*> pointers(std::vector<std::string>& words) {
-    std::vector<char*> list;
-    for (std::string& word : words) {
-        list.push_back(word.data());
-    }
-    list.push_back(nullptr);
+    std::vector<char*> list(words.size() + 1, nullptr);
+    std::transform(words.begin(), words.end(), list.begin(),
+                   [](std::string& word) { return word.data(); });
     return list;
 }
 
@@ -571,10 +570,10 @@ std::vector<char*> pointers(std::vector<std::string>& words) {
     }
     signals.restore();
     constexpr char starting = 0;
-    (void)!write(report, &starting, 1);
+    [[maybe_unused]] const ssize_t started = write(report, &starting, 1);
     execve(path.c_str(), argv, envp);
     const int error = errno;
-    (void)!write(report, &error, sizeof error);
+    [[maybe_unused]] const ssize_t told = write(report, &error, sizeof error);
     _exit(cannot_run_status);
 }
 

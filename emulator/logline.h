@@ -22,7 +22,7 @@ class log_line {
     // "ENAME", or "errno N" for a value the errno table lacks.
     log_line& error(int value);
     // " -> " and the result: the value, or "-1 ENAME" when error is not 0.
-    log_line& result(long value, int error);
+    log_line& result(long value, int error_value);
     // Ends the line with '\n' and writes what is left of it.
     void finish();
 

@@ -2,6 +2,7 @@
 
 #include "errnames.h"
 
+#include <algorithm>
 #include <cstddef>
 
 namespace hornemu {
@@ -26,39 +27,38 @@ std::optional<log_field> field_of(std::string_view word) {
 }
 
 void append_fields(std::string& line, const std::vector<log_field>& fields) {
-    for (const log_field& field : fields) {
-        line += ' ' + field.key + '=' + field.value;
+    for (const log_field& entry : fields) {
+        line += ' ' + entry.key + '=' + entry.value;
     }
 }
 
 std::string_view value_of(const std::vector<log_field>& fields, std::string_view key) {
-    for (const log_field& entry : fields) {
-        if (entry.key == key) {
-            return entry.value;
-        }
-    }
-    return {};
+    const auto found = std::find_if(fields.begin(), fields.end(),
+                                    [key](const log_field& entry) { return entry.key == key; });
+    return found != fields.end() ? std::string_view(found->value) : std::string_view();
 }
 
 } // namespace
 
-std::string_view log_record::field(std::string_view key) const {
-    return value_of(fields, key);
+std::string_view field(const log_record& record, std::string_view key) {
+    return value_of(record.fields, key);
 }
 
-std::string_view log_record::result_field(std::string_view key) const {
-    return value_of(result_fields, key);
+std::string_view result_field(const log_record& record, std::string_view key) {
+    return value_of(record.result_fields, key);
 }
 
-bool log_record::failed() const {
-    return result && (*result == "-1" || result->rfind("-1 ", 0) == 0 || error().has_value());
+bool failed(const log_record& record) {
+    const std::optional<std::string>& result = record.result;
+    return result &&
+           (*result == "-1" || result->rfind("-1 ", 0) == 0 || error_of(record).has_value());
 }
 
-std::optional<int> log_record::error() const {
-    if (!result) {
+std::optional<int> error_of(const log_record& record) {
+    if (!record.result) {
         return std::nullopt;
     }
-    std::string_view name = *result;
+    std::string_view name = *record.result;
     if (name.rfind("-1 ", 0) == 0) {
         name.remove_prefix(3);
     }
@@ -79,11 +79,11 @@ std::optional<log_record> parse_log_record(std::string_view line) {
     log_record record{std::string(words[0]), std::string(words[1]), {}, {}, {}};
     size_t at = 2;
     for (; at < words.size() && words[at] != "->"; ++at) {
-        std::optional<log_field> field = field_of(words[at]);
-        if (!field) {
+        std::optional<log_field> parsed = field_of(words[at]);
+        if (!parsed) {
             return std::nullopt;
         }
-        record.fields.push_back(std::move(*field));
+        record.fields.push_back(std::move(*parsed));
     }
     if (at == words.size()) {
         return record;
@@ -97,11 +97,11 @@ std::optional<log_record> parse_log_record(std::string_view line) {
     }
     record.result = result;
     for (; at < words.size(); ++at) {
-        std::optional<log_field> field = field_of(words[at]);
-        if (!field) {
+        std::optional<log_field> parsed = field_of(words[at]);
+        if (!parsed) {
             return std::nullopt;
         }
-        record.result_fields.push_back(std::move(*field));
+        record.result_fields.push_back(std::move(*parsed));
     }
     return record;
 }

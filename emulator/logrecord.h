@@ -25,15 +25,15 @@ struct log_record {
     std::vector<log_field> fields;        // before the arrow
     std::optional<std::string> result;    // after it, up to its own fields
     std::vector<log_field> result_fields; // after the result: fd=, data=, word=
-
-    // The value of a field before the arrow, or after the result; empty when there is none.
-    [[nodiscard]] std::string_view field(std::string_view key) const;
-    [[nodiscard]] std::string_view result_field(std::string_view key) const;
-    // A failure: "-1" with or without an errno, or an errno alone.
-    [[nodiscard]] bool failed() const;
-    // The errno of a failure, by name or number, when the record has one.
-    [[nodiscard]] std::optional<int> error() const;
 };
+
+// The value of a field before the arrow, or after the result; empty when there is none.
+std::string_view field(const log_record& record, std::string_view key);
+std::string_view result_field(const log_record& record, std::string_view key);
+// A failure: "-1" with or without an errno, or an errno alone.
+bool failed(const log_record& record);
+// The errno of a failure, by name or number, when the record has one.
+std::optional<int> error_of(const log_record& record);
 
 // One line of the log, without its newline; nothing when it is not a record.
 std::optional<log_record> parse_log_record(std::string_view line);

@@ -1,5 +1,6 @@
 #include "real.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <dlfcn.h>
@@ -11,38 +12,37 @@ namespace {
 // One entry point of the C library: its name, and its address once looked up.
 struct symbol {
     const char* name;
-    bool optional; // some C libraries lack it, and the caller here has a fallback
     void* address;
 };
 
-symbol open_symbol{"open", false, nullptr};
-symbol open64_symbol{"open64", false, nullptr};
-symbol openat_symbol{"openat", false, nullptr};
-symbol openat64_symbol{"openat64", false, nullptr};
-symbol open_2_symbol{"__open_2", false, nullptr};
-symbol open64_2_symbol{"__open64_2", false, nullptr};
-symbol openat_2_symbol{"__openat_2", false, nullptr};
-symbol openat64_2_symbol{"__openat64_2", false, nullptr};
-symbol fopen_symbol{"fopen", false, nullptr};
-symbol fopen64_symbol{"fopen64", false, nullptr};
-symbol fclose_symbol{"fclose", false, nullptr};
-symbol read_symbol{"read", false, nullptr};
-symbol read_chk_symbol{"__read_chk", false, nullptr};
-symbol write_symbol{"write", false, nullptr};
-symbol ioctl_symbol{"ioctl", false, nullptr};
-symbol ioctl_time64_symbol{"__ioctl_time64", true, nullptr};
-symbol close_symbol{"close", false, nullptr};
-symbol fcntl_symbol{"fcntl", false, nullptr};
-symbol fcntl64_symbol{"fcntl64", true, nullptr};
-symbol fcntl_time64_symbol{"__fcntl_time64", true, nullptr};
-symbol dup_symbol{"dup", false, nullptr};
-symbol dup2_symbol{"dup2", false, nullptr};
-symbol dup3_symbol{"dup3", false, nullptr};
-symbol fstat_symbol{"fstat", false, nullptr};
+symbol open_symbol{"open", nullptr};
+symbol open64_symbol{"open64", nullptr};
+symbol openat_symbol{"openat", nullptr};
+symbol openat64_symbol{"openat64", nullptr};
+symbol open_2_symbol{"__open_2", nullptr};
+symbol open64_2_symbol{"__open64_2", nullptr};
+symbol openat_2_symbol{"__openat_2", nullptr};
+symbol openat64_2_symbol{"__openat64_2", nullptr};
+symbol fopen_symbol{"fopen", nullptr};
+symbol fopen64_symbol{"fopen64", nullptr};
+symbol fclose_symbol{"fclose", nullptr};
+symbol read_symbol{"read", nullptr};
+symbol read_chk_symbol{"__read_chk", nullptr};
+symbol write_symbol{"write", nullptr};
+symbol ioctl_symbol{"ioctl", nullptr};
+symbol ioctl_time64_symbol{"__ioctl_time64", nullptr};
+symbol close_symbol{"close", nullptr};
+symbol fcntl_symbol{"fcntl", nullptr};
+symbol fcntl64_symbol{"fcntl64", nullptr};
+symbol fcntl_time64_symbol{"__fcntl_time64", nullptr};
+symbol dup_symbol{"dup", nullptr};
+symbol dup2_symbol{"dup2", nullptr};
+symbol dup3_symbol{"dup3", nullptr};
+symbol fstat_symbol{"fstat", nullptr};
 #ifdef __GLIBC__
-symbol fstat64_symbol{"fstat64", false, nullptr};
-symbol fxstat_symbol{"__fxstat", false, nullptr};
-symbol fxstat64_symbol{"__fxstat64", false, nullptr};
+symbol fstat64_symbol{"fstat64", nullptr};
+symbol fxstat_symbol{"__fxstat", nullptr};
+symbol fxstat64_symbol{"__fxstat64", nullptr};
 #endif
 
 symbol* const symbols[] = {
@@ -58,21 +58,24 @@ symbol* const symbols[] = {
 };
 
 [[noreturn]] void missing(const char* name) {
-    constexpr char before[] = "hornemu: the C library has no ";
+    char message[128] = "hornemu: the C library has no ";
+    const size_t length = std::strlen(message);
+    const size_t name_length = std::min(std::strlen(name), sizeof message - length - 1);
+    *std::copy_n(name, name_length, message + length) = '\n';
     // Nothing more can be said when standard error cannot take it.
-    (void)!::write(STDERR_FILENO, before, sizeof before - 1);
-    (void)!::write(STDERR_FILENO, name, std::strlen(name));
-    (void)!::write(STDERR_FILENO, "\n", 1);
+    [[maybe_unused]] const ssize_t shown =
+        ::write(STDERR_FILENO, message, length + name_length + 1);
     _exit(125);
 }
 
-// The entry point as a function of type Fn; nullptr for an optional one the C library lacks.
+// The entry point as a function of type Fn; nullptr for an optional one (some C libraries lack
+// it, and the caller has a fallback) when the C library lacks it.
 template <typename Fn>
-Fn function(symbol& entry) {
+Fn function(symbol& entry, bool optional = false) {
     if (entry.address == nullptr) {
         entry.address = dlsym(RTLD_NEXT, entry.name);
     }
-    if (entry.address == nullptr && !entry.optional) {
+    if (entry.address == nullptr && !optional) {
         missing(entry.name);
     }
     Fn address = nullptr;
@@ -159,7 +162,7 @@ int ioctl(int fd, ioctl_request request, void* argument) {
 
 // Only 32-bit C libraries with 64-bit time have this entry; elsewhere plain ioctl stands in.
 int ioctl_time64(int fd, unsigned long request, void* argument) {
-    const auto time64 = function<int (*)(int, unsigned long, ...)>(ioctl_time64_symbol);
+    const auto time64 = function<int (*)(int, unsigned long, ...)>(ioctl_time64_symbol, true);
     return time64 != nullptr ? time64(fd, request, argument)
                              : ioctl(fd, as_ioctl_request(request), argument);
 }
@@ -175,12 +178,12 @@ int fcntl(int fd, int command, void* argument) {
 // fcntl64 (glibc 2.28 on) and __fcntl_time64 (32-bit, 64-bit time) stand in for fcntl where
 // the C library has them.
 int fcntl64(int fd, int command, void* argument) {
-    const auto wide = function<fcntl_fn>(fcntl64_symbol);
+    const auto wide = function<fcntl_fn>(fcntl64_symbol, true);
     return wide != nullptr ? wide(fd, command, argument) : fcntl(fd, command, argument);
 }
 
 int fcntl_time64(int fd, int command, void* argument) {
-    const auto time64 = function<fcntl_fn>(fcntl_time64_symbol);
+    const auto time64 = function<fcntl_fn>(fcntl_time64_symbol, true);
     return time64 != nullptr ? time64(fd, command, argument) : fcntl64(fd, command, argument);
 }
 

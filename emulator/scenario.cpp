@@ -164,7 +164,7 @@ void load() {
     if (length + 32 > sizeof dir_buffer) {
         fatal("HORNEMU_DIR is too long");
     }
-    std::memcpy(dir_buffer, value, length + 1);
+    std::copy_n(value, length + 1, dir_buffer);
     dir = dir_buffer;
     // First the proof that the library is here, so that even a program a broken board.conf
     // ends is known to have had it.
@@ -225,11 +225,9 @@ const char* scenario_path(char (&buffer)[path_max], const char* name) {
     if (dir_length + 1 + name_length >= sizeof buffer) {
         fatal("HORNEMU_DIR is too long");
     }
-    char* at = buffer;
-    std::memcpy(at, dir, dir_length);
-    at += dir_length;
+    char* at = std::copy_n(dir, dir_length, buffer);
     *at++ = '/';
-    std::memcpy(at, name, name_length + 1);
+    std::copy_n(name, name_length + 1, at);
     return buffer;
 }
 
@@ -270,8 +268,7 @@ void write_scenario_file(const char* name, const char* bytes, size_t length) {
     if (name_length + sizeof ".new" > sizeof new_name) {
         fatal("scenario file name too long: ", name);
     }
-    std::memcpy(new_name, name, name_length);
-    std::memcpy(new_name + name_length, ".new", sizeof ".new");
+    std::copy_n(".new", sizeof ".new", std::copy_n(name, name_length, new_name));
     char path[path_max];
     char temporary[path_max];
     scenario_path(path, name);
