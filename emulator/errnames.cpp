@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <iterator>
 
 namespace hornemu {
 namespace {
@@ -73,10 +72,10 @@ constexpr errno_row errno_table[] = {
 } // namespace
 
 const char* errno_name(int value) {
-    const errno_row* row =
-        std::find_if(std::begin(errno_table), std::end(errno_table),
-                     [value](const errno_row& entry) { return entry.value == value; });
-    return row != std::end(errno_table) ? row->name : nullptr;
+    const errno_row* const end = errno_table + sizeof errno_table / sizeof *errno_table;
+    const errno_row* row = std::find_if(
+        errno_table, end, [value](const errno_row& entry) { return entry.value == value; });
+    return row != end ? row->name : nullptr;
 }
 
 int errno_parse(const char* text, size_t length) {
