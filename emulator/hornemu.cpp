@@ -208,7 +208,7 @@ void set_return(options& chosen, const std::string& value) {
     if (result < 0 && op->first != "ioctl") {
         usage_error("not a valid return value: " + number);
     }
-    chosen.board_conf += op->first + " return " + number + "\n";
+    chosen.board_conf += op->first + " return " + std::to_string(result) + "\n";
 }
 
 options parse_options(int argc, char** argv) {
