@@ -3,9 +3,11 @@
 #include "real.h"
 #include "scenario.h"
 
-#include <errno.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
-#include <string.h>
+#include <string_view>
 #include <sys/ioctl.h>
 
 namespace hornemu {
@@ -21,7 +23,7 @@ constexpr uint32_t get_request = _IOR('k', 2, int);
 struct memory {
     bool has_command;
     size_t command_length;
-    unsigned char command[command_max];
+    char command[command_max];
     bool has_word;
     uint32_t word;
 };
@@ -29,9 +31,8 @@ struct memory {
 memory remembered;
 char state_text[2 * command_max + 64];
 
-bool starts_with(const char* text, size_t length, const char* prefix) {
-    const size_t prefix_length = strlen(prefix);
-    return length >= prefix_length && memcmp(text, prefix, prefix_length) == 0;
+char hex_digit(unsigned value) {
+    return static_cast<char>(value < 10 ? '0' + value : 'a' + value - 10);
 }
 
 int hex_value(char digit) {
@@ -44,42 +45,48 @@ int hex_value(char digit) {
     return -1;
 }
 
-// Decodes length hex digits into out; false on anything else.
-bool decode_hex(const char* digits, size_t length, unsigned char* out) {
-    if (length % 2 != 0) {
+// Decodes hex digits into out; false on anything else.
+bool decode_hex(std::string_view digits, char* out) {
+    if (digits.size() % 2 != 0) {
         return false;
     }
-    for (size_t i = 0; i < length; i += 2) {
-        const int high = hex_value(digits[i]);
-        const int low = hex_value(digits[i + 1]);
+    for (const char* at = digits.data(); at != digits.data() + digits.size(); at += 2) {
+        const int high = hex_value(*at);
+        const int low = hex_value(*(at + 1));
         if (high < 0 || low < 0) {
             return false;
         }
-        out[i / 2] = static_cast<unsigned char>(high * 16 + low);
+        *out++ = static_cast<char>(high * 16 + low);
     }
     return true;
 }
 
-bool parse_state_line(const char* line, size_t length) {
-    if (starts_with(line, length, "command ")) {
-        const size_t digits = length - 8;
-        if (digits == 0 || digits > 2 * command_max ||
-            !decode_hex(line + 8, digits, remembered.command)) {
+// Removes prefix from text when it starts with it.
+bool take(std::string_view& text, std::string_view prefix) {
+    if (text.size() < prefix.size() || std::string_view(text.data(), prefix.size()) != prefix) {
+        return false;
+    }
+    text.remove_prefix(prefix.size());
+    return true;
+}
+
+bool parse_state_line(std::string_view line) {
+    if (take(line, "command ")) {
+        if (line.empty() || line.size() > 2 * command_max ||
+            !decode_hex(line, remembered.command)) {
             return false;
         }
         remembered.has_command = true;
-        remembered.command_length = digits / 2;
+        remembered.command_length = line.size() / 2;
         return true;
     }
-    if (starts_with(line, length, "word 0x") && length == 15) {
-        unsigned char bytes[4];
-        if (!decode_hex(line + 7, 8, bytes)) {
-            return false;
-        }
+    char bytes[4] = {};
+    if (take(line, "word 0x") && line.size() == 8 && decode_hex(line, bytes)) {
         remembered.has_word = true;
-        remembered.word = static_cast<uint32_t>(bytes[0]) << 24 |
-                          static_cast<uint32_t>(bytes[1]) << 16 |
-                          static_cast<uint32_t>(bytes[2]) << 8 | bytes[3];
+        remembered.word = 0;
+        for (const char byte : bytes) {
+            remembered.word = remembered.word << 8U | static_cast<unsigned char>(byte);
+        }
         return true;
     }
     return false;
@@ -89,62 +96,51 @@ void load_memory() {
     remembered.has_command = false;
     remembered.has_word = false;
     const ssize_t length = read_scenario_file("state", state_text, sizeof state_text);
-    size_t start = 0;
-    while (length > 0 && start < static_cast<size_t>(length)) {
-        const char* newline = static_cast<const char*>(
-            memchr(state_text + start, '\n', static_cast<size_t>(length) - start));
-        if (newline == nullptr ||
-            !parse_state_line(state_text + start,
-                              static_cast<size_t>(newline - state_text) - start)) {
+    std::string_view rest(state_text, length > 0 ? static_cast<size_t>(length) : 0);
+    while (!rest.empty()) {
+        const size_t end = rest.find('\n');
+        if (end == std::string_view::npos ||
+            !parse_state_line(std::string_view(rest.data(), end))) {
             fatal("the driver's state file is damaged");
         }
-        start = static_cast<size_t>(newline - state_text) + 1;
+        rest.remove_prefix(end + 1);
     }
 }
 
 void save_memory() {
-    static constexpr char digits[] = "0123456789abcdef";
-    size_t length = 0;
+    char* at = state_text;
+    const auto append = [&at](std::string_view text) {
+        std::memcpy(at, text.data(), text.size());
+        at += text.size();
+    };
     if (remembered.has_command) {
-        memcpy(state_text, "command ", 8);
-        length = 8;
-        for (size_t i = 0; i < remembered.command_length; ++i) {
-            state_text[length++] = digits[remembered.command[i] >> 4];
-            state_text[length++] = digits[remembered.command[i] & 15];
+        append("command ");
+        for (const char* byte = remembered.command;
+             byte != remembered.command + remembered.command_length; ++byte) {
+            const auto value = static_cast<unsigned char>(*byte);
+            *at++ = hex_digit(value >> 4U);
+            *at++ = hex_digit(value & 15U);
         }
-        state_text[length++] = '\n';
+        append("\n");
     }
     if (remembered.has_word) {
-        memcpy(state_text + length, "word 0x", 7);
-        length += 7;
-        for (int shift = 28; shift >= 0; shift -= 4) {
-            state_text[length++] = digits[(remembered.word >> shift) & 15];
+        append("word 0x");
+        for (unsigned shift = 32; shift != 0;) {
+            shift -= 4;
+            *at++ = hex_digit(remembered.word >> shift & 15U);
         }
-        state_text[length++] = '\n';
+        append("\n");
     }
-    write_scenario_file("state", state_text, length);
+    write_scenario_file("state", state_text, static_cast<size_t>(at - state_text));
 }
 
-// Skips an integer (optional '-', 1 to 10 digits) at text[at]; false when there is none.
-bool skip_integer(const unsigned char* text, size_t length, size_t& at) {
-    if (at < length && text[at] == '-') {
-        ++at;
-    }
-    size_t digits = 0;
-    while (at < length && text[at] >= '0' && text[at] <= '9') {
-        ++at;
-        ++digits;
-    }
+// Skips an integer (optional '-', 1 to 10 digits) at the start of text; false when there is
+// none.
+bool skip_integer(std::string_view& text) {
+    take(text, "-");
+    const size_t digits = std::min(text.find_first_not_of("0123456789"), text.size());
+    text.remove_prefix(digits);
     return digits >= 1 && digits <= 10;
-}
-
-bool skip_word(const unsigned char* text, size_t length, size_t& at, const char* word) {
-    const size_t word_length = strlen(word);
-    if (length - at < word_length || memcmp(text + at, word, word_length) != 0) {
-        return false;
-    }
-    at += word_length;
-    return true;
 }
 
 // Copies up to want bytes of the driver's reply into out; returns how many it copied.
@@ -159,7 +155,7 @@ size_t copy_reply(unsigned char* out, size_t want) {
                 continue;
             }
             if (got < 0) {
-                fatal("cannot read ", path, strerror(errno));
+                fatal("cannot read ", path, std::strerror(errno));
             }
             if (got == 0) {
                 break;
@@ -170,53 +166,43 @@ size_t copy_reply(unsigned char* out, size_t want) {
         return copied;
     }
     if (errno != ENOENT) {
-        fatal("cannot open ", path, strerror(errno));
+        fatal("cannot open ", path, std::strerror(errno));
     }
-    static unsigned char status[command_max + 16];
     load_memory();
-    size_t length = 0;
-    memcpy(status, "status: ", 8);
-    length = 8;
-    if (remembered.has_command) {
-        memcpy(status + length, remembered.command, remembered.command_length);
-        length += remembered.command_length;
-    } else {
-        memcpy(status + length, "idle", 4);
-        length += 4;
+    const std::string_view parts[] = {
+        "status: ",
+        remembered.has_command ? std::string_view(remembered.command, remembered.command_length)
+                               : "idle",
+        "\n"};
+    size_t copied = 0;
+    for (const std::string_view part : parts) {
+        const size_t length = std::min(part.size(), want - copied);
+        std::memcpy(out + copied, part.data(), length);
+        copied += length;
     }
-    status[length++] = '\n';
-    const size_t copied = want < length ? want : length;
-    memcpy(out, status, copied);
     return copied;
 }
 
 } // namespace
 
-bool command_is_valid(const unsigned char* text, size_t length) {
-    static const char* const items[] = {"period ", "count ", "pattern "};
-    size_t at = 0;
-    size_t next_item = 0;
-    while (next_item < 3) {
-        if (!skip_word(text, length, at, items[next_item])) {
-            ++next_item;
+bool command_is_valid(const char* text, size_t length) {
+    std::string_view rest(text, length);
+    for (const std::string_view item : {"period ", "count "}) {
+        if (!take(rest, item)) {
             continue;
         }
-        if (next_item == 2) {
-            return at < length; // the pattern runs to the end and must not be empty
-        }
-        if (!skip_integer(text, length, at)) {
+        if (!skip_integer(rest)) {
             return false;
         }
-        if (at == length) {
+        if (rest.empty()) {
             return true;
         }
-        if (text[at] != ' ') {
+        if (!take(rest, " ")) {
             return false;
         }
-        ++at;
-        ++next_item;
     }
-    return false;
+    // What is left must be the pattern, which runs to the end and must not be empty.
+    return take(rest, "pattern ") && !rest.empty();
 }
 
 outcome driver_write(const void* bytes, size_t count) {
@@ -227,14 +213,14 @@ outcome driver_write(const void* bytes, size_t count) {
     if (injected.kind == fault_kind::result) {
         return outcome{injected.value, 0};
     }
-    const unsigned char* text = static_cast<const unsigned char*>(bytes);
+    const auto* text = static_cast<const char*>(bytes);
     if (count > command_max || !command_is_valid(text, count)) {
         return outcome{-1, EINVAL};
     }
     load_memory();
     remembered.has_command = true;
     remembered.command_length = count;
-    memcpy(remembered.command, text, count);
+    std::memcpy(remembered.command, text, count);
     save_memory();
     return outcome{static_cast<long>(count), 0};
 }
@@ -244,20 +230,19 @@ outcome driver_read(void* buffer, size_t count) {
     if (injected.kind == fault_kind::fail) {
         return outcome{-1, static_cast<int>(injected.value)};
     }
-    unsigned char* out = static_cast<unsigned char*>(buffer);
+    auto* out = static_cast<unsigned char*>(buffer);
     if (injected.kind == fault_kind::result) {
         // A short or overlong answer: the reply's first bytes, padded with 'x'.
-        const size_t result = static_cast<size_t>(injected.value);
-        const size_t want = result < count ? result : count;
+        const size_t want = std::min(static_cast<size_t>(injected.value), count);
         const size_t copied = copy_reply(out, want);
-        memset(out + copied, 'x', want - copied);
+        std::memset(out + copied, 'x', want - copied);
         return outcome{injected.value, 0};
     }
     return outcome{static_cast<long>(copy_reply(out, count)), 0};
 }
 
 request_kind classify_request(unsigned long request) {
-    const uint32_t number = static_cast<uint32_t>(request);
+    const auto number = static_cast<uint32_t>(request);
     return number == set_request   ? request_kind::set
            : number == get_request ? request_kind::get
                                    : request_kind::other;

@@ -3,8 +3,10 @@
 // board.conf injects into them.
 #pragma once
 
-#include <stddef.h>
-#include <stdint.h>
+#include "command_limit.h"
+
+#include <cstddef>
+#include <cstdint>
 
 namespace hornemu {
 
@@ -14,12 +16,12 @@ struct outcome {
     int error;
 };
 
-// The longest command text the driver takes.
-constexpr size_t command_max = 4096;
+// The longest command text the driver takes (command_limit.h).
+constexpr size_t command_max = hornio_command_max;
 
 // One to three items in the order "period N", "count N", "pattern TEXT", separated by single
 // spaces; N is an optional '-' and 1 to 10 digits; TEXT is any non-empty bytes.
-bool command_is_valid(const unsigned char* text, size_t length);
+bool command_is_valid(const char* text, size_t length);
 
 // A command write: remembers a valid command and returns count; EINVAL for any other text.
 outcome driver_write(const void* bytes, size_t count);

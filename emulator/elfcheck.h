@@ -1,5 +1,8 @@
-// Tells a statically linked program from a dynamically linked one by its ELF program headers.
+// What hornemu checks of a program before it runs it: whether the interposer can reach it.
 #pragma once
+
+#include <optional>
+#include <string>
 
 namespace hornemu {
 
@@ -11,6 +14,13 @@ enum class program_kind {
 };
 
 // Reads the ELF header and program headers of path, 32- or 64-bit, either byte order.
-program_kind examine_program(const char* path);
+program_kind examine_program(const std::string& path);
+
+// Why the loader would run path in secure mode (AT_SECURE), where it ignores LD_PRELOAD, when
+// this process started it: set-user-ID or set-group-ID to another user or group than this
+// process's real ones, file capabilities, or this process itself running with another
+// effective user or group than its real one ("is set-user-ID (owner 0)", "has file
+// capabilities"). Nothing when it would not.
+std::optional<std::string> secure_mode(const std::string& path);
 
 } // namespace hornemu

@@ -1,7 +1,8 @@
 #include "errnames.h"
 
-#include <errno.h>
-#include <string.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace hornemu {
 namespace {
@@ -71,12 +72,10 @@ constexpr errno_row errno_table[] = {
 } // namespace
 
 const char* errno_name(int value) {
-    for (const errno_row& row : errno_table) {
-        if (row.value == value) {
-            return row.name;
-        }
-    }
-    return nullptr;
+    const errno_row* const end = errno_table + sizeof errno_table / sizeof *errno_table;
+    const errno_row* row = std::find_if(
+        errno_table, end, [value](const errno_row& entry) { return entry.value == value; });
+    return row != end ? row->name : nullptr;
 }
 
 int errno_parse(const char* text, size_t length) {
@@ -94,7 +93,7 @@ int errno_parse(const char* text, size_t length) {
         return value >= 1 && value <= 4095 ? value : 0;
     }
     for (const errno_row& row : errno_table) {
-        if (strlen(row.name) == length && memcmp(row.name, text, length) == 0) {
+        if (std::strlen(row.name) == length && std::memcmp(row.name, text, length) == 0) {
             return row.value;
         }
     }

@@ -2,7 +2,7 @@
 // account).
 #pragma once
 
-#include <stddef.h>
+#include <cstddef>
 
 namespace hornemu {
 

@@ -14,13 +14,15 @@
 #include "real.h"
 #include "scenario.h"
 
-#include <errno.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
-#include <stdarg.h>
-#include <stdio.h>
-#include <string.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <type_traits>
 #include <unistd.h>
 
 // musl's headers make the 64-bit names macros for the plain ones; here they are the symbols.
@@ -69,13 +71,17 @@ path_kind owned_path(const char* path) {
     return kind != path_kind::none && scenario_dir() != nullptr ? kind : path_kind::none;
 }
 
+// The entry of table that matches, or nullptr.
+template <typename Entry, size_t Size, typename Match>
+Entry* find_entry(Entry (&table)[Size], Match match) {
+    Entry* found = std::find_if(table, table + Size, match);
+    return found != table + Size ? found : nullptr;
+}
+
 emulated_fd* find_descriptor(int fd) {
-    for (emulated_fd& entry : descriptors) {
-        if (entry.kind != path_kind::none && entry.fd == fd) {
-            return &entry;
-        }
-    }
-    return nullptr;
+    return find_entry(descriptors, [fd](const emulated_fd& entry) {
+        return entry.kind != path_kind::none && entry.fd == fd;
+    });
 }
 
 emulated_fd* node_descriptor(int fd) {
@@ -84,12 +90,8 @@ emulated_fd* node_descriptor(int fd) {
 }
 
 emulated_fd* free_descriptor() {
-    for (emulated_fd& entry : descriptors) {
-        if (entry.kind == path_kind::none) {
-            return &entry;
-        }
-    }
-    return nullptr;
+    return find_entry(descriptors,
+                      [](const emulated_fd& entry) { return entry.kind == path_kind::none; });
 }
 
 // Remembers fd as emulated; an entry left behind for the same number (closed behind the
@@ -138,22 +140,12 @@ int open_node_file(int flags, mode_t mode, bool& driver) {
     return real::open(file, flags, mode);
 }
 
-FILE** find_stream(FILE* stream) {
-    for (FILE*& entry : proc_streams) {
-        if (entry != nullptr && entry == stream) {
-            return &entry;
-        }
-    }
-    return nullptr;
+FILE** find_stream(const FILE* stream) {
+    return find_entry(proc_streams, [stream](const FILE* entry) { return entry == stream; });
 }
 
 FILE** free_stream() {
-    for (FILE*& entry : proc_streams) {
-        if (entry == nullptr) {
-            return &entry;
-        }
-    }
-    return nullptr;
+    return find_stream(nullptr);
 }
 
 void log_open_result(log_line& line, int error) {
@@ -259,7 +251,7 @@ ssize_t emulated_read(emulated_fd& entry, void* buffer, size_t count) {
     line.text("read ").text(node_path).text(" count=").unsigned_decimal(count);
     line.result(result.value, result.error);
     if (result.error == 0 && result.value > 0) {
-        const size_t returned = static_cast<size_t>(result.value);
+        const auto returned = static_cast<size_t>(result.value);
         line.text(" data=").hex_bytes(buffer, returned < count ? returned : count);
     }
     line.finish();
@@ -286,7 +278,7 @@ ssize_t emulated_write(emulated_fd& entry, const void* bytes, size_t count) {
 int emulated_ioctl(const emulated_fd& entry, unsigned long request, void* argument) {
     const int saved = errno;
     const request_kind kind = classify_request(request);
-    uint32_t* word = static_cast<uint32_t*>(argument);
+    auto* word = static_cast<uint32_t*>(argument);
     log_line line;
     line.text("ioctl ").text(node_path).text(" request=").hex32(static_cast<uint32_t>(request));
     if (kind != request_kind::other && word != nullptr) {
@@ -396,9 +388,13 @@ bool needs_mode(int flags) {
 
 using namespace hornemu;
 
+// glibc declares the 64-bit names too, musl only as macros (undone above): declared here, with
+// the visibility the library exports them with.
+// NOLINTBEGIN(readability-redundant-declaration)
 HORNEMU_EXPORT int open64(const char* path, int flags, ...);
 HORNEMU_EXPORT int openat64(int dirfd, const char* path, int flags, ...);
 HORNEMU_EXPORT FILE* fopen64(const char* path, const char* mode);
+// NOLINTEND(readability-redundant-declaration)
 HORNEMU_EXPORT int __open_2(const char* path, int flags);
 HORNEMU_EXPORT int __open64_2(const char* path, int flags);
 HORNEMU_EXPORT int __openat_2(int dirfd, const char* path, int flags);
@@ -411,74 +407,78 @@ HORNEMU_EXPORT int __fxstat(int version, int fd, struct stat* info);
 HORNEMU_EXPORT int __fxstat64(int version, int fd, struct stat64* info);
 #endif
 
-HORNEMU_EXPORT int open(const char* path, int flags, ...) {
+namespace {
+
+// The open family, eight entry points with one behaviour: the two paths are the emulated
+// board's, any other goes to the C library function Real, called with the entry point's own
+// arguments (a directory descriptor first for the openat forms; no mode for the fortified
+// __open_2 forms, which never create a file). rest holds a variadic entry point's arguments
+// after the flags, where open's mode is when the flags create a file.
+template <auto Real, typename... Dir>
+int open_entry(const char* path, int flags, va_list* rest, Dir... dirfd) {
     mode_t mode = 0;
-    if (needs_mode(flags)) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = static_cast<mode_t>(va_arg(arguments, int));
-        va_end(arguments);
+    if (rest != nullptr && needs_mode(flags)) {
+        mode = static_cast<mode_t>(va_arg(*rest, int));
     }
     int result = -1;
-    return emulated_open(path, flags, mode, result) ? result : real::open(path, flags, mode);
+    if (emulated_open(path, flags, mode, result)) {
+        return result;
+    }
+    if constexpr (std::is_invocable_v<decltype(Real), Dir..., const char*, int, mode_t>) {
+        return Real(dirfd..., path, flags, mode);
+    } else {
+        return Real(dirfd..., path, flags);
+    }
+}
+
+} // namespace
+
+HORNEMU_EXPORT int open(const char* path, int flags, ...) {
+    va_list rest;
+    va_start(rest, flags);
+    const int result = open_entry<real::open>(path, flags, &rest);
+    va_end(rest);
+    return result;
 }
 
 HORNEMU_EXPORT int open64(const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (needs_mode(flags)) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = static_cast<mode_t>(va_arg(arguments, int));
-        va_end(arguments);
-    }
-    int result = -1;
-    return emulated_open(path, flags, mode, result) ? result : real::open64(path, flags, mode);
+    va_list rest;
+    va_start(rest, flags);
+    const int result = open_entry<real::open64>(path, flags, &rest);
+    va_end(rest);
+    return result;
 }
 
 HORNEMU_EXPORT int openat(int dirfd, const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (needs_mode(flags)) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = static_cast<mode_t>(va_arg(arguments, int));
-        va_end(arguments);
-    }
-    int result = -1;
-    return emulated_open(path, flags, mode, result) ? result
-                                                    : real::openat(dirfd, path, flags, mode);
+    va_list rest;
+    va_start(rest, flags);
+    const int result = open_entry<real::openat>(path, flags, &rest, dirfd);
+    va_end(rest);
+    return result;
 }
 
 HORNEMU_EXPORT int openat64(int dirfd, const char* path, int flags, ...) {
-    mode_t mode = 0;
-    if (needs_mode(flags)) {
-        va_list arguments;
-        va_start(arguments, flags);
-        mode = static_cast<mode_t>(va_arg(arguments, int));
-        va_end(arguments);
-    }
-    int result = -1;
-    return emulated_open(path, flags, mode, result) ? result
-                                                    : real::openat64(dirfd, path, flags, mode);
+    va_list rest;
+    va_start(rest, flags);
+    const int result = open_entry<real::openat64>(path, flags, &rest, dirfd);
+    va_end(rest);
+    return result;
 }
 
 HORNEMU_EXPORT int __open_2(const char* path, int flags) {
-    int result = -1;
-    return emulated_open(path, flags, 0, result) ? result : real::open_2(path, flags);
+    return open_entry<real::open_2>(path, flags, nullptr);
 }
 
 HORNEMU_EXPORT int __open64_2(const char* path, int flags) {
-    int result = -1;
-    return emulated_open(path, flags, 0, result) ? result : real::open64_2(path, flags);
+    return open_entry<real::open64_2>(path, flags, nullptr);
 }
 
 HORNEMU_EXPORT int __openat_2(int dirfd, const char* path, int flags) {
-    int result = -1;
-    return emulated_open(path, flags, 0, result) ? result : real::openat_2(dirfd, path, flags);
+    return open_entry<real::openat_2>(path, flags, nullptr, dirfd);
 }
 
 HORNEMU_EXPORT int __openat64_2(int dirfd, const char* path, int flags) {
-    int result = -1;
-    return emulated_open(path, flags, 0, result) ? result : real::openat64_2(dirfd, path, flags);
+    return open_entry<real::openat64_2>(path, flags, nullptr, dirfd);
 }
 
 HORNEMU_EXPORT FILE* fopen(const char* path, const char* mode) {

@@ -1,17 +1,18 @@
 #include "logline.h"
 
 #include "errnames.h"
-#include "real.h"
 #include "scenario.h"
 
-#include <errno.h>
+#include <algorithm>
+#include <cstring>
 #include <fcntl.h>
-#include <string.h>
 
 namespace hornemu {
 namespace {
 
-constexpr char hex_digits[] = "0123456789abcdef";
+char hex_digit(unsigned value) {
+    return static_cast<char>(value < 10 ? '0' + value : 'a' + value - 10);
+}
 
 struct flag_name {
     int bits;
@@ -28,7 +29,7 @@ constexpr flag_name open_flag_names[] = {
 } // namespace
 
 log_line& log_line::text(const char* words) {
-    put(words, strlen(words));
+    put(words, std::strlen(words));
     return *this;
 }
 
@@ -42,40 +43,41 @@ log_line& log_line::decimal(long value) {
 
 log_line& log_line::unsigned_decimal(size_t value) {
     char digits[24];
-    size_t at = sizeof digits;
+    char* at = digits + sizeof digits;
     do {
-        digits[--at] = static_cast<char>('0' + value % 10);
+        *--at = static_cast<char>('0' + value % 10);
         value /= 10;
     } while (value != 0);
-    put(digits + at, sizeof digits - at);
+    put(at, static_cast<size_t>(digits + sizeof digits - at));
     return *this;
 }
 
 log_line& log_line::hex_bytes(const void* bytes, size_t length) {
-    const unsigned char* data = static_cast<const unsigned char*>(bytes);
-    for (size_t i = 0; i < length; ++i) {
-        const char pair[2] = {hex_digits[data[i] >> 4], hex_digits[data[i] & 15]};
+    const auto* data = static_cast<const unsigned char*>(bytes);
+    for (const unsigned char* at = data; at != data + length; ++at) {
+        const char pair[2] = {hex_digit(*at >> 4U), hex_digit(*at & 15U)};
         put(pair, 2);
     }
     return *this;
 }
 
 log_line& log_line::hex32(uint32_t value) {
-    char digits[10] = {'0', 'x'};
-    for (int i = 0; i < 8; ++i) {
-        digits[2 + i] = hex_digits[(value >> (28 - 4 * i)) & 15];
+    text("0x");
+    for (unsigned shift = 32; shift != 0;) {
+        shift -= 4;
+        const char digit = hex_digit(value >> shift & 15U);
+        put(&digit, 1);
     }
-    put(digits, sizeof digits);
     return *this;
 }
 
 log_line& log_line::escaped(const char* words) {
     for (const char* at = words; *at != '\0'; ++at) {
-        const unsigned char byte = static_cast<unsigned char>(*at);
+        const auto byte = static_cast<unsigned char>(*at);
         if (byte > ' ' && byte < 0x7f && byte != '\\') {
             put(at, 1);
         } else {
-            const char escape[4] = {'\\', 'x', hex_digits[byte >> 4], hex_digits[byte & 15]};
+            const char escape[4] = {'\\', 'x', hex_digit(byte >> 4U), hex_digit(byte & 15U)};
             put(escape, 4);
         }
     }
@@ -93,23 +95,25 @@ log_line& log_line::open_flags(int flags) {
     const bool sync = (all & static_cast<unsigned>(O_SYNC)) == static_cast<unsigned>(O_SYNC);
     unsigned shown = 0;
     for (const flag_name& flag : open_flag_names) {
-        const unsigned bits = static_cast<unsigned>(flag.bits);
+        const auto bits = static_cast<unsigned>(flag.bits);
         if ((all & bits) != bits || (flag.bits == O_DSYNC && sync)) {
             continue;
         }
         text("|").text(flag.name);
         shown |= bits;
     }
-    unsigned rest = all & ~shown;
+    const unsigned rest = all & ~shown;
     if (rest != 0) {
-        char digits[10];
-        size_t at = sizeof digits;
-        while (rest != 0) {
-            digits[--at] = hex_digits[rest & 15];
-            rest >>= 4;
-        }
         text("|0x");
-        put(digits + at, sizeof digits - at);
+        unsigned shift = 32;
+        while (shift > 4 && (rest >> (shift - 4)) == 0) {
+            shift -= 4;
+        }
+        while (shift != 0) {
+            shift -= 4;
+            const char digit = hex_digit(rest >> shift & 15U);
+            put(&digit, 1);
+        }
     }
     return *this;
 }
@@ -133,8 +137,6 @@ log_line& log_line::result(long value, int error_value) {
 void log_line::finish() {
     put("\n", 1);
     flush();
-    real::close(fd_);
-    fd_ = -1;
 }
 
 void log_line::put(const char* bytes, size_t length) {
@@ -142,9 +144,8 @@ void log_line::put(const char* bytes, size_t length) {
         if (length_ == sizeof buffer_) {
             flush();
         }
-        const size_t room = sizeof buffer_ - length_;
-        const size_t part = length < room ? length : room;
-        memcpy(buffer_ + length_, bytes, part);
+        const size_t part = std::min(length, sizeof buffer_ - length_);
+        std::memcpy(buffer_ + length_, bytes, part);
         length_ += part;
         bytes += part;
         length -= part;
@@ -152,21 +153,7 @@ void log_line::put(const char* bytes, size_t length) {
 }
 
 void log_line::flush() {
-    char path[path_max];
-    if (fd_ < 0) {
-        fd_ =
-            real::open(scenario_path(path, "log"), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-        if (fd_ < 0) {
-            fatal("cannot open ", path, strerror(errno));
-        }
-    }
-    for (size_t done = 0; done < length_;) {
-        const ssize_t wrote = real::write(fd_, buffer_ + done, length_ - done);
-        if (wrote < 0 && errno != EINTR) {
-            fatal("cannot write the log: ", strerror(errno));
-        }
-        done += wrote > 0 ? static_cast<size_t>(wrote) : 0;
-    }
+    append_scenario_file(file_, buffer_, length_);
     length_ = 0;
 }
 

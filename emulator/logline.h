@@ -1,15 +1,17 @@
-// One line of the scenario's log, built in a fixed buffer and appended to DIR/log with the
-// real open and write (O_APPEND), never through stdio. Lines longer than the buffer are
-// written in several pieces.
+// One line of a scenario file (the log, unless another is named), built in a fixed buffer and
+// appended with the real open and write (O_APPEND), never through stdio. Lines longer than the
+// buffer are written in several pieces.
 #pragma once
 
-#include <stddef.h>
-#include <stdint.h>
+#include <cstddef>
+#include <cstdint>
 
 namespace hornemu {
 
 class log_line {
   public:
+    explicit log_line(const char* file = "log") : file_(file) {}
+
     log_line& text(const char* words);
     log_line& decimal(long value);
     log_line& unsigned_decimal(size_t value);
@@ -20,7 +22,7 @@ class log_line {
     // "ENAME", or "errno N" for a value the errno table lacks.
     log_line& error(int value);
     // " -> " and the result: the value, or "-1 ENAME" when error is not 0.
-    log_line& result(long value, int error);
+    log_line& result(long value, int error_value);
     // Ends the line with '\n' and writes what is left of it.
     void finish();
 
@@ -28,9 +30,9 @@ class log_line {
     void put(const char* bytes, size_t length);
     void flush();
 
-    char buffer_[2048];
+    const char* file_;
+    char buffer_[2048] = {};
     size_t length_ = 0;
-    int fd_ = -1;
 };
 
 } // namespace hornemu

@@ -3,8 +3,8 @@
 // runs into its own interposed functions.
 #pragma once
 
-#include <stdint.h>
-#include <stdio.h>
+#include <cstdint>
+#include <cstdio>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -39,6 +39,11 @@ Request as_ioctl_request(unsigned long number) {
 
 namespace real {
 
+// Looks every entry point up at once, when the library is loaded, so that a call made later
+// (from a signal handler, say) never has to ask the dynamic loader. One the C library lacks is
+// reported, ending the process with status 125, when it is first called.
+void resolve_all();
+
 int open(const char* path, int flags, mode_t mode);
 int open64(const char* path, int flags, mode_t mode);
 int openat(int dirfd, const char* path, int flags, mode_t mode);
@@ -50,11 +55,11 @@ int openat64_2(int dirfd, const char* path, int flags);
 FILE* fopen(const char* path, const char* mode);
 FILE* fopen64(const char* path, const char* mode);
 int fclose(FILE* stream);
-ssize_t read(int fd, void* buf, size_t count);
-ssize_t read_chk(int fd, void* buf, size_t count, size_t buflen);
-ssize_t write(int fd, const void* buf, size_t count);
-int ioctl(int fd, ioctl_request request, void* arg);
-int ioctl_time64(int fd, unsigned long request, void* arg);
+ssize_t read(int fd, void* buffer, size_t count);
+ssize_t read_chk(int fd, void* buffer, size_t count, size_t buffer_size);
+ssize_t write(int fd, const void* bytes, size_t count);
+int ioctl(int fd, ioctl_request request, void* argument);
+int ioctl_time64(int fd, unsigned long request, void* argument);
 int close(int fd);
 int fcntl(int fd, int command, void* argument);
 int fcntl64(int fd, int command, void* argument);

@@ -1,14 +1,17 @@
 #include "scenario.h"
 
 #include "errnames.h"
+#include "logline.h"
 #include "real.h"
 
-#include <errno.h>
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
-#include <limits.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
+#include <string_view>
 #include <unistd.h>
 
 namespace hornemu {
@@ -19,33 +22,40 @@ char dir_buffer[path_max];
 const char* dir;
 board_config board;
 
-void put(const char* text) {
-    real::write(2, text, strlen(text));
+void put(std::string_view text) {
+    real::write(STDERR_FILENO, text.data(), text.size());
 }
 
-struct token {
-    const char* text;
-    size_t length;
-};
-
-bool is(const token& word, const char* expected) {
-    return word.length == strlen(expected) && memcmp(word.text, expected, word.length) == 0;
+// The first word of text (split at spaces, tabs and carriage returns), removed from it.
+std::string_view next_word(std::string_view& text) {
+    constexpr std::string_view blanks = " \t\r";
+    const size_t start = text.find_first_not_of(blanks);
+    if (start == std::string_view::npos) {
+        text = {};
+        return {};
+    }
+    text.remove_prefix(start);
+    const size_t end = std::min(text.find_first_of(blanks), text.size());
+    const std::string_view word(text.data(), end);
+    text.remove_prefix(end);
+    return word;
 }
 
 // A decimal integer with an optional '-' within [low, high].
-bool parse_number(const token& word, long low, long high, long& value) {
-    size_t at = 0;
-    const bool negative = word.length > 0 && word.text[0] == '-';
-    at += negative ? 1 : 0;
-    if (at == word.length || word.length - at > 10) {
+bool parse_number(std::string_view word, long low, long high, long& value) {
+    const bool negative = !word.empty() && word.front() == '-';
+    if (negative) {
+        word.remove_prefix(1);
+    }
+    if (word.empty() || word.size() > 10) {
         return false;
     }
     long long magnitude = 0;
-    for (; at < word.length; ++at) {
-        if (word.text[at] < '0' || word.text[at] > '9') {
+    for (const char digit : word) {
+        if (digit < '0' || digit > '9') {
             return false;
         }
-        magnitude = magnitude * 10 + (word.text[at] - '0');
+        magnitude = magnitude * 10 + (digit - '0');
     }
     const long long signed_value = negative ? -magnitude : magnitude;
     if (signed_value < low || signed_value > high) {
@@ -55,42 +65,37 @@ bool parse_number(const token& word, long low, long high, long& value) {
     return true;
 }
 
-// One directive of board.conf, split into words; false when it is not one.
-bool apply_directive(const token* words, size_t count) {
-    if (count == 2 && is(words[0], "node")) {
-        if (is(words[1], "absent")) {
-            board.node_absent = true;
-        } else if (is(words[1], "device") || is(words[1], "regular") || is(words[1], "fifo")) {
-            board.node = is(words[1], "regular") ? node_type::regular
-                         : is(words[1], "fifo")  ? node_type::fifo
-                                                 : node_type::device;
-        } else {
-            return false;
-        }
-        return true;
-    }
-    if (count != 3) {
+// "node absent", "node device", "node regular" or "node fifo".
+bool apply_node(std::string_view type) {
+    if (type == "absent") {
+        board.node_absent = true;
+    } else if (type == "device" || type == "regular" || type == "fifo") {
+        board.node = type == "regular" ? node_type::regular
+                     : type == "fifo"  ? node_type::fifo
+                                       : node_type::device;
+    } else {
         return false;
     }
-    int error = 0;
-    if (is(words[1], "fail")) {
-        error = errno_parse(words[2].text, words[2].length);
+    return true;
+}
+
+// "OP fail ERRNO" or "OP return N".
+bool apply_fault(std::string_view op, std::string_view kind, std::string_view argument) {
+    const int error = kind == "fail" ? errno_parse(argument.data(), argument.size()) : 0;
+    if (kind == "fail" && error == 0) {
+        return false;
+    }
+    if (op == "lampstat" || op == "open") {
         if (error == 0) {
             return false;
         }
-    }
-    if (is(words[0], "lampstat") && error != 0) {
-        board.lampstat_errno = error;
+        (op == "open" ? board.open_errno : board.lampstat_errno) = error;
         return true;
     }
-    if (is(words[0], "open") && error != 0) {
-        board.open_errno = error;
-        return true;
-    }
-    fault* target = is(words[0], "write")   ? &board.write
-                    : is(words[0], "read")  ? &board.read
-                    : is(words[0], "ioctl") ? &board.ioctl
-                                            : nullptr;
+    fault* target = op == "write"   ? &board.write
+                    : op == "read"  ? &board.read
+                    : op == "ioctl" ? &board.ioctl
+                                    : nullptr;
     if (target == nullptr) {
         return false;
     }
@@ -98,80 +103,104 @@ bool apply_directive(const token* words, size_t count) {
         *target = fault{fault_kind::fail, error};
         return true;
     }
+    // A request may return any int, even -1 without an errno (no C library does that; the
+    // tests use it to see how a caller copes): hornemu's --return refuses what is not real.
     long value = 0;
     const long low = target == &board.ioctl ? INT_MIN : 0;
-    if (!is(words[1], "return") || !parse_number(words[2], low, INT_MAX, value)) {
+    if (kind != "return" || !parse_number(argument, low, INT_MAX, value)) {
         return false;
     }
     *target = fault{fault_kind::result, value};
     return true;
 }
 
+// One line of board.conf; false when it is not a directive (blank lines and comments are).
+bool apply_line(std::string_view line) {
+    const std::string_view first = next_word(line);
+    const std::string_view second = next_word(line);
+    const std::string_view third = next_word(line);
+    const bool more = !next_word(line).empty();
+    if (first.empty() || first.front() == '#') {
+        return true;
+    }
+    if (more || second.empty()) {
+        return false;
+    }
+    return third.empty() ? first == "node" && apply_node(second)
+                         : apply_fault(first, second, third);
+}
+
 void parse_board_conf() {
     static char text[16384];
     const ssize_t length = read_scenario_file("board.conf", text, sizeof text);
-    size_t line_start = 0;
-    for (unsigned line_number = 1; length > 0 && line_start < static_cast<size_t>(length);
-         ++line_number) {
-        size_t line_end = line_start;
-        while (line_end < static_cast<size_t>(length) && text[line_end] != '\n') {
-            ++line_end;
-        }
-        token words[4];
-        size_t count = 0;
-        bool too_many = false;
-        for (size_t at = line_start; at < line_end;) {
-            if (text[at] == ' ' || text[at] == '\t' || text[at] == '\r') {
-                ++at;
-                continue;
-            }
-            const size_t word_start = at;
-            while (at < line_end && text[at] != ' ' && text[at] != '\t' && text[at] != '\r') {
-                ++at;
-            }
-            if (count == 4) {
-                too_many = true;
-                break;
-            }
-            words[count++] = token{text + word_start, at - word_start};
-        }
-        const bool comment = count > 0 && words[0].text[0] == '#';
-        if (count > 0 && !comment && (too_many || !apply_directive(words, count))) {
+    std::string_view rest(text, length > 0 ? static_cast<size_t>(length) : 0);
+    for (unsigned line_number = 1; !rest.empty(); ++line_number) {
+        const size_t end = std::min(rest.find('\n'), rest.size());
+        const std::string_view line(rest.data(), end);
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+        if (!apply_line(line)) {
             char number[16];
-            snprintf(number, sizeof number, "%u", line_number);
+            const int digits = std::snprintf(number, sizeof number, "%u", line_number);
             put("hornemu: board.conf:");
-            put(number);
+            put(std::string_view(number, digits > 0 ? static_cast<size_t>(digits) : 0));
             put(": cannot parse: ");
-            real::write(2, text + line_start, line_end - line_start);
+            put(line);
             put("\n");
             _exit(125);
         }
-        line_start = line_end + 1;
     }
 }
 
 void load() {
     loaded = true;
-    const char* value = getenv("HORNEMU_DIR");
+    const char* value = std::getenv("HORNEMU_DIR");
     if (value == nullptr) {
         return;
     }
-    if (value[0] == '\0') {
+    const size_t length = std::strlen(value);
+    if (length == 0) {
         fatal("HORNEMU_DIR is set but empty");
     }
-    if (strlen(value) + 32 > sizeof dir_buffer) {
+    if (length + 32 > sizeof dir_buffer) {
         fatal("HORNEMU_DIR is too long");
     }
-    memcpy(dir_buffer, value, strlen(value) + 1);
+    std::copy_n(value, length + 1, dir_buffer);
     dir = dir_buffer;
+    // First the proof that the library is here, so that even a program a broken board.conf
+    // ends is known to have had it.
+    log_line("loaded").unsigned_decimal(static_cast<size_t>(getpid())).finish();
     parse_board_conf();
 }
 
-// Checks the scenario as soon as the library is loaded, so that a broken one fails every
-// program run on it, whether or not the program reaches the board.
+// Looks the C library's functions up and checks the scenario as soon as the library is loaded,
+// so that a broken scenario fails every program run on it, whether or not the program reaches
+// the board.
 __attribute__((constructor)) void load_at_start() {
+    const int saved = errno;
+    real::resolve_all();
     if (!loaded) {
         load();
+    }
+    errno = saved;
+}
+
+// Opens a scenario file with the real open, ending the process when it cannot.
+int open_scenario_file(char (&path)[path_max], const char* name, int flags) {
+    const int fd = real::open(scenario_path(path, name), flags | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        fatal((flags & O_CREAT) != 0 ? "cannot create " : "cannot open ", path,
+              std::strerror(errno));
+    }
+    return fd;
+}
+
+void write_all(int fd, const char* bytes, size_t length, const char* path) {
+    for (size_t done = 0; done < length;) {
+        const ssize_t wrote = real::write(fd, bytes + done, length - done);
+        if (wrote < 0 && errno != EINTR) {
+            fatal("cannot write ", path, std::strerror(errno));
+        }
+        done += wrote > 0 ? static_cast<size_t>(wrote) : 0;
     }
 }
 
@@ -190,10 +219,15 @@ const board_config& config() {
 }
 
 const char* scenario_path(char (&buffer)[path_max], const char* name) {
-    const int length = snprintf(buffer, sizeof buffer, "%s/%s", dir, name);
-    if (length < 0 || static_cast<size_t>(length) >= sizeof buffer) {
+    // Without stdio: the interposer may be called from a signal handler.
+    const size_t dir_length = std::strlen(dir);
+    const size_t name_length = std::strlen(name);
+    if (dir_length + 1 + name_length >= sizeof buffer) {
         fatal("HORNEMU_DIR is too long");
     }
+    char* at = std::copy_n(dir, dir_length, buffer);
+    *at++ = '/';
+    std::copy_n(name, name_length + 1, at);
     return buffer;
 }
 
@@ -204,27 +238,24 @@ ssize_t read_scenario_file(const char* name, char* buffer, size_t size) {
         if (errno == ENOENT) {
             return -1;
         }
-        fatal("cannot open ", path, strerror(errno));
+        fatal("cannot open ", path, std::strerror(errno));
     }
     size_t length = 0;
     for (;;) {
         const ssize_t got = real::read(fd, buffer + length, size - length);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
         if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            fatal("cannot read ", path, strerror(errno));
+            fatal("cannot read ", path, std::strerror(errno));
         }
         if (got == 0) {
             break;
         }
         length += static_cast<size_t>(got);
-        if (length == size) {
-            char probe;
-            if (real::read(fd, &probe, 1) != 0) {
-                fatal("file too large: ", path);
-            }
-            break;
+        char probe = 0;
+        if (length == size && real::read(fd, &probe, 1) != 0) {
+            fatal("file too large: ", path);
         }
     }
     real::close(fd);
@@ -232,27 +263,27 @@ ssize_t read_scenario_file(const char* name, char* buffer, size_t size) {
 }
 
 void write_scenario_file(const char* name, const char* bytes, size_t length) {
+    char new_name[32];
+    const size_t name_length = std::strlen(name);
+    if (name_length + sizeof ".new" > sizeof new_name) {
+        fatal("scenario file name too long: ", name);
+    }
+    std::copy_n(".new", sizeof ".new", std::copy_n(name, name_length, new_name));
     char path[path_max];
     char temporary[path_max];
     scenario_path(path, name);
-    const int path_length = snprintf(temporary, sizeof temporary, "%s.new", path);
-    if (path_length < 0 || static_cast<size_t>(path_length) >= sizeof temporary) {
-        fatal("HORNEMU_DIR is too long");
+    const int fd = open_scenario_file(temporary, new_name, O_WRONLY | O_CREAT | O_TRUNC);
+    write_all(fd, bytes, length, temporary);
+    if (real::close(fd) != 0 || std::rename(temporary, path) != 0) {
+        fatal("cannot write ", path, std::strerror(errno));
     }
-    const int fd = real::open(temporary, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        fatal("cannot create ", temporary, strerror(errno));
-    }
-    for (size_t done = 0; done < length;) {
-        const ssize_t wrote = real::write(fd, bytes + done, length - done);
-        if (wrote < 0 && errno != EINTR) {
-            fatal("cannot write ", temporary, strerror(errno));
-        }
-        done += wrote > 0 ? static_cast<size_t>(wrote) : 0;
-    }
-    if (real::close(fd) != 0 || rename(temporary, path) != 0) {
-        fatal("cannot write ", path, strerror(errno));
-    }
+}
+
+void append_scenario_file(const char* name, const char* bytes, size_t length) {
+    char path[path_max];
+    const int fd = open_scenario_file(path, name, O_WRONLY | O_APPEND | O_CREAT);
+    write_all(fd, bytes, length, path);
+    real::close(fd);
 }
 
 void fatal(const char* what, const char* detail, const char* more) {

@@ -1,7 +1,7 @@
 // The scenario directory named by HORNEMU_DIR: its configuration (board.conf) and its files.
 #pragma once
 
-#include <stddef.h>
+#include <cstddef>
 #include <sys/types.h>
 
 namespace hornemu {
@@ -32,7 +32,9 @@ struct board_config {
 };
 
 // The scenario directory, or nullptr when HORNEMU_DIR is unset and everything passes through.
-// The variable is read once; board.conf is parsed then, and a broken one ends the process.
+// The variable is read once, when the library is loaded: the process id is then appended to
+// the scenario's "loaded" (hornemu's proof that the library is in the program it started), and
+// board.conf is parsed, a broken one ending the process.
 const char* scenario_dir();
 
 const board_config& config();
@@ -46,6 +48,9 @@ ssize_t read_scenario_file(const char* name, char* buffer, size_t size);
 
 // Replaces a scenario file with these bytes (written beside it, then renamed over it).
 void write_scenario_file(const char* name, const char* bytes, size_t length);
+
+// Appends these bytes to a scenario file (created when missing) in one write where it can.
+void append_scenario_file(const char* name, const char* bytes, size_t length);
 
 // "hornemu: " and the parts on standard error, then exit status 125: the scenario is broken.
 [[noreturn]] void fatal(const char* what, const char* detail = "", const char* more = "");

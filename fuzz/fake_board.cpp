@@ -1,5 +1,7 @@
 #include "fake_board.h"
 
+#include "../emulator/command_limit.h"
+
 #include "buzzer.h"
 #include "run.h"
 
@@ -347,6 +349,10 @@ ssize_t __wrap_write(int fd, const void* buffer, size_t count) {
     }
     ++fuzz::current.writes;
     fuzz::current.written.assign(static_cast<const char*>(buffer), count);
+    if (count > hornio_command_max) { // longer than any stand-in driver takes
+        errno = EINVAL;
+        return -1;
+    }
     return fuzz::transfer_result(count);
 }
 

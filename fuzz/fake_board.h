@@ -4,8 +4,10 @@
 // its two paths (open, fopen, read, write, ioctl, close). The wrappers serve
 // "/dev/hornio" and "/proc/lampstat" from the state below and pass every
 // other call on to libc, so the tool's code runs unchanged and never reaches
-// a real device. end_run is replaced too: it records the status and jumps
-// back into the target instead of ending the process.
+// a real device. A write longer than the longest command the stand-in drivers
+// take (emulator/command_limit.h) fails with EINVAL, as theirs do. end_run is
+// replaced too: it records the status and jumps back into the target instead
+// of ending the process.
 #pragma once
 
 #include <cstddef>

@@ -51,6 +51,11 @@
 #define HORN_SET _IOW('k', 1, int)
 #define HORN_GET _IOR('k', 2, int)
 
+/*
+ * The longest command, the same for the three stand-in drivers: emulator/command_limit.h
+ * states it for all of them, but this file is built alone, so it says it again here (the
+ * emulator's build checks that the two agree).
+ */
 #define HORN_CMD_MAX 2048
 #define HORN_REPLY_MAX 2000
 #define HORN_FIXED_MAX 4096

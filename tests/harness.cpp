@@ -1,12 +1,14 @@
 #include "harness.h"
 
+#include "emulator/logrecord.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <spawn.h>
@@ -50,19 +52,6 @@ std::string read_file(const std::string& path) {
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
-void remove_tree(const std::string& dir) {
-    if (DIR* listing = opendir(dir.c_str())) {
-        while (const dirent* entry = readdir(listing)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..") {
-                unlink((dir + "/" + name).c_str());
-            }
-        }
-        closedir(listing);
-    }
-    rmdir(dir.c_str());
-}
-
 // The words of a command given at configure time (joined by '|'): the
 // cross-compiling emulator, or the wrapper hornset runs under (valgrind).
 std::vector<std::string> prefix_words(const char* words) {
@@ -74,17 +63,6 @@ std::vector<std::string> prefix_words(const char* words) {
         }
     }
     return prefix;
-}
-
-std::string hex(const std::string& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (const char c : bytes) {
-        const auto byte = static_cast<unsigned char>(c);
-        text += digits[byte >> 4];
-        text += digits[byte & 15];
-    }
-    return text;
 }
 
 std::string hex32(uint32_t value) {
@@ -258,8 +236,15 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
         if (stat((dir + "/node").c_str(), &node) == 0 && S_ISREG(node.st_mode)) {
             result.node = read_file(dir + "/node");
         }
+        // Every record the run logged is one hornemu's account reads.
+        std::istringstream lines(result.log);
+        for (std::string line; std::getline(lines, line);) {
+            const std::optional<hornemu::log_record> record = hornemu::parse_log_record(line);
+            EXPECT_TRUE(record && hornemu::to_string(*record) == line) << "log line: " << line;
+        }
     }
-    remove_tree(dir);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
     return result;
 }
 
@@ -349,38 +334,51 @@ std::string reason(int error) {
 } // namespace c_library
 
 namespace logged {
+namespace {
 
-const std::string proc_read = "open /proc/lampstat mode=r -> ok\nclose /proc/lampstat\n";
-const std::string proc_missing = "open /proc/lampstat mode=r -> ENOENT\n";
-const std::string node_open = "open /dev/hornio flags=O_RDWR -> ok\n";
-const std::string node_close = "close /dev/hornio -> 0\n";
+const std::string node = "/dev/hornio";
+const std::string proc = "/proc/lampstat";
+
+std::string line(const std::string& op, const std::string& path,
+                 std::vector<hornemu::log_field> fields, std::optional<std::string> result,
+                 std::vector<hornemu::log_field> after = {}) {
+    return hornemu::to_string({op, path, std::move(fields), std::move(result), std::move(after)}) +
+           "\n";
+}
+
+} // namespace
+
+const std::string proc_read =
+    line("open", proc, {{"mode", "r"}}, "ok") + line("close", proc, {}, {});
+const std::string proc_missing = line("open", proc, {{"mode", "r"}}, "ENOENT");
+const std::string node_open = line("open", node, {{"flags", "O_RDWR"}}, "ok");
+const std::string node_close = line("close", node, {}, "0");
 
 std::string node_open_failed(const std::string& error_name) {
-    return "open /dev/hornio flags=O_RDWR -> " + error_name + "\n";
+    return line("open", node, {{"flags", "O_RDWR"}}, error_name);
 }
 
 std::string write(const std::string& bytes, const std::string& result) {
-    return "write /dev/hornio count=" + std::to_string(bytes.size()) + " data=" + hex(bytes) +
-           " -> " + result + "\n";
+    const std::string count = std::to_string(bytes.size());
+    return line("write", node, {{"count", count}, {"data", hornemu::hex_encode(bytes)}}, result);
 }
 
 std::string read_returned(const std::string& bytes, long result) {
     const std::string count = result < 0 ? std::to_string(bytes.size()) : std::to_string(result);
-    return "read /dev/hornio count=2000 -> " + count + " data=" + hex(bytes) + "\n";
+    return line("read", node, {{"count", "2000"}}, count, {{"data", hornemu::hex_encode(bytes)}});
 }
 
 std::string read_failed(const std::string& result) {
-    return "read /dev/hornio count=2000 -> " + result + "\n";
+    return line("read", node, {{"count", "2000"}}, result);
 }
 
 std::string request(uint32_t number, uint32_t word, const std::string& result) {
-    return "ioctl /dev/hornio request=" + hex32(number) + " word=" + hex32(word) + " -> " + result +
-           "\n";
+    return line("ioctl", node, {{"request", hex32(number)}, {"word", hex32(word)}}, result);
 }
 
 std::string get_request(uint32_t word_out) {
-    return "ioctl /dev/hornio request=" + hex32(get_request_number) +
-           " word=0x00000000 -> 0 word=" + hex32(word_out) + "\n";
+    return line("ioctl", node, {{"request", hex32(get_request_number)}, {"word", hex32(0)}}, "0",
+                {{"word", hex32(word_out)}});
 }
 
 } // namespace logged

@@ -11,14 +11,18 @@
 // Each operation prints "OP -> RESULT", RESULT being the value ("fd" for a descriptor) or
 // "-1 ENAME"; reads add the bytes they returned, get the word. Before each operation errno is
 // set to EDOM; a successful one that changed it adds " (errno changed)".
-#include <errno.h>
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/ioctl.h>
-#include <signal.h>
-#include <stdint.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
+#include <map>
+#include <sstream>
+#include <string>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -30,12 +34,7 @@ extern "C" ssize_t __read_chk(int fd, void* buffer, size_t count, size_t buffer_
 
 namespace {
 
-struct flag_name {
-    const char* name;
-    int bits;
-};
-
-constexpr flag_name flag_names[] = {
+const std::map<std::string, int> flag_names = {
     {"O_RDONLY", O_RDONLY},     {"O_WRONLY", O_WRONLY},       {"O_RDWR", O_RDWR},
     {"O_ACCMODE", O_ACCMODE},   {"O_CREAT", O_CREAT},         {"O_EXCL", O_EXCL},
     {"O_NOCTTY", O_NOCTTY},     {"O_TRUNC", O_TRUNC},         {"O_APPEND", O_APPEND},
@@ -44,67 +43,55 @@ constexpr flag_name flag_names[] = {
     {"O_NOATIME", O_NOATIME},
 };
 
-int parse_flags(const char* text) {
+[[noreturn]] void refuse(const std::string& what) {
+    fprintf(stderr, "emu_probe: %s\n", what.c_str());
+    exit(99);
+}
+
+int parse_flags(const std::string& text) {
     int flags = 0;
-    char copy[256];
-    snprintf(copy, sizeof copy, "%s", text);
-    for (char* word = strtok(copy, "|"); word != nullptr; word = strtok(nullptr, "|")) {
-        bool known = false;
-        for (const flag_name& flag : flag_names) {
-            if (strcmp(word, flag.name) == 0) {
-                flags |= flag.bits;
-                known = true;
-            }
+    std::stringstream words(text);
+    for (std::string word; std::getline(words, word, '|');) {
+        const auto found = flag_names.find(word);
+        if (found == flag_names.end()) {
+            refuse("unknown flag " + word);
         }
-        if (!known) {
-            fprintf(stderr, "emu_probe: unknown flag %s\n", word);
-            exit(99);
-        }
+        flags |= found->second;
     }
     return flags;
 }
 
-// C-style \xNN escapes to bytes; returns the length.
-size_t unescape(const char* text, char* out) {
-    size_t length = 0;
-    for (const char* at = text; *at != '\0'; ++at) {
-        if (at[0] == '\\' && at[1] == 'x' && at[2] != '\0' && at[3] != '\0') {
-            const char pair[3] = {at[2], at[3], '\0'};
-            out[length++] = static_cast<char>(strtol(pair, nullptr, 16));
+// C-style \xNN escapes to bytes.
+std::string unescape(const std::string& text) {
+    std::string bytes;
+    for (size_t at = 0; at < text.size(); ++at) {
+        if (text.compare(at, 2, "\\x") == 0 && at + 3 < text.size()) {
+            bytes += static_cast<char>(strtol(text.substr(at + 2, 2).c_str(), nullptr, 16));
             at += 3;
         } else {
-            out[length++] = *at;
+            bytes += text[at];
         }
     }
-    return length;
+    return bytes;
 }
 
 void print_bytes(const char* bytes, size_t length) {
-    putchar('"');
-    for (size_t i = 0; i < length; ++i) {
-        const unsigned char byte = static_cast<unsigned char>(bytes[i]);
-        if (byte >= 0x20 && byte < 0x7f && byte != '\\') {
-            putchar(byte);
-        } else {
-            printf("\\x%02x", byte);
-        }
+    printf(" \"");
+    for (const char* at = bytes; at != bytes + length; ++at) {
+        const auto byte = static_cast<unsigned char>(*at);
+        printf(byte >= 0x20 && byte < 0x7f && byte != '\\' ? "%c" : "\\x%02x", byte);
     }
     putchar('"');
 }
 
-void print_result(const char* op, long result, int error) {
-    if (result < 0) {
-        const char* name = strerrorname_np(error);
-        if (name != nullptr) {
-            printf("%s -> %ld %s", op, result, name);
-        } else {
-            printf("%s -> %ld errno %d", op, result, error);
-        }
-    } else if (strncmp(op, "open", 4) == 0 || strcmp(op, "dupfd") == 0) {
-        printf("%s -> fd%s", op, error != EDOM ? " (errno changed)" : "");
-    } else {
-        printf("%s -> %ld%s", op, result, error != EDOM ? " (errno changed)" : "");
-    }
+int open_as(const std::string& op, const char* path, int flags) {
+    const int mode = 0600;
+    return op == "open"       ? open(path, flags, mode)
+           : op == "open64"   ? open64(path, flags, mode)
+           : op == "openat"   ? openat(AT_FDCWD, path, flags, mode)
+           : op == "openat64" ? openat64(AT_FDCWD, path, flags, mode)
+           : op == "open_2"   ? __open_2(path, flags)
+                              : __open64_2(path, flags);
 }
 
 } // namespace
@@ -114,92 +101,92 @@ int main(int argc, char** argv) {
     FILE* stream = nullptr;
     static char buffer[8192];
     for (int at = 1; at < argc; ++at) {
-        const char* op = argv[at];
-        const char* first = at + 1 < argc ? argv[at + 1] : "";
-        const char* second = at + 2 < argc ? argv[at + 2] : "";
+        const std::string op = argv[at];
+        const auto argument = [&at, argc, argv]() -> const char* {
+            return at + 1 < argc ? argv[++at] : "";
+        };
         long result = 0;
-        size_t count = 0;
+        bool show = false; // the buffer's first shown bytes, as a read returned them
+        size_t shown = 0;
         uint32_t word = 0;
         const char* type = "";
         errno = EDOM;
-        if (strncmp(op, "open", 4) == 0) {
-            const int flags = parse_flags(second);
-            const int mode = 0600;
-            result = strcmp(op, "open") == 0       ? open(first, flags, mode)
-                     : strcmp(op, "open64") == 0   ? open64(first, flags, mode)
-                     : strcmp(op, "openat") == 0   ? openat(AT_FDCWD, first, flags, mode)
-                     : strcmp(op, "openat64") == 0 ? openat64(AT_FDCWD, first, flags, mode)
-                     : strcmp(op, "open_2") == 0   ? __open_2(first, flags)
-                                                   : __open64_2(first, flags);
+        if (op.rfind("open", 0) == 0) {
+            const char* path = argument();
+            result = open_as(op, path, parse_flags(argument()));
             fd = result >= 0 ? static_cast<int>(result) : fd;
-            at += 2;
-        } else if (strncmp(op, "fopen", 5) == 0) {
-            stream = strcmp(op, "fopen") == 0 ? fopen(first, second) : fopen64(first, second);
+        } else if (op == "fopen" || op == "fopen64") {
+            const char* path = argument();
+            const char* mode = argument();
+            stream = op == "fopen" ? fopen(path, mode) : fopen64(path, mode);
             result = stream != nullptr ? 0 : -1;
-            at += 2;
-        } else if (strcmp(op, "fgets") == 0) {
+        } else if (op == "fgets") {
             result = fgets(buffer, sizeof buffer, stream) != nullptr ? 0 : -1;
-        } else if (strcmp(op, "fclose") == 0) {
+            show = result == 0;
+            shown = show ? strlen(buffer) : 0;
+        } else if (op == "fclose") {
             result = fclose(stream);
-        } else if (strcmp(op, "write") == 0) {
-            result = write(fd, buffer, unescape(first, buffer));
-            ++at;
-        } else if (strcmp(op, "read") == 0 || strcmp(op, "readchk") == 0) {
-            count = strtoul(first, nullptr, 10);
-            if (strcmp(op, "read") == 0 && count > sizeof buffer) {
-                fprintf(stderr, "emu_probe: at most %zu bytes\n", sizeof buffer);
-                return 99;
+        } else if (op == "write" || op == "rawwrite") {
+            const std::string bytes = unescape(argument());
+            result = op == "write" ? write(fd, bytes.data(), bytes.size())
+                                   : syscall(SYS_write, fd, bytes.data(), bytes.size());
+        } else if (op == "read" || op == "readchk") {
+            const size_t count = strtoul(argument(), nullptr, 10);
+            if (op == "read" && count > sizeof buffer) {
+                refuse("at most " + std::to_string(sizeof buffer) + " bytes");
             }
-            result = strcmp(op, "read") == 0 ? read(fd, buffer, count)
-                                             : __read_chk(fd, buffer, count, sizeof buffer);
-            ++at;
-        } else if (strcmp(op, "set") == 0 || strcmp(op, "get") == 0 || strcmp(op, "ioctl") == 0) {
-            const bool set = strcmp(op, "set") == 0;
-            word = set ? static_cast<uint32_t>(strtoul(first, nullptr, 16)) : 0;
-            const unsigned long request = set                      ? _IOW('k', 1, int)
-                                          : strcmp(op, "get") == 0 ? _IOR('k', 2, int)
-                                                                   : strtoul(first, nullptr, 16);
+            result = op == "read" ? read(fd, buffer, count)
+                                  : __read_chk(fd, buffer, count, sizeof buffer);
+            show = result > 0;
+            shown = show ? std::min(static_cast<size_t>(result), count) : 0;
+        } else if (op == "set" || op == "get" || op == "ioctl") {
+            const char* given = op == "get" ? "" : argument();
+            word = op == "set" ? static_cast<uint32_t>(strtoul(given, nullptr, 16)) : 0;
+            const unsigned long request = op == "set"   ? _IOW('k', 1, int)
+                                          : op == "get" ? _IOR('k', 2, int)
+                                                        : strtoul(given, nullptr, 16);
             result = ioctl(fd, request, &word);
-            at += strcmp(op, "get") == 0 ? 0 : 1;
-        } else if (strcmp(op, "close") == 0) {
+        } else if (op == "close") {
             result = close(fd);
-        } else if (strcmp(op, "dupfd") == 0 || strcmp(op, "dup2") == 0) {
-            const int number = atoi(first);
-            result = strcmp(op, "dupfd") == 0 ? fcntl(fd, F_DUPFD, number) : dup2(fd, number);
+        } else if (op == "dupfd" || op == "dup2") {
+            const int number = atoi(argument());
+            result = op == "dupfd" ? fcntl(fd, F_DUPFD, number) : dup2(fd, number);
             fd = result >= 0 ? static_cast<int>(result) : fd;
-            ++at;
-        } else if (strcmp(op, "rawwrite") == 0) {
-            result = syscall(SYS_write, fd, buffer, unescape(first, buffer));
-            ++at;
-        } else if (strcmp(op, "fstat") == 0) {
+        } else if (op == "fstat") {
             struct stat info {};
             result = fstat(fd, &info);
-            type = S_ISCHR(info.st_mode)    ? "chr"
-                   : S_ISREG(info.st_mode)  ? "reg"
-                   : S_ISFIFO(info.st_mode) ? "fifo"
-                                            : "other";
-        } else if (strcmp(op, "exit") == 0) {
+            type = S_ISCHR(info.st_mode)    ? " chr"
+                   : S_ISREG(info.st_mode)  ? " reg"
+                   : S_ISFIFO(info.st_mode) ? " fifo"
+                                            : " other";
+        } else if (op == "exit" || op == "signal") {
+            const int number = atoi(argument());
             fflush(stdout);
-            exit(atoi(first));
-        } else if (strcmp(op, "signal") == 0) {
-            fflush(stdout);
-            raise(atoi(first));
+            if (op == "exit") {
+                exit(number);
+            }
+            raise(number);
         } else {
-            fprintf(stderr, "emu_probe: unknown operation %s\n", op);
-            return 99;
+            refuse("unknown operation " + op);
         }
-        print_result(op, result, errno);
-        if (strcmp(op, "fgets") == 0 && result == 0) {
-            putchar(' ');
-            print_bytes(buffer, strlen(buffer));
-        } else if (strncmp(op, "read", 4) == 0 && result > 0) {
-            putchar(' ');
-            print_bytes(buffer,
-                        static_cast<size_t>(result) < count ? static_cast<size_t>(result) : count);
-        } else if (strcmp(op, "get") == 0) {
+        const int error = errno;
+        const char* name = strerrorname_np(error);
+        const char* changed = error != EDOM ? " (errno changed)" : "";
+        if (result < 0 && name != nullptr) {
+            printf("%s -> %ld %s", op.c_str(), result, name);
+        } else if (result < 0) {
+            printf("%s -> %ld errno %d", op.c_str(), result, error);
+        } else if (op.rfind("open", 0) == 0 || op == "dupfd") {
+            printf("%s -> fd%s", op.c_str(), changed);
+        } else {
+            printf("%s -> %ld%s", op.c_str(), result, changed);
+        }
+        if (show) {
+            print_bytes(buffer, shown);
+        } else if (op == "get") {
             printf(" word=0x%08x", word);
-        } else if (strcmp(op, "fstat") == 0 && result == 0) {
-            printf(" %s", type);
+        } else if (op == "fstat" && result == 0) {
+            printf("%s", type);
         }
         putchar('\n');
     }
