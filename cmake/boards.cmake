@@ -4,6 +4,9 @@
 #                                BOARD's row ("-" becomes empty); an unknown
 #                                board is an error that names the known ones
 #   hornset_boards(OUT)          the names of all boards, in the table's order
+#   hornset_toolchain_board(FILE)  for the toolchain file FILE: the facts of the
+#                                board HORNSET_BOARD names, which the checks
+#                                CMake compiles with the file see too
 include_guard(GLOBAL)
 set(hornset_boards_table "${CMAKE_CURRENT_LIST_DIR}/../boards.tsv")
 
@@ -49,3 +52,11 @@ function(hornset_board_facts board)
     string(REPLACE ";" ", " known "${known}")
     message(FATAL_ERROR "HORNSET_BOARD '${board}' is not in boards.tsv (${known})")
 endfunction()
+
+macro(hornset_toolchain_board file)
+    if(NOT HORNSET_BOARD)
+        message(FATAL_ERROR "${file} needs HORNSET_BOARD, a board of boards.tsv")
+    endif()
+    list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES HORNSET_BOARD)
+    hornset_board_facts(${HORNSET_BOARD})
+endmacro()

@@ -6,13 +6,8 @@
 # and headers live in /usr/TRIPLE, where the compilers already look; no
 # --sysroot is needed.
 
-if(NOT HORNSET_BOARD)
-    message(FATAL_ERROR "debian-cross.cmake needs HORNSET_BOARD, a board of boards.tsv")
-endif()
-# The checks CMake compiles with this file see the board too.
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES HORNSET_BOARD)
 include(${CMAKE_CURRENT_LIST_DIR}/../boards.cmake)
-hornset_board_facts(${HORNSET_BOARD})
+hornset_toolchain_board(debian-cross.cmake)
 set(hornset_cross_triple ${hornset_board_triple})
 
 set(CMAKE_SYSTEM_NAME Linux)

@@ -13,12 +13,8 @@
 # libhornemu.so and its runner hornemu build this way; the test programs need
 # the C++ library and are built against glibc (scripts/test musl).
 
-if(NOT HORNSET_BOARD)
-    message(FATAL_ERROR "musl.cmake needs HORNSET_BOARD, a board of boards.tsv")
-endif()
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES HORNSET_BOARD)
 include(${CMAKE_CURRENT_LIST_DIR}/../boards.cmake)
-hornset_board_facts(${HORNSET_BOARD})
+hornset_toolchain_board(musl.cmake)
 if(NOT hornset_board_musl)
     message(FATAL_ERROR "boards.tsv names no musl triple for ${HORNSET_BOARD}")
 endif()
