@@ -192,7 +192,7 @@ if not check:
     static_size = stripped_size(here, static)
     print(f"static build:  {static_size} bytes stripped; NEEDED: {' '.join(needed(static)) or 'none'}")
     print()
-    print("For README.md's Footprint section:")
+    print("For docs/packaging.md's Footprint section:")
     print()
     print("| run (board) | hornset instructions | floor instructions | ratio | hornset peak RSS "
           "| floor peak RSS |")
