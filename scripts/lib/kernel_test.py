@@ -130,17 +130,12 @@ def private_update():
     for directory in ("lists/partial", "cache/archives/partial"):
         (private_apt / directory).mkdir(parents=True, exist_ok=True)
     script.say(f"fetching the {board.deb_arch} package lists (private apt state)")
-    run(["apt-get", *apt_options, "update", "-qq"])
+    run([ROOT / "scripts/lib/apt-update", script.name, *apt_options])
 
 
 def host_update():
-    """apt-get update, which may meet the lists lock of another apt run: retried for 15 minutes."""
     script.say("fetching this machine's package lists")
-    for _ in range(90):
-        if subprocess.run([*sudo(), "apt-get", *APT, "update", "-qq"]).returncode == 0:
-            return
-        time.sleep(10)
-    fail("apt-get update failed")
+    run([*sudo(), ROOT / "scripts/lib/apt-update", script.name, *APT])
 
 
 def kernel_abi():
