@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# scripts/lib/apt-update against a stand-in apt-get whose Nth call answers
+# with the Nth of FAKE_OUTCOMES (the last one repeating): ok, lock, partial, broken.
+# A case's text, spaces written _, is how the output must end; none, that it is silent.
+set -euo pipefail
+bin=$(mktemp -d)
+trap 'rm -rf "$bin"' EXIT
+cat >"$bin/apt-get" <<'STUB'
+#!/usr/bin/env bash
+echo "$*" >>"$FAKE_DIR/calls"
+read -ra outcomes <<<"$FAKE_OUTCOMES"
+n=$(wc -l <"$FAKE_DIR/calls")
+case ${outcomes[n - 1]:-${outcomes[-1]}} in
+ok) exit 0 ;;
+lock) echo "E: Could not get lock /var/lib/apt/lists/lock" ;;
+partial) printf 'E: Failed to fetch http://m/P.xz  Size mismatch\nE: Some index files failed to download.\n' ;;
+*) echo "E: Malformed list" ;;
+esac
+exit 100
+STUB
+printf '#!/bin/sh\n' >"$bin/sleep"
+chmod +x "$bin/apt-get" "$bin/sleep"
+status=0
+while read -r outcomes want_status want_calls want_text; do
+    rm -f "$bin/calls"
+    text=$(FAKE_DIR=$bin FAKE_OUTCOMES=${outcomes//,/ } PATH="$bin:$PATH" "$1" t 2>&1) && got=0 || got=$?
+    calls=$(wc -l <"$bin/calls")
+    want_text=$(printf '%b' "${want_text//_/ }")
+    if [ "$got $calls" != "$want_status $want_calls" ] || [[ $text != *"$want_text" ]] ||
+        { [ -z "$want_text" ] && [ -n "$text" ]; }; then
+        printf 'FAIL %s: status %s after %s calls, saying:\n%s\n' "$outcomes" "$got" "$calls" "$text"
+        status=1
+    fi
+done <<'CASES'
+ok           0 1
+lock,lock,ok 0 3
+broken,ok    0 2 t:_the_package_lists_did_not_update_(E:_Malformed_list);_trying_again_in_10_s
+partial      0 2 \nt:_going_on_without_these_package_lists,_which_apt_could_not_fetch:\n__http://m/P.xz_(Size_mismatch)
+broken       1 2 \nE:_Malformed_list\nt:_FAILED:_apt-get_update
+CASES
+exit $status
