@@ -13,7 +13,7 @@ n=$(wc -l <"$FAKE_DIR/calls")
 case ${outcomes[n - 1]:-${outcomes[-1]}} in
 ok) exit 0 ;;
 lock) echo "E: Could not get lock /var/lib/apt/lists/lock" ;;
-partial) printf 'E: Failed to fetch http://m/P.xz  Size mismatch\nE: Some index files failed to download.\n' ;;
+partial) printf 'E: Failed to fetch http://m/P.xz  Size mismatch\nE: Failed to fetch http://m/Q.xz  \nE: Some index files failed to download.\n' ;;
 *) echo "E: Malformed list" ;;
 esac
 exit 100
@@ -35,7 +35,7 @@ done <<'CASES'
 ok           0 1
 lock,lock,ok 0 3
 broken,ok    0 2 t:_the_package_lists_did_not_update_(E:_Malformed_list);_trying_again_in_10_s
-partial      0 2 \nt:_going_on_without_these_package_lists,_which_apt_could_not_fetch:\n__http://m/P.xz_(Size_mismatch)
+partial      0 2 \nt:_going_on_without_these_package_lists,_which_apt_could_not_fetch:\n__http://m/P.xz_(Size_mismatch)\n__http://m/Q.xz
 broken       1 2 \nE:_Malformed_list\nt:_FAILED:_apt-get_update
 CASES
 exit $status
