@@ -47,6 +47,7 @@
 #include <linux/seq_file.h>
 #include <linux/string.h>
 #include <linux/uaccess.h>
+#include <linux/version.h>
 
 #define HORN_SET _IOW('k', 1, int)
 #define HORN_GET _IOR('k', 2, int)
@@ -402,7 +403,10 @@ static const struct file_operations horn_fops = {
 	.write = horn_write,
 	.unlocked_ioctl = horn_ioctl,
 	.compat_ioctl = compat_ptr_ioctl,
+#if LINUX_VERSION_CODE < KERNEL_VERSION(6, 12, 0)
+	/* Gone in 6.12, where a missing .llseek already fails lseek with ESPIPE. */
 	.llseek = no_llseek,
+#endif
 };
 
 static struct miscdevice horn_misc = {
