@@ -5,16 +5,17 @@
  * FLOOR_RUN_<NAME>; scripts/bench checks that each prints, exits and reaches the driver exactly
  * as hornset does. */
 
+#include "hornio.h"
+
 #include <fcntl.h>
 #include <stdio.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 /* Board detection: two lines of the proc file, the second naming the board. */
 static void read_lampstat(void) {
     char line[1024];
-    FILE* proc = fopen("/proc/lampstat", "r");
+    FILE* proc = fopen(HORNIO_LAMPSTAT_PATH, "r");
     if (proc == NULL) {
         puts("fail to open /proc/lampstat");
         return;
@@ -28,7 +29,7 @@ static void read_lampstat(void) {
  * writes to it. */
 static int open_node(void) {
     struct stat node;
-    int fd = open("/dev/hornio", O_RDWR);
+    int fd = open(HORNIO_NODE_PATH, O_RDWR);
     if (fd < 0 || fstat(fd, &node) != 0 || !S_ISCHR(node.st_mode)) {
         return -1;
     }
@@ -41,7 +42,7 @@ int main(void) {
     int word = 10 << 16 | 20 << 8 | 3;
     read_lampstat();
     int fd = open_node();
-    ioctl(fd, _IOW('k', 1, int), &word);
+    ioctl(fd, HORNIO_SET_REQUEST, &word);
     close(fd);
     return 0;
 }
@@ -63,7 +64,7 @@ int main(void) {
 #elif defined(FLOOR_RUN_STATUS)
 /* hornset -d on QTR-PN: one read of the status reply, shown as it came (it holds no NUL). */
 int main(void) {
-    char reply[2000];
+    char reply[HORNIO_TEXT_SIZE];
     read_lampstat();
     int fd = open_node();
     ssize_t length = read(fd, reply, sizeof reply);
@@ -85,7 +86,7 @@ int main(void) {
  * standard output's line written before standard error's. */
 int main(void) {
     read_lampstat();
-    if (open("/dev/hornio", O_RDWR) < 0) {
+    if (open(HORNIO_NODE_PATH, O_RDWR) < 0) {
         fflush(stdout);
         perror("open");
         fputs("driver open error.\n", stdout);

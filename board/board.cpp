@@ -1,5 +1,6 @@
 #include "board.h"
 
+#include "hornio.h"
 #include "run.h"
 
 #include <cstdio>
@@ -24,13 +25,12 @@ const option_row* option_val_table = qtr_pn_option_values;
 
 namespace {
 
-constexpr const char* proc_path = "/proc/lampstat";
 constexpr int line_size = 1024;
 
 } // namespace
 
 void board_detect() {
-    FILE* proc = std::fopen(proc_path, "r");
+    FILE* proc = std::fopen(HORNIO_LAMPSTAT_PATH, "r");
     if (proc == nullptr) {
         note_output(std::puts("fail to open /proc/lampstat") == EOF);
         return;

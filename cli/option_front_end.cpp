@@ -42,11 +42,11 @@ int32_t nonzero_value(const char* text, const char* refusal) {
     return value;
 }
 
-// Appends text to a NUL-terminated buffer of buzzer_text_size bytes holding
+// Appends text to a NUL-terminated buffer of HORNIO_TEXT_SIZE bytes holding
 // *length bytes; false, and nothing appended, when it would not fit.
 bool append(char* buffer, size_t* length, const char* text) {
     const size_t added = std::strlen(text);
-    if (added >= buzzer_text_size - *length) {
+    if (added >= HORNIO_TEXT_SIZE - *length) {
         return false;
     }
     std::memcpy(buffer + *length, text, added + 1);
@@ -108,7 +108,7 @@ int next_option(int argc, char** argv) {
 void option_front_end(int argc, char** argv) {
     int32_t period = 0;
     int32_t count = 0;
-    char pattern[buzzer_text_size] = "";
+    char pattern[HORNIO_TEXT_SIZE] = "";
 
     if (argc <= 1) {
         usage("too few arguments", form::full);
@@ -150,7 +150,7 @@ void option_front_end(int argc, char** argv) {
     }
 
     // Items in fixed order, single spaces between them.
-    char command[buzzer_text_size] = "";
+    char command[HORNIO_TEXT_SIZE] = "";
     size_t length = 0;
     char item[100];
     bool fits = true;

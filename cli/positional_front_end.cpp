@@ -80,6 +80,6 @@ void positional_front_end(int argc, char** argv) {
         refuse(nullptr);
     }
 
-    buzzer_request(query ? hornio_get_request : hornio_set_request, &word);
+    buzzer_request(query ? HORNIO_GET_REQUEST : HORNIO_SET_REQUEST, &word);
     end_run(0);
 }

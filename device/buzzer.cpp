@@ -27,8 +27,6 @@ constexpr Request as_ioctl_request(unsigned long request) {
     }
 }
 
-constexpr const char* node_path = "/dev/hornio";
-
 // Reports a failed system call on the node (perror's "<prefix>: <reason>" on
 // standard error, the tool's own line on standard output) and ends the run.
 // What standard output holds so far goes out first, so that where both
@@ -52,7 +50,7 @@ constexpr const char* node_path = "/dev/hornio";
 // printing to it still fails. A regular file or a FIFO in the node's place
 // (left by a write while no driver was loaded) is no driver at all.
 int open_node() {
-    int fd = open(node_path, O_RDWR);
+    int fd = open(HORNIO_NODE_PATH, O_RDWR);
     if (fd < 0) {
         fail("open", "driver open error.\n");
     }
@@ -93,7 +91,7 @@ void buzzer_write(const char* command) {
 
 void buzzer_read() {
     const int fd = open_node();
-    char reply[buzzer_text_size];
+    char reply[HORNIO_TEXT_SIZE];
     errno = 0;
     const ssize_t length = read(fd, reply, sizeof reply);
     // A driver that reports more than it was asked for breaks the read

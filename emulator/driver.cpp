@@ -3,89 +3,58 @@
 #include "real.h"
 #include "scenario.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <string_view>
-#include <sys/ioctl.h>
 
 namespace hornemu {
 namespace {
 
-constexpr uint32_t set_request = _IOW('k', 1, int);
-constexpr uint32_t get_request = _IOR('k', 2, int);
-
-// What the driver remembers between runs, as the state file holds it:
-//   command HEX          the last accepted command text, hex encoded
-//   word 0xHHHHHHHH      the last word of a set request
-// Either line is absent while the driver has not received one.
-struct memory {
-    bool has_command;
-    size_t command_length;
-    char command[command_max];
-    bool has_word;
-    uint32_t word;
-};
-
-memory remembered;
-char state_text[2 * command_max + 64];
+// The driver's memory as the state file holds it, one line: "command HEX" (the last accepted
+// command, hex encoded) or "word 0xHHHHHHHH" (the last set word); no file while it is idle.
+hornio_model model;
+char state_text[2 * sizeof model.command + 16];
 
 char hex_digit(unsigned value) {
     return static_cast<char>(value < 10 ? '0' + value : 'a' + value - 10);
 }
 
 int hex_value(char digit) {
-    if (digit >= '0' && digit <= '9') {
-        return digit - '0';
-    }
-    if (digit >= 'a' && digit <= 'f') {
-        return digit - 'a' + 10;
-    }
-    return -1;
+    return digit >= '0' && digit <= '9'   ? digit - '0'
+           : digit >= 'a' && digit <= 'f' ? digit - 'a' + 10
+                                          : -1;
 }
 
 // Decodes hex digits into out; false on anything else.
 bool decode_hex(std::string_view digits, char* out) {
-    if (digits.size() % 2 != 0) {
-        return false;
-    }
-    for (const char* at = digits.data(); at != digits.data() + digits.size(); at += 2) {
-        const int high = hex_value(*at);
-        const int low = hex_value(*(at + 1));
+    for (size_t at = 0; at + 1 < digits.size(); at += 2) {
+        const int high = hex_value(digits[at]);
+        const int low = hex_value(digits[at + 1]);
         if (high < 0 || low < 0) {
             return false;
         }
         *out++ = static_cast<char>(high * 16 + low);
     }
-    return true;
+    return digits.size() % 2 == 0;
 }
 
-// Removes prefix from text when it starts with it.
-bool take(std::string_view& text, std::string_view prefix) {
-    if (text.size() < prefix.size() || std::string_view(text.data(), prefix.size()) != prefix) {
-        return false;
-    }
-    text.remove_prefix(prefix.size());
-    return true;
-}
-
-bool parse_state_line(std::string_view line) {
-    if (take(line, "command ")) {
-        if (line.empty() || line.size() > 2 * command_max ||
-            !decode_hex(line, remembered.command)) {
-            return false;
-        }
-        remembered.has_command = true;
-        remembered.command_length = line.size() / 2;
+bool parse_state(std::string_view text) {
+    char word[4];
+    if (text.substr(0, 8) == "command " && text.size() > 9 &&
+        text.size() <= 9 + 2 * sizeof model.command && text.back() == '\n' &&
+        decode_hex(text.substr(8, text.size() - 9), model.command)) {
+        model.setting = HORNIO_COMMAND;
+        model.command_length = (text.size() - 9) / 2;
         return true;
     }
-    char bytes[4] = {};
-    if (take(line, "word 0x") && line.size() == 8 && decode_hex(line, bytes)) {
-        remembered.has_word = true;
-        remembered.word = 0;
-        for (const char byte : bytes) {
-            remembered.word = remembered.word << 8U | static_cast<unsigned char>(byte);
+    if (text.substr(0, 7) == "word 0x" && text.size() == 16 && text.back() == '\n' &&
+        decode_hex(text.substr(7, 8), word)) {
+        model.setting = HORNIO_WORD;
+        model.word = 0;
+        for (const char byte : word) {
+            model.word = static_cast<int32_t>(static_cast<uint32_t>(model.word) << 8U |
+                                              static_cast<unsigned char>(byte));
         }
         return true;
     }
@@ -93,186 +62,110 @@ bool parse_state_line(std::string_view line) {
 }
 
 void load_memory() {
-    remembered.has_command = false;
-    remembered.has_word = false;
+    model.setting = HORNIO_IDLE;
     const ssize_t length = read_scenario_file("state", state_text, sizeof state_text);
-    std::string_view rest(state_text, length > 0 ? static_cast<size_t>(length) : 0);
-    while (!rest.empty()) {
-        const size_t end = rest.find('\n');
-        if (end == std::string_view::npos ||
-            !parse_state_line(std::string_view(rest.data(), end))) {
-            fatal("the driver's state file is damaged");
-        }
-        rest.remove_prefix(end + 1);
+    if (length >= 0 && !parse_state(std::string_view(state_text, static_cast<size_t>(length)))) {
+        fatal("the driver's state file is damaged");
     }
 }
 
 void save_memory() {
     char* at = state_text;
-    const auto append = [&at](std::string_view text) {
-        std::memcpy(at, text.data(), text.size());
-        at += text.size();
+    const auto put_hex = [&at](const char* bytes, size_t length) {
+        for (const char* byte = bytes; byte != bytes + length; ++byte) {
+            *at++ = hex_digit(static_cast<unsigned char>(*byte) >> 4U);
+            *at++ = hex_digit(static_cast<unsigned char>(*byte) & 15U);
+        }
     };
-    if (remembered.has_command) {
-        append("command ");
-        for (const char* byte = remembered.command;
-             byte != remembered.command + remembered.command_length; ++byte) {
-            const auto value = static_cast<unsigned char>(*byte);
-            *at++ = hex_digit(value >> 4U);
-            *at++ = hex_digit(value & 15U);
-        }
-        append("\n");
+    if (model.setting == HORNIO_COMMAND) {
+        at = std::strcpy(at, "command ") + 8;
+        put_hex(model.command, model.command_length);
+    } else {
+        const auto word = static_cast<uint32_t>(model.word);
+        const char bytes[] = {static_cast<char>(word >> 24), static_cast<char>(word >> 16),
+                              static_cast<char>(word >> 8), static_cast<char>(word)};
+        at = std::strcpy(at, "word 0x") + 7;
+        put_hex(bytes, sizeof bytes);
     }
-    if (remembered.has_word) {
-        append("word 0x");
-        for (unsigned shift = 32; shift != 0;) {
-            shift -= 4;
-            *at++ = hex_digit(remembered.word >> shift & 15U);
-        }
-        append("\n");
-    }
+    *at++ = '\n';
     write_scenario_file("state", state_text, static_cast<size_t>(at - state_text));
 }
 
-// Skips an integer (optional '-', 1 to 10 digits) at the start of text; false when there is
-// none.
-bool skip_integer(std::string_view& text) {
-    take(text, "-");
-    const size_t digits = std::min(text.find_first_not_of("0123456789"), text.size());
-    text.remove_prefix(digits);
-    return digits >= 1 && digits <= 10;
+// A negative result is an error, unless a fault made it the operation's return value.
+outcome as_outcome(long result, const hornio_fault& fault) {
+    return result < 0 && fault.kind != HORNIO_RETURN ? outcome{-1, static_cast<int>(-result)}
+                                                     : outcome{result, 0};
 }
 
-// Copies up to want bytes of the driver's reply into out; returns how many it copied.
-size_t copy_reply(unsigned char* out, size_t want) {
+// The first bytes (up to size) of the scenario's reply file into out: their count, or -1 when
+// there is no such file.
+ssize_t read_reply_file(char* out, size_t size) {
     char path[path_max];
     const int fd = real::open(scenario_path(path, "reply"), O_RDONLY | O_CLOEXEC, 0);
-    if (fd >= 0) {
-        size_t copied = 0;
-        while (copied < want) {
-            const ssize_t got = real::read(fd, out + copied, want - copied);
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got < 0) {
-                fatal("cannot read ", path, std::strerror(errno));
-            }
-            if (got == 0) {
-                break;
-            }
-            copied += static_cast<size_t>(got);
-        }
-        real::close(fd);
-        return copied;
+    if (fd < 0 && errno == ENOENT) {
+        return -1;
     }
-    if (errno != ENOENT) {
+    size_t copied = 0;
+    for (ssize_t got = 1;
+         fd >= 0 && got != 0 && copied<size; copied += got> 0 ? static_cast<size_t>(got) : 0) {
+        got = real::read(fd, out + copied, size - copied);
+        if (got < 0 && errno != EINTR) {
+            fatal("cannot read ", path, std::strerror(errno));
+        }
+    }
+    if (fd < 0) {
         fatal("cannot open ", path, std::strerror(errno));
     }
-    load_memory();
-    const std::string_view parts[] = {
-        "status: ",
-        remembered.has_command ? std::string_view(remembered.command, remembered.command_length)
-                               : "idle",
-        "\n"};
-    size_t copied = 0;
-    for (const std::string_view part : parts) {
-        const size_t length = std::min(part.size(), want - copied);
-        std::memcpy(out + copied, part.data(), length);
-        copied += length;
-    }
-    return copied;
+    real::close(fd);
+    return static_cast<ssize_t>(copied);
 }
 
 } // namespace
 
-bool command_is_valid(const char* text, size_t length) {
-    std::string_view rest(text, length);
-    for (const std::string_view item : {"period ", "count "}) {
-        if (!take(rest, item)) {
-            continue;
-        }
-        if (!skip_integer(rest)) {
-            return false;
-        }
-        if (rest.empty()) {
-            return true;
-        }
-        if (!take(rest, " ")) {
-            return false;
-        }
-    }
-    // What is left must be the pattern, which runs to the end and must not be empty.
-    return take(rest, "pattern ") && !rest.empty();
-}
-
 outcome driver_write(const void* bytes, size_t count) {
-    const fault& injected = config().write;
-    if (injected.kind == fault_kind::fail) {
-        return outcome{-1, static_cast<int>(injected.value)};
-    }
-    if (injected.kind == fault_kind::result) {
-        return outcome{injected.value, 0};
-    }
-    const auto* text = static_cast<const char*>(bytes);
-    if (count > command_max || !command_is_valid(text, count)) {
-        return outcome{-1, EINVAL};
-    }
     load_memory();
-    remembered.has_command = true;
-    remembered.command_length = count;
-    std::memcpy(remembered.command, text, count);
-    save_memory();
-    return outcome{static_cast<long>(count), 0};
+    const long result =
+        hornio_model_write(&model, &config().faults, static_cast<const char*>(bytes), count);
+    if (result >= 0 && config().faults.write.kind == HORNIO_NO_FAULT) {
+        save_memory();
+    }
+    return as_outcome(result, config().faults.write);
 }
 
 outcome driver_read(void* buffer, size_t count) {
-    const fault& injected = config().read;
-    if (injected.kind == fault_kind::fail) {
-        return outcome{-1, static_cast<int>(injected.value)};
+    // A reply as long as hornemu copies; a read takes no more than count bytes of it.
+    static char reply[size_t{1} << 20U];
+    const size_t want = count < sizeof reply ? count : sizeof reply;
+    ssize_t length = read_reply_file(reply, want);
+    if (length < 0) {
+        load_memory();
+        length = static_cast<ssize_t>(hornio_model_status(&model, reply, want));
     }
-    auto* out = static_cast<unsigned char*>(buffer);
-    if (injected.kind == fault_kind::result) {
-        // A short or overlong answer: the reply's first bytes, padded with 'x'.
-        const size_t want = std::min(static_cast<size_t>(injected.value), count);
-        const size_t copied = copy_reply(out, want);
-        std::memset(out + copied, 'x', want - copied);
-        return outcome{injected.value, 0};
-    }
-    return outcome{static_cast<long>(copy_reply(out, count)), 0};
+    return as_outcome(hornio_model_read(&config().faults, reply, static_cast<size_t>(length),
+                                        static_cast<char*>(buffer), count),
+                      config().faults.read);
 }
 
-request_kind classify_request(unsigned long request) {
-    const auto number = static_cast<uint32_t>(request);
-    return number == set_request   ? request_kind::set
-           : number == get_request ? request_kind::get
-                                   : request_kind::other;
+bool request_has_word(unsigned long request) {
+    return hornio_request_has_word(static_cast<unsigned int>(request)) != 0;
 }
 
-outcome driver_request(request_kind kind, uint32_t* word, bool& filled) {
-    filled = false;
-    const fault& injected = config().ioctl;
-    if (injected.kind == fault_kind::fail) {
-        return outcome{-1, static_cast<int>(injected.value)};
-    }
-    if (injected.kind == fault_kind::result) {
-        return outcome{injected.value, 0};
-    }
-    if (kind == request_kind::other) {
-        return outcome{-1, ENOTTY};
-    }
-    if (word == nullptr) {
-        return outcome{-1, EFAULT};
-    }
+outcome driver_request(unsigned long request, uint32_t* word, bool& filled) {
     load_memory();
-    if (kind == request_kind::set) {
-        remembered.has_word = true;
-        remembered.word = *word;
+    int32_t value = word != nullptr ? static_cast<int32_t>(*word) : 0;
+    const long result =
+        hornio_model_request(&model, &config().faults, static_cast<unsigned int>(request),
+                             word != nullptr ? &value : nullptr);
+    const auto number = static_cast<unsigned int>(request);
+    filled = result == 0 && number == static_cast<unsigned int>(HORNIO_GET_REQUEST) &&
+             config().faults.request.kind == HORNIO_NO_FAULT;
+    if (filled) {
+        *word = static_cast<uint32_t>(value);
+    } else if (result == 0 && model.setting == HORNIO_WORD &&
+               number == static_cast<unsigned int>(HORNIO_SET_REQUEST)) {
         save_memory();
-    } else {
-        *word = remembered.has_word ? remembered.word : 0;
-        filled = true;
     }
-    return outcome{0, 0};
+    return as_outcome(result, config().faults.request);
 }
 
 } // namespace hornemu

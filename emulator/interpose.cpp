@@ -39,8 +39,8 @@ extern "C" [[noreturn]] void __chk_fail();
 namespace hornemu {
 namespace {
 
-constexpr char proc_path[] = "/proc/lampstat";
-constexpr char node_path[] = "/dev/hornio";
+constexpr char proc_path[] = HORNIO_LAMPSTAT_PATH;
+constexpr char node_path[] = HORNIO_NODE_PATH;
 
 enum class path_kind : unsigned char { none, proc, node };
 
@@ -164,7 +164,7 @@ int configured_open_error(path_kind kind) {
     if (kind == path_kind::proc) {
         return board.lampstat_errno;
     }
-    return board.node_absent ? ENOENT : board.open_errno;
+    return board.node_absent ? ENOENT : static_cast<int>(-hornio_model_open(&board.faults));
 }
 
 // open() and its variants on one of the two paths; false when the path is not emulated.
@@ -277,18 +277,18 @@ ssize_t emulated_write(emulated_fd& entry, const void* bytes, size_t count) {
 
 int emulated_ioctl(const emulated_fd& entry, unsigned long request, void* argument) {
     const int saved = errno;
-    const request_kind kind = classify_request(request);
+    const bool has_word = request_has_word(request);
     auto* word = static_cast<uint32_t*>(argument);
     log_line line;
     line.text("ioctl ").text(node_path).text(" request=").hex32(static_cast<uint32_t>(request));
-    if (kind != request_kind::other && word != nullptr) {
+    if (has_word && word != nullptr) {
         line.text(" word=").hex32(*word);
-    } else if (kind != request_kind::other) {
+    } else if (has_word) {
         line.text(" word=null");
     }
     bool filled = false;
     const outcome result =
-        entry.driver ? driver_request(kind, word, filled)
+        entry.driver ? driver_request(request, word, filled)
                      : real_outcome(real::ioctl(entry.fd, as_ioctl_request(request), argument));
     line.result(result.value, result.error);
     if (filled) {

@@ -89,28 +89,32 @@ bool apply_fault(std::string_view op, std::string_view kind, std::string_view ar
         if (error == 0) {
             return false;
         }
-        (op == "open" ? board.open_errno : board.lampstat_errno) = error;
+        if (op == "open") {
+            board.faults.open = hornio_fault{HORNIO_FAIL, error};
+        } else {
+            board.lampstat_errno = error;
+        }
         return true;
     }
-    fault* target = op == "write"   ? &board.write
-                    : op == "read"  ? &board.read
-                    : op == "ioctl" ? &board.ioctl
-                                    : nullptr;
+    hornio_fault* target = op == "write"   ? &board.faults.write
+                           : op == "read"  ? &board.faults.read
+                           : op == "ioctl" ? &board.faults.request
+                                           : nullptr;
     if (target == nullptr) {
         return false;
     }
     if (error != 0) {
-        *target = fault{fault_kind::fail, error};
+        *target = hornio_fault{HORNIO_FAIL, error};
         return true;
     }
     // A request may return any int, even -1 without an errno (no C library does that; the
     // tests use it to see how a caller copes): hornemu's --return refuses what is not real.
     long value = 0;
-    const long low = target == &board.ioctl ? INT_MIN : 0;
+    const long low = target == &board.faults.request ? INT_MIN : 0;
     if (kind != "return" || !parse_number(argument, low, INT_MAX, value)) {
         return false;
     }
-    *target = fault{fault_kind::result, value};
+    *target = hornio_fault{HORNIO_RETURN, value};
     return true;
 }
 

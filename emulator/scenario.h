@@ -1,20 +1,14 @@
 // The scenario directory named by HORNEMU_DIR: its configuration (board.conf) and its files.
 #pragma once
 
+#include "driver_model/hornio_model.h"
+
 #include <cstddef>
 #include <sys/types.h>
 
 namespace hornemu {
 
 constexpr size_t path_max = 4096;
-
-// A fault injected into one operation of the driver.
-enum class fault_kind { none, fail, result };
-
-struct fault {
-    fault_kind kind;
-    long value; // fail: the errno; result: the value the operation returns
-};
 
 // What stands at "/dev/hornio": the emulated driver's character device, or a regular file or a
 // FIFO left in its place.
@@ -25,10 +19,7 @@ struct board_config {
     int lampstat_errno; // opening "/proc/lampstat" fails with this errno (0: it does not)
     bool node_absent;
     node_type node;
-    int open_errno; // opening "/dev/hornio" fails with this errno (0: it does not)
-    fault write;
-    fault read;
-    fault ioctl;
+    hornio_faults faults; // of the node's open (an errno only), write, read and requests
 };
 
 // The scenario directory, or nullptr when HORNEMU_DIR is unset and everything passes through.

@@ -1,7 +1,7 @@
 // Any status reply, shown by the status read: the bytes up to the first NUL
 // of the (at most 2000) read, nothing added, status 0; an empty read fails.
+#include "board.h"
 #include "buzzer.h"
-#include "fake_board.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -18,6 +18,7 @@ namespace {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::start_run();
     fuzz::board_state& b = fuzz::board();
+    b.own_reply = true;
     b.reply.assign(data, data + size);
     char* no_arguments[] = {nullptr};
     const fuzz::run_result result =
@@ -30,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         return 0;
     }
-    std::string shown = b.reply.substr(0, buzzer_text_size);
+    std::string shown = b.reply.substr(0, HORNIO_TEXT_SIZE);
     shown.resize(std::min(shown.size(), shown.find('\0')));
     if (result.status != 0 || result.out != shown || !result.err.empty() || b.opens != 1 ||
         b.closes != 1) {

@@ -1,6 +1,8 @@
 // Runs the built hornset on the emulated board and captures what it did.
 #pragma once
 
+#include "hornio.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -107,14 +109,10 @@ std::string case_name(const testing::TestParamInfo<run_case>& info);
 // (not under a wrapper such as valgrind).
 class RunCase : public testing::TestWithParam<run_case> {};
 
-// The request numbers the driver must receive on this architecture.
-#if defined(__mips__) || defined(__powerpc__)
-constexpr uint32_t set_request_number = 0x80046B01;
-constexpr uint32_t get_request_number = 0x40046B02;
-#else
-constexpr uint32_t set_request_number = 0x40046B01;
-constexpr uint32_t get_request_number = 0x80046B02;
-#endif
+// The request numbers the driver must receive: the device contract's, whose encoding the
+// emulator's tests check against known answers.
+constexpr uint32_t set_request_number = HORNIO_SET_REQUEST;
+constexpr uint32_t get_request_number = HORNIO_GET_REQUEST;
 
 // Texts hornset prints that come from the C library it is linked with, not
 // from hornset: getopt's diagnostics and the system's error reasons. The C

@@ -262,8 +262,9 @@ def build_module(headers, make_options):
     module = work / "module"
     shutil.rmtree(module, ignore_errors=True)
     module.mkdir(parents=True)
-    for name in ("hornsim.c", "Kbuild"):
-        shutil.copy(ROOT / "kernel" / name, module)
+    for name in ("kernel/hornsim_main.c", "kernel/Kbuild", "driver_model/hornio_model.c",
+                 "driver_model/hornio_model.h", "device/hornio.h"):
+        shutil.copy(ROOT / name, module)
     logged("module build", work / "module.log",
            [["make", "-s", "-C", headers, f"M={module}", *make_options, "modules"]])
     if not (module / "hornsim.ko").is_file():

@@ -1,10 +1,11 @@
 // Tests of the emulated board: libhornemu.so under a probe program that performs the
 // operations named on its command line, and the hornemu runner around it.
+#include "hornio.h"
+
 #include <gtest/gtest.h>
 
 #include <elf.h>
 #include <fcntl.h>
-#include <linux/ioctl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -54,8 +56,8 @@ std::string hex32(uint32_t value) {
     return text;
 }
 
-const std::string set_request = hex32(_IOW('k', 1, int));
-const std::string get_request = hex32(_IOR('k', 2, int));
+const std::string set_request = hex32(HORNIO_SET_REQUEST);
+const std::string get_request = hex32(HORNIO_GET_REQUEST);
 // A request that is not the driver's, for a file reached for real: a terminal request of the
 // target's, taking an int, which qemu-user hands to the kernel on every target (a number it
 // does not know, such as 0x5401 on PowerPC, it answers with ENOSYS) and which the kernel
@@ -146,6 +148,17 @@ strings with_node(const strings& operations) {
     strings all = {"open", "/dev/hornio", "O_RDWR"};
     all.insert(all.end(), operations.begin(), operations.end());
     return all;
+}
+
+// The requests' numbers as the board's kernel encodes them (boards.tsv's requests column).
+TEST(Contract, RequestNumbersAreTheBoardsEncoding) {
+    const std::map<std::string, std::pair<uint32_t, uint32_t>> known = {
+        {"generic", {0x40046B01, 0x80046B02}},
+        {"mips", {0x80046B01, 0x40046B02}},
+    };
+    ASSERT_EQ(known.count(EMU_REQUEST_ENCODING), 1U) << EMU_REQUEST_ENCODING;
+    EXPECT_EQ(HORNIO_SET_REQUEST, known.at(EMU_REQUEST_ENCODING).first);
+    EXPECT_EQ(HORNIO_GET_REQUEST, known.at(EMU_REQUEST_ENCODING).second);
 }
 
 // board.conf errors: every program run on the board fails before it starts.
@@ -288,8 +301,8 @@ TEST(Driver, RemembersAcrossRunsAndServesItsReply) {
     EXPECT_EQ(probe(board, with_node({"write", "period 10 count 3", "set", "000a1403"})).out,
               "open -> fd\nwrite -> 17\nset -> 0\n");
     EXPECT_EQ(probe(board, with_node({"read", "100", "get", "write", "bogus", "read", "100"})).out,
-              "open -> fd\nread -> 26 \"status: period 10 count 3\\x0a\"\nget -> 0 "
-              "word=0x000a1403\nwrite -> -1 EINVAL\nread -> 26 \"status: period 10 count "
+              "open -> fd\nread -> 29 \"status: off 10 on 20 count 3\\x0a\"\nget -> 0 "
+              "word=0x000a1403\nwrite -> -1 EINVAL\nread -> 29 \"status: off 10 on 20 count "
               "3\\x0a\"\n");
 
     // A reply file stands in for the status, whatever its bytes, from its start at every read.

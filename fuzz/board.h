@@ -1,14 +1,15 @@
-// An in-process stand-in for the board, shared by the fuzz targets.
+// The in-process board of the fuzz targets: an adapter that brings the tool's
+// calls on its two paths to the driver model.
 //
 // The targets are linked with -Wl,--wrap for the libc calls the tool makes on
-// its two paths (open, fopen, read, write, ioctl, close). The wrappers serve
-// "/dev/hornio" and "/proc/lampstat" from the state below and pass every
-// other call on to libc, so the tool's code runs unchanged and never reaches
-// a real device. A write longer than the longest command the stand-in drivers
-// take (emulator/command_limit.h) fails with EINVAL, as theirs do. end_run is
-// replaced too: it records the status and jumps back into the target instead
-// of ending the process.
+// "/dev/hornio" and "/proc/lampstat" (open, fopen, read, write, ioctl, close,
+// fstat). The wrappers serve both from the state below and pass every other
+// call on to libc, so the tool's code runs unchanged and never reaches a real
+// device. end_run is replaced too: it records the status and jumps back into
+// the target instead of ending the process.
 #pragma once
+
+#include "driver_model/hornio_model.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -18,15 +19,6 @@
 
 namespace fuzz {
 
-// How the emulated driver answers one run.
-enum class node_fault : uint8_t {
-    none,          // every operation succeeds
-    open_failed,   // open fails with errno_value
-    not_a_device,  // open succeeds, but fstat shows a regular file, not a character device
-    transfer_zero, // write and read transfer 0 bytes, a request returns 1
-    transfer_error // write, read and requests return -1 with errno_value
-};
-
 struct board_state {
     // "/proc/lampstat": absent, or served from these bytes, failing with
     // EIO once proc_error_after bytes have been read when proc_error is set.
@@ -35,17 +27,21 @@ struct board_state {
     bool proc_error = false;
     size_t proc_error_after = 0;
 
-    // "/dev/hornio"
-    node_fault fault = node_fault::none;
-    int errno_value = 0;
-    std::string reply; // the status reply a read returns (up to its count)
+    // "/dev/hornio": the driver model, its faults, a node that opens but is
+    // not a character device, and a reply of the target's instead of the
+    // model's status.
+    hornio_model model{};
+    hornio_faults faults{};
+    bool not_a_device = false;
+    bool own_reply = false;
+    std::string reply;
 
     // What the tool did.
     int opens = 0;
     int closes = 0;
-    int writes = 0;
-    std::string written; // bytes of the last write
-    int requests = 0;
+    int operations = 0;     // writes, reads and requests
+    long driver_result = 0; // of the last of them
+    std::string written;    // bytes of the last write
     unsigned long request_number = 0;
     int32_t request_word = 0;
 };
@@ -60,8 +56,10 @@ struct run_result {
     std::string err; // what it wrote on standard error
 };
 
-// Sets the node's behaviour from one byte of the input: mostly success, else
-// each fault with ENOENT, EACCES, EBUSY or EIO.
+// Sets the node's behaviour from one byte of the input: half the runs meet a
+// working driver, the others a failed open, a node that is not a device,
+// transfers of 0 bytes (a request returning 1) or failures, with ENOENT,
+// EACCES, EBUSY or EIO.
 void choose_node_fault(uint8_t selector);
 
 // An argument vector made from the input: argv[0] is "hornset", then one

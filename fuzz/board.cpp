@@ -1,6 +1,4 @@
-#include "fake_board.h"
-
-#include "../emulator/command_limit.h"
+#include "board.h"
 
 #include "buzzer.h"
 #include "run.h"
@@ -36,11 +34,8 @@ int __real_fstat64(int fd, struct stat64* info);
 namespace fuzz {
 namespace {
 
-constexpr const char* node_path = "/dev/hornio";
-constexpr const char* proc_path = "/proc/lampstat";
-
-// What the emulated driver puts into the word of a get request.
-constexpr int32_t get_reply_word = 0x00051403;
+constexpr const char* node_path = HORNIO_NODE_PATH;
+constexpr const char* proc_path = HORNIO_LAMPSTAT_PATH;
 
 board_state current;
 
@@ -136,25 +131,25 @@ int open_node(int flags) {
     if ((flags & O_ACCMODE) != O_RDWR) {
         fail("the node was not opened read-write", nullptr);
     }
-    if (current.fault == node_fault::open_failed) {
-        errno = current.errno_value;
+    const long result = hornio_model_open(&current.faults);
+    if (result < 0) {
+        errno = static_cast<int>(-result);
         return -1;
     }
     ++current.opens;
     return node_fd();
 }
 
-// The node's answer to a transfer: the fault's, or n on success.
-ssize_t transfer_result(size_t n) {
-    switch (current.fault) {
-    case node_fault::transfer_zero:
-        return 0;
-    case node_fault::transfer_error:
-        errno = current.errno_value;
+// A driver's result as a system call's: -1 and errno for an error, unless a
+// fault made it the return value.
+long as_call(long result, const hornio_fault& fault) {
+    current.driver_result = result;
+    ++current.operations;
+    if (result < 0 && fault.kind != HORNIO_RETURN) {
+        errno = static_cast<int>(-result);
         return -1;
-    default:
-        return static_cast<ssize_t>(n);
     }
+    return result;
 }
 
 int open_path(const char* path, int flags, mode_t mode, int (*real)(const char*, int, ...)) {
@@ -183,16 +178,26 @@ board_state& board() {
 
 void choose_node_fault(uint8_t selector) {
     static const std::array<int, 4> errors = {ENOENT, EACCES, EBUSY, EIO};
-    static const std::array<node_fault, 4> faults = {
-        node_fault::open_failed, node_fault::not_a_device, node_fault::transfer_zero,
-        node_fault::transfer_error};
-    // Half of the runs meet a working driver.
     if ((selector & 1U) == 0) {
-        current.fault = node_fault::none;
         return;
     }
-    current.fault = faults.at((selector >> 1U) % faults.size());
-    current.errno_value = errors.at((selector >> 3U) % errors.size());
+    const long error = errors.at((selector >> 3U) % errors.size());
+    hornio_faults& f = current.faults;
+    switch ((selector >> 1U) % 4) {
+    case 0:
+        f.open = {HORNIO_FAIL, error};
+        break;
+    case 1:
+        current.not_a_device = true;
+        break;
+    case 2:
+        f.write = f.read = {HORNIO_RETURN, 0};
+        f.request = {HORNIO_RETURN, 1};
+        break;
+    default:
+        f.write = f.read = f.request = {HORNIO_FAIL, error};
+        break;
+    }
 }
 
 argument_vector::argument_vector(const uint8_t* data, size_t size) {
@@ -280,7 +285,7 @@ namespace {
 template <typename Status>
 int node_status(int fd, Status* info, int (*real)(int, Status*)) {
     const int result = real(fd, info);
-    if (result == 0 && is_node(fd) && current.fault == node_fault::not_a_device) {
+    if (result == 0 && is_node(fd) && current.not_a_device) {
         info->st_mode = S_IFREG | 0644;
     }
     return result;
@@ -334,26 +339,25 @@ ssize_t __wrap_read(int fd, void* buffer, size_t count) {
     if (!fuzz::is_node(fd)) {
         return __real_read(fd, buffer, count);
     }
-    const std::string& reply = fuzz::current.reply;
-    const size_t n = std::min(count, reply.size());
-    const ssize_t result = fuzz::transfer_result(n);
-    if (result > 0) {
-        std::memcpy(buffer, reply.data(), n);
+    fuzz::board_state& b = fuzz::current;
+    if (!b.own_reply) {
+        b.reply.resize(HORNIO_STATUS_MAX);
+        b.reply.resize(hornio_model_status(&b.model, b.reply.data(), b.reply.size()));
     }
-    return result;
+    return fuzz::as_call(hornio_model_read(&b.faults, b.reply.data(), b.reply.size(),
+                                           static_cast<char*>(buffer), count),
+                         b.faults.read);
 }
 
 ssize_t __wrap_write(int fd, const void* buffer, size_t count) {
     if (!fuzz::is_node(fd)) {
         return __real_write(fd, buffer, count);
     }
-    ++fuzz::current.writes;
-    fuzz::current.written.assign(static_cast<const char*>(buffer), count);
-    if (count > hornio_command_max) { // longer than any stand-in driver takes
-        errno = EINVAL;
-        return -1;
-    }
-    return fuzz::transfer_result(count);
+    fuzz::board_state& b = fuzz::current;
+    b.written.assign(static_cast<const char*>(buffer), count);
+    return fuzz::as_call(
+        hornio_model_write(&b.model, &b.faults, static_cast<const char*>(buffer), count),
+        b.faults.write);
 }
 
 int __wrap_ioctl(int fd, unsigned long request, ...) {
@@ -365,22 +369,12 @@ int __wrap_ioctl(int fd, unsigned long request, ...) {
         return __real_ioctl(fd, request, argument);
     }
     fuzz::board_state& b = fuzz::current;
-    ++b.requests;
-    b.request_number = request;
     auto* word = static_cast<int32_t*>(argument);
-    b.request_word = *word;
-    switch (b.fault) {
-    case fuzz::node_fault::transfer_zero:
-        return 1;
-    case fuzz::node_fault::transfer_error:
-        errno = b.errno_value;
-        return -1;
-    default:
-        if (request == hornio_get_request) {
-            *word = fuzz::get_reply_word;
-        }
-        return 0;
-    }
+    b.request_number = request;
+    b.request_word = *word; // read before the request is judged: a bad address is a finding
+    return static_cast<int>(fuzz::as_call(
+        hornio_model_request(&b.model, &b.faults, static_cast<unsigned int>(request), word),
+        b.faults.request));
 }
 
 int __wrap_fstat(int fd, struct stat* info) {

@@ -4,16 +4,10 @@
  * kernel. A test fixture only; never install it on a board.
  *
  * /dev/hornio (misc device) speaks both buzzer interfaces:
- *   - text commands: up to three items in the order "period N", "count N",
- *     "pattern REST", separated by single spaces (N: optional '-' and decimal
- *     digits that fit an int; REST: one or more bytes of anything). Anything
- *     else is refused with EINVAL. The last accepted setting is kept.
- *   - read: the status reply, at most 2000 bytes, e.g.
- *     "status: period 10 count 3 pattern xyz\n", "status: off 10 on 20 count 3\n"
- *     or "status: idle\n".
- *   - ioctl HORN_SET (_IOW('k', 1, int)) takes the timing word from the caller's
- *     address; HORN_GET (_IOR('k', 2, int)) stores the last set word there (0
- *     when none). Other requests fail with ENOTTY, bad addresses with EFAULT.
+ *   - text commands, the status reply read back (at most 2000 bytes) and the
+ *     set and get requests (HORNIO_SET_REQUEST, HORNIO_GET_REQUEST), as the
+ *     driver model (hornio_model.c, built into this module) has them; bad
+ *     addresses fail with EFAULT.
  * /proc/lampstat shows the parameter "lampstat" with each '|' as a line break
  * and a final newline (nothing at all when the parameter is empty).
  *
@@ -36,7 +30,6 @@
  *   reset           "record" clears "seen"; "all" also clears the setting,
  *                   every fault and the reply, and restores the default board
  */
-#include <linux/ctype.h>
 #include <linux/fs.h>
 #include <linux/ioctl.h>
 #include <linux/kernel.h>
@@ -49,16 +42,8 @@
 #include <linux/uaccess.h>
 #include <linux/version.h>
 
-#define HORN_SET _IOW('k', 1, int)
-#define HORN_GET _IOR('k', 2, int)
+#include "hornio_model.h"
 
-/*
- * The longest command, the same for the three stand-in drivers: emulator/command_limit.h
- * states it for all of them, but this file is built alone, so it says it again here (the
- * emulator's build checks that the two agree).
- */
-#define HORN_CMD_MAX 2048
-#define HORN_REPLY_MAX 2000
 #define HORN_FIXED_MAX 4096
 #define LAMPSTAT_MAX 2048
 
@@ -120,16 +105,9 @@ module_param(reply_len, int, 0644);
 static int reply_nul = -1;
 module_param(reply_nul, int, 0644);
 
-/* The last accepted setting. */
-enum horn_kind { HORN_IDLE, HORN_TEXT, HORN_WORD };
-static struct {
-	enum horn_kind kind;
-	bool has_period, has_count;
-	int period, count;
-	size_t pattern_len;
-	char pattern[HORN_CMD_MAX];
-	int word;
-} setting;
+/* The driver's memory, and the faults of one operation (from the parameters). */
+static struct hornio_model model;
+static struct hornio_faults faults;
 
 /* What reached the driver since the last reset. */
 static struct {
@@ -137,7 +115,7 @@ static struct {
 	unsigned int open_mode;
 	size_t write_len;
 	bool write_fault;
-	char write_data[HORN_CMD_MAX];
+	char write_data[HORNIO_STANDIN_COMMAND_MAX];
 	size_t read_size;
 	unsigned int request;
 	enum { WORD_NONE, WORD_SEEN, WORD_FAULT } word_state;
@@ -146,115 +124,12 @@ static struct {
 
 static char reply_buf[HORN_FIXED_MAX];
 
-/* ---- text command grammar ---- */
-
-struct horn_parsed {
-	bool has_period, has_count;
-	int period, count;
-	const char *pattern;
-	size_t pattern_len;
-};
-
-static int take_keyword(const char **p, const char *end, const char *kw)
-{
-	size_t n = strlen(kw);
-
-	if ((size_t)(end - *p) < n || memcmp(*p, kw, n) != 0)
-		return 0;
-	*p += n;
-	return 1;
-}
-
-static int take_number(const char **p, const char *end, int *out)
-{
-	const char *s = *p;
-	const char *digits;
-	char tmp[16];
-	size_t n;
-
-	if (s < end && *s == '-')
-		s++;
-	digits = s;
-	while (s < end && isdigit(*s))
-		s++;
-	if (s == digits)
-		return -EINVAL;
-	n = s - *p;
-	if (n >= sizeof(tmp))
-		return -EINVAL;
-	memcpy(tmp, *p, n);
-	tmp[n] = '\0';
-	if (kstrtoint(tmp, 10, out))
-		return -EINVAL;
-	*p = s;
-	return 0;
-}
-
-/*
- * Parses a whole command; the caller updates the setting only when all of it
- * is valid. A separating space must be followed by another item.
- */
-static int parse_command(const char *buf, size_t len, struct horn_parsed *out)
-{
-	const char *p = buf, *end = buf + len;
-	bool need_item = true;
-
-	memset(out, 0, sizeof(*out));
-	if (take_keyword(&p, end, "period ")) {
-		if (take_number(&p, end, &out->period))
-			return -EINVAL;
-		out->has_period = true;
-		need_item = p < end;
-		if (need_item && !take_keyword(&p, end, " "))
-			return -EINVAL;
-	}
-	if (take_keyword(&p, end, "count ")) {
-		if (take_number(&p, end, &out->count))
-			return -EINVAL;
-		out->has_count = true;
-		need_item = p < end;
-		if (need_item && !take_keyword(&p, end, " "))
-			return -EINVAL;
-	}
-	if (take_keyword(&p, end, "pattern ")) {
-		if (p == end)
-			return -EINVAL;
-		out->pattern = p;
-		out->pattern_len = end - p;
-		p = end;
-		need_item = false;
-	}
-	return p == end && !need_item ? 0 : -EINVAL;
-}
-
-static void apply_command(const struct horn_parsed *c)
-{
-	setting.kind = HORN_TEXT;
-	setting.has_period = c->has_period;
-	setting.period = c->period;
-	setting.has_count = c->has_count;
-	setting.count = c->count;
-	setting.pattern_len = c->pattern_len;
-	if (c->pattern_len)
-		memcpy(setting.pattern, c->pattern, c->pattern_len);
-}
-
 /* ---- status reply ---- */
 
-static size_t append(size_t at, const char *s, size_t n)
-{
-	if (at >= HORN_REPLY_MAX)
-		return at;
-	n = min(n, (size_t)HORN_REPLY_MAX - at);
-	memcpy(reply_buf + at, s, n);
-	return at + n;
-}
-
+/* The fixed reply of the parameters, else the model's status; reply_nul applied. */
 static size_t build_reply(void)
 {
-	char item[48];
-	size_t len = 0;
-	int n;
+	size_t len;
 
 	if (reply[0] != '\0') {
 		size_t src = strlen(reply);
@@ -262,41 +137,27 @@ static size_t build_reply(void)
 
 		for (len = 0; len < want; len++)
 			reply_buf[len] = reply[len % src];
-		if (reply_nul >= 0 && (size_t)reply_nul < len)
-			reply_buf[reply_nul] = '\0';
-		return len;
-	}
-
-	switch (setting.kind) {
-	case HORN_IDLE:
-		len = append(0, "status: idle\n", 13);
-		break;
-	case HORN_WORD:
-		n = scnprintf(item, sizeof(item), "status: off %d on %d count %d\n",
-			      (setting.word >> 16) & 0xff, (setting.word >> 8) & 0xff,
-			      setting.word & 0xff);
-		len = append(0, item, n);
-		break;
-	case HORN_TEXT:
-		len = append(0, "status:", 7);
-		if (setting.has_period) {
-			n = scnprintf(item, sizeof(item), " period %d", setting.period);
-			len = append(len, item, n);
-		}
-		if (setting.has_count) {
-			n = scnprintf(item, sizeof(item), " count %d", setting.count);
-			len = append(len, item, n);
-		}
-		if (setting.pattern_len) {
-			len = append(len, " pattern ", 9);
-			len = append(len, setting.pattern, setting.pattern_len);
-		}
-		len = append(len, "\n", 1);
-		break;
+	} else {
+		len = hornio_model_status(&model, reply_buf, HORNIO_TEXT_SIZE);
 	}
 	if (reply_nul >= 0 && (size_t)reply_nul < len)
 		reply_buf[reply_nul] = '\0';
 	return len;
+}
+
+/* A fault parameter as the model's fault: an errno, else a result when set. */
+static struct hornio_fault fault_of(int error, bool has_result, long result)
+{
+	struct hornio_fault fault = { HORNIO_NO_FAULT, 0 };
+
+	if (error > 0) {
+		fault.kind = HORNIO_FAIL;
+		fault.value = error;
+	} else if (has_result) {
+		fault.kind = HORNIO_RETURN;
+		fault.value = result;
+	}
+	return fault;
 }
 
 /* ---- /dev/hornio ---- */
@@ -306,55 +167,45 @@ static int horn_open(struct inode *inode, struct file *file)
 	mutex_lock(&horn_lock);
 	rec.opens++;
 	rec.open_mode = file->f_flags & O_ACCMODE;
+	faults.open = fault_of(open_errno, false, 0);
 	mutex_unlock(&horn_lock);
-	return open_errno > 0 ? -open_errno : 0;
+	return hornio_model_open(&faults);
 }
 
 static ssize_t horn_write(struct file *file, const char __user *buf, size_t count,
 			  loff_t *ppos)
 {
-	size_t n = min(count, (size_t)HORN_CMD_MAX);
-	struct horn_parsed cmd;
+	size_t n = min(count, (size_t)HORNIO_STANDIN_COMMAND_MAX);
 	ssize_t ret;
 
 	mutex_lock(&horn_lock);
 	rec.writes++;
 	rec.write_len = count;
 	rec.write_fault = copy_from_user(rec.write_data, buf, n) != 0;
+	faults.write = fault_of(write_errno, write_zero, 0);
 	if (rec.write_fault)
 		ret = -EFAULT;
-	else if (write_errno > 0)
-		ret = -write_errno;
-	else if (write_zero)
-		ret = 0;
-	else if (count > HORN_CMD_MAX)
-		ret = -EINVAL;
-	else if (parse_command(rec.write_data, count, &cmd))
-		ret = -EINVAL;
-	else {
-		apply_command(&cmd);
-		ret = count;
-	}
+	else
+		ret = hornio_model_write(&model, &faults, rec.write_data, count);
 	mutex_unlock(&horn_lock);
 	return ret;
 }
 
 static ssize_t horn_read(struct file *file, char __user *buf, size_t count, loff_t *ppos)
 {
+	static char out[HORN_FIXED_MAX];
+	size_t n = min(count, sizeof(out));
 	ssize_t ret;
 
 	mutex_lock(&horn_lock);
 	rec.reads++;
 	rec.read_size = count;
-	if (read_errno > 0)
-		ret = -read_errno;
-	else if (read_empty)
-		ret = 0;
-	else
-		ret = simple_read_from_buffer(buf, count, ppos, reply_buf, build_reply());
-	/* Nothing is copied beyond count; only the reported size is wrong. */
-	if (ret >= 0 && read_extra > 0)
-		ret = count + min_t(size_t, read_extra, LONG_MAX - count);
+	/* read_extra: the reply as usual, but more bytes reported than were asked for. */
+	faults.read = fault_of(read_errno, read_empty || read_extra > 0,
+			       read_empty ? 0 : count + min_t(size_t, read_extra, LONG_MAX - count));
+	ret = hornio_model_read(&faults, reply_buf, build_reply(), out, n);
+	if (ret > 0 && copy_to_user(buf, out, min_t(size_t, ret, n)))
+		ret = -EFAULT;
 	mutex_unlock(&horn_lock);
 	return ret;
 }
@@ -362,36 +213,23 @@ static ssize_t horn_read(struct file *file, char __user *buf, size_t count, loff
 static long horn_ioctl(struct file *file, unsigned int request, unsigned long arg)
 {
 	int __user *uword = (int __user *)arg;
+	bool fetched = false;
 	long ret;
-	int word;
+	int word = 0;
 
 	mutex_lock(&horn_lock);
 	rec.ioctls++;
 	rec.request = request;
 	rec.word_state = WORD_NONE;
-	if (request != HORN_SET && request != HORN_GET) {
-		ret = -ENOTTY;
-		goto out;
+	if (hornio_request_has_word(request)) {
+		fetched = !get_user(word, uword);
+		rec.word_state = fetched ? WORD_SEEN : WORD_FAULT;
+		rec.word = word;
 	}
-	if (get_user(word, uword)) {
-		rec.word_state = WORD_FAULT;
+	faults.request = fault_of(ioctl_errno, ioctl_result > 0, ioctl_result);
+	ret = hornio_model_request(&model, &faults, request, fetched ? &word : NULL);
+	if (ret == 0 && request == HORNIO_GET_REQUEST && put_user(word, uword))
 		ret = -EFAULT;
-		goto out;
-	}
-	rec.word_state = WORD_SEEN;
-	rec.word = word;
-	if (ioctl_errno > 0) {
-		ret = -ioctl_errno;
-	} else if (ioctl_result > 0) {
-		ret = ioctl_result;
-	} else if (request == HORN_SET) {
-		setting.kind = HORN_WORD;
-		setting.word = word;
-		ret = 0;
-	} else {
-		ret = put_user(setting.kind == HORN_WORD ? setting.word : 0, uword) ? -EFAULT : 0;
-	}
-out:
 	mutex_unlock(&horn_lock);
 	return ret;
 }
@@ -517,7 +355,7 @@ static int seen_get(char *buffer, const struct kernel_param *kp)
 	if (rec.writes && rec.write_fault)
 		at += scnprintf(buffer + at, PAGE_SIZE - at, " %zu fault", rec.write_len);
 	else if (rec.writes) {
-		size_t n = min(rec.write_len, (size_t)HORN_CMD_MAX);
+		size_t n = min(rec.write_len, (size_t)HORNIO_STANDIN_COMMAND_MAX);
 
 		/* The bytes as written, NULs included; they fit a page. */
 		at += scnprintf(buffer + at, PAGE_SIZE - at, " %zu \"", rec.write_len);
@@ -561,7 +399,7 @@ static int reset_set(const char *val, const struct kernel_param *kp)
 	mutex_lock(&horn_lock);
 	memset(&rec, 0, sizeof(rec));
 	if (all) {
-		memset(&setting, 0, sizeof(setting));
+		memset(&model, 0, sizeof(model));
 		open_errno = write_errno = read_errno = read_extra = ioctl_errno = ioctl_result = 0;
 		write_zero = read_empty = false;
 		reply[0] = '\0';

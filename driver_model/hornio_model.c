@@ -1,0 +1,174 @@
+#include "hornio_model.h"
+
+#ifdef __KERNEL__
+#include <linux/errno.h>
+#include <linux/limits.h>
+#include <linux/string.h>
+#else
+#include <errno.h>
+#include <limits.h>
+#include <string.h>
+#endif
+
+/* Takes word (of length bytes) from the start of *text, which has *left bytes. */
+static int take(const char** text, size_t* left, const char* word, size_t length) {
+    if (*left < length || memcmp(*text, word, length) != 0) {
+        return 0;
+    }
+    *text += length;
+    *left -= length;
+    return 1;
+}
+
+/* Takes an optional '-' and digits whose value fits a signed 32-bit int. */
+static int take_number(const char** text, size_t* left) {
+    const int negative = take(text, left, "-", 1);
+    const long long limit = negative ? -(long long)INT_MIN : INT_MAX;
+    long long value = 0;
+    size_t digits = 0;
+    while (*left > 0 && **text >= '0' && **text <= '9') {
+        value = value * 10 + (**text - '0');
+        if (value > limit) {
+            return 0;
+        }
+        ++*text;
+        --*left;
+        ++digits;
+    }
+    return digits > 0;
+}
+
+int hornio_command_valid(const char* text, size_t length) {
+    static const char* const numbered[] = {"period ", "count "};
+    size_t item;
+    for (item = 0; item < 2; ++item) {
+        if (!take(&text, &length, numbered[item], strlen(numbered[item]))) {
+            continue;
+        }
+        if (!take_number(&text, &length)) {
+            return 0;
+        }
+        if (length == 0) {
+            return 1;
+        }
+        if (!take(&text, &length, " ", 1)) {
+            return 0;
+        }
+    }
+    /* What is left must be the pattern, which runs to the end and must not be empty. */
+    return take(&text, &length, "pattern ", 8) && length > 0;
+}
+
+/* The fault's result when it has one: -errno or its value. */
+static int faulted(const struct hornio_fault* fault, long* result) {
+    if (fault->kind == HORNIO_FAIL) {
+        *result = -fault->value;
+    } else if (fault->kind == HORNIO_RETURN) {
+        *result = fault->value;
+    }
+    return fault->kind != HORNIO_NO_FAULT;
+}
+
+long hornio_model_open(const struct hornio_faults* faults) {
+    long result = 0;
+    faulted(&faults->open, &result);
+    return result;
+}
+
+long hornio_model_write(struct hornio_model* model, const struct hornio_faults* faults,
+                        const char* text, size_t count) {
+    long result;
+    if (faulted(&faults->write, &result)) {
+        return result;
+    }
+    if (count > HORNIO_STANDIN_COMMAND_MAX || !hornio_command_valid(text, count)) {
+        return -EINVAL;
+    }
+    model->setting = HORNIO_COMMAND;
+    model->command_length = count;
+    memcpy(model->command, text, count);
+    return (long)count;
+}
+
+/* Appends length bytes of part to out, which has room for size; returns the new length. */
+static size_t append(char* out, size_t at, size_t size, const char* part, size_t length) {
+    if (length > size - at) {
+        length = size - at;
+    }
+    memcpy(out + at, part, length);
+    return at + length;
+}
+
+/* Appends " NAME VALUE" for one byte of the word. */
+static size_t append_value(char* out, size_t at, size_t size, const char* name, unsigned value) {
+    char digits[4];
+    size_t first = sizeof digits;
+    do {
+        digits[--first] = (char)('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    at = append(out, at, size, name, strlen(name));
+    return append(out, at, size, digits + first, sizeof digits - first);
+}
+
+size_t hornio_model_status(const struct hornio_model* model, char* out, size_t size) {
+    const unsigned word = (unsigned)model->word;
+    size_t at = append(out, 0, size, "status: ", 8);
+    if (model->setting == HORNIO_COMMAND) {
+        at = append(out, at, size, model->command, model->command_length);
+    } else if (model->setting == HORNIO_WORD) {
+        at = append_value(out, at, size, "off ", word >> 16 & 0xff);
+        at = append_value(out, at, size, " on ", word >> 8 & 0xff);
+        at = append_value(out, at, size, " count ", word & 0xff);
+    } else {
+        at = append(out, at, size, "idle", 4);
+    }
+    return append(out, at, size, "\n", 1);
+}
+
+long hornio_model_read(const struct hornio_faults* faults, const char* reply, size_t reply_length,
+                       char* out, size_t count) {
+    long result;
+    size_t want = count;
+    if (faulted(&faults->read, &result) && faults->read.kind == HORNIO_FAIL) {
+        return result;
+    }
+    if (faults->read.kind == HORNIO_RETURN && (unsigned long)result < count) {
+        want = (size_t)result;
+    }
+    if (faults->read.kind == HORNIO_NO_FAULT) {
+        result = (long)(reply_length < count ? reply_length : count);
+        want = (size_t)result;
+    }
+    memcpy(out, reply, reply_length < want ? reply_length : want);
+    if (reply_length < want) {
+        memset(out + reply_length, 'x', want - reply_length);
+    }
+    return result;
+}
+
+int hornio_request_has_word(unsigned int request) {
+    return request == (unsigned int)HORNIO_SET_REQUEST ||
+           request == (unsigned int)HORNIO_GET_REQUEST;
+}
+
+long hornio_model_request(struct hornio_model* model, const struct hornio_faults* faults,
+                          unsigned int request, int32_t* word) {
+    long result;
+    if (faulted(&faults->request, &result)) {
+        return result;
+    }
+    if (!hornio_request_has_word(request)) {
+        return -ENOTTY;
+    }
+    if (word == NULL) {
+        return -EFAULT;
+    }
+    if (request == (unsigned int)HORNIO_SET_REQUEST) {
+        model->setting = HORNIO_WORD;
+        model->word = *word;
+    } else {
+        *word = model->setting == HORNIO_WORD ? model->word : 0;
+    }
+    return 0;
+}
