@@ -111,7 +111,12 @@ std::string told_read(const log_record& record) {
     if (record.result == "0") {
         return told + "returned 0 bytes";
     }
-    return told + "replied " + *record.result + " bytes: " + bytes_of(result_field(record, "data"));
+    const std::string data = bytes_of(result_field(record, "data"));
+    // A driver may report more than was asked for; the program received count bytes at most.
+    if (std::stoull(*record.result) > std::stoull(std::string(field(record, "count")))) {
+        return told + "returned " + *record.result + " bytes, more than asked for: " + data;
+    }
+    return told + "replied " + *record.result + " bytes: " + data;
 }
 
 std::string told_ioctl(const log_record& record) {

@@ -4,6 +4,7 @@
 #include "account.h"
 #include "elfcheck.h"
 #include "errnames.h"
+#include "hornio.h"
 
 #include <algorithm>
 #include <array>
@@ -19,9 +20,12 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <sched.h>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -469,12 +473,16 @@ void prepare(const scenario_dir& dir, const options& chosen) {
     }
 }
 
-// The signals hornemu passes on to the program (from the start: one that comes before the
-// program does is passed on as soon as it runs), and how hornemu found the signal settings it
-// gives the program back.
+// The signals hornemu passes on to the program, every one it can catch (from the start: one
+// that comes before the program does is passed on as soon as it runs), and how hornemu found
+// the signal settings it gives the program back.
 class signal_setup {
   public:
-    signal_setup() : waited_(set_of({SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGCHLD})) {
+    signal_setup() {
+        // Every signal that can be caught but SIGPIPE: a gone reader of hornemu's output is not
+        // the program's business.
+        sigfillset(&waited_);
+        sigdelset(&waited_, SIGPIPE);
         sigprocmask(SIG_BLOCK, &waited_, &original_mask_);
         // A gone reader of standard error must not end hornemu before it has cleaned up; the
         // program's end must be seen even when SIGCHLD came ignored.
@@ -517,16 +525,7 @@ class signal_setup {
     }
 
   private:
-    static sigset_t set_of(std::initializer_list<int> signals) {
-        sigset_t set{};
-        sigemptyset(&set);
-        for (const int signal : signals) {
-            sigaddset(&set, signal);
-        }
-        return set;
-    }
-
-    sigset_t waited_;
+    sigset_t waited_{};
     sigset_t original_mask_{};
     struct sigaction original_pipe_ {};
     struct sigaction original_child_ {};
@@ -624,17 +623,89 @@ run_result run_program(const options& chosen, const std::string& path, const sce
     return ran;
 }
 
-// Whether a process of this id loaded the library since offset: the interposer appends each
-// loading's process id to the scenario's "loaded".
-bool loaded_into(const fs::path& record, std::uintmax_t offset, pid_t pid) {
+// What the scenario's "loaded" says since offset: whether the program (pid) loaded the library,
+// and whether some program it started ran without it. The library appends "PID" when it is
+// loaded into a process, "exec PID" before that process executes another program and "stay
+// PID" when the exec failed, and "spawn PID" for a process it started with posix_spawn: an exec
+// or a spawn that no loading follows ran a program without the library.
+struct load_record {
+    bool program_loaded = false;
+    bool escaped = false;
+};
+
+load_record read_loaded(const fs::path& record, std::uintmax_t offset, pid_t pid) {
     std::ifstream lines(record);
     lines.seekg(static_cast<std::streamoff>(offset));
+    std::set<std::string> loaded;
+    std::set<std::string> spawned;
+    std::set<std::string> executing;
+    load_record found;
     for (std::string line; std::getline(lines, line);) {
-        if (line == std::to_string(pid)) {
-            return true;
+        const size_t space = line.find(' ');
+        const std::string kind = space == std::string::npos ? "" : line.substr(0, space);
+        const std::string id = line.substr(space == std::string::npos ? 0 : space + 1);
+        if (kind == "exec") {
+            executing.insert(id);
+        } else if (kind == "stay") {
+            executing.erase(id);
+        } else if (kind == "spawn") {
+            spawned.insert(id);
+        } else {
+            found.program_loaded = found.program_loaded || id == std::to_string(pid);
+            executing.erase(id);
+            loaded.insert(id);
         }
     }
-    return false;
+    found.escaped = !executing.empty() ||
+                    !std::includes(loaded.begin(), loaded.end(), spawned.begin(), spawned.end());
+    return found;
+}
+
+// Where a real "/dev/hornio" or "/proc/lampstat" exists, makes a mount namespace for hornemu
+// and the program in which both are an empty file of the scenario's that no one may open: a
+// path spelled otherwise, a cleared environment or a program without the library then finds
+// no device either. Root makes the mount namespace itself, anyone else inside a user namespace
+// of their own; where neither can be made the program is not run.
+void hide_real_paths(const scenario_dir& dir, const std::string& name) {
+    std::vector<const char*> present;
+    for (const char* path : {HORNIO_NODE_PATH, HORNIO_LAMPSTAT_PATH}) {
+        struct stat info {};
+        if (lstat(path, &info) == 0) {
+            present.push_back(path);
+        }
+    }
+    if (present.empty()) {
+        return;
+    }
+    const std::string refused =
+        "the real " + std::string(present.front()) + " exists and cannot be hidden from " + name;
+    const bool root = geteuid() == 0;
+    const std::string uid = std::to_string(getuid()) + " " + std::to_string(getuid()) + " 1";
+    const std::string gid = std::to_string(getgid()) + " " + std::to_string(getgid()) + " 1";
+    const auto put = [](const char* file, const std::string& text) {
+        const descriptor fd(open(file, O_WRONLY | O_CLOEXEC));
+        return fd.fd() >= 0 &&
+               write(fd.fd(), text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    };
+    if (root ? unshare(CLONE_NEWNS) != 0 : unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
+        throw failure(cannot_run_status, system_message(refused + ": a namespace", errno));
+    }
+    // Outside root's own namespace, the caller's ids are mapped to themselves.
+    if (!root && (!put("/proc/self/setgroups", "deny") || !put("/proc/self/uid_map", uid) ||
+                  !put("/proc/self/gid_map", gid))) {
+        throw failure(cannot_run_status, system_message(refused + ": the user namespace", errno));
+    }
+    const fs::path hidden = dir.file("hidden");
+    write_whole(hidden, "");
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        chmod(hidden.c_str(), 0) != 0) {
+        throw failure(cannot_run_status, system_message(refused, errno));
+    }
+    for (const char* path : present) {
+        if (mount(hidden.c_str(), path, nullptr, MS_BIND, nullptr) != 0) {
+            throw failure(cannot_run_status, system_message(refused + ": " + path, errno));
+        }
+    }
 }
 
 // Tells what the scenario's "node" file gained from offset on. Behind the emulated driver it
@@ -669,6 +740,7 @@ int run_hornemu(int argc, char** argv) {
     const std::uintmax_t log_offset = size_of(dir.file("log"));
     const std::uintmax_t node_offset = size_of(dir.file("node"));
     const std::uintmax_t loaded_offset = size_of(dir.file("loaded"));
+    hide_real_paths(dir, name);
 
     const run_result ran = run_program(chosen, program, dir, library, signals);
     if (ran.exec_error != 0) {
@@ -689,16 +761,19 @@ int run_hornemu(int argc, char** argv) {
     std::ifstream log(dir.file("log"));
     log.seekg(static_cast<std::streamoff>(log_offset));
     const hornemu::log_summary summary = hornemu::tell_log(log);
-    const bool proven = loaded_into(dir.file("loaded"), loaded_offset, ran.pid);
-    if (!proven) {
-        say(short_name +
-            " ran without the emulated board: libhornemu.so was not loaded into it, so the real "
-            "/proc/lampstat and /dev/hornio were within its reach");
-    } else if (!summary.touched) {
-        say("neither /proc/lampstat nor /dev/hornio was touched");
+    const load_record loads = read_loaded(dir.file("loaded"), loaded_offset, ran.pid);
+    const bool proven = loads.program_loaded && !loads.escaped;
+    if (!loads.program_loaded) {
+        say(short_name + " ran without the emulated board: the scenario holds no record of "
+                         "libhornemu.so loaded into it");
+    } else if (loads.escaped) {
+        say(short_name + " started a program that ran without the emulated board: the "
+                         "scenario holds no record of libhornemu.so loaded into it");
     }
-    if (proven && !summary.reached) {
-        say("/dev/hornio: nothing reached the driver");
+    if (!summary.touched) {
+        say("no operation on /proc/lampstat or /dev/hornio was logged");
+    } else if (!summary.reached) {
+        say("/dev/hornio: no write, read or request was logged");
     }
     tell_node(dir.file("node"), node_offset);
     say(short_name + " " + end);

@@ -2,6 +2,7 @@
 // file missing; the board found is checked against a model of reading the
 // second line with fgets into a 1024-byte buffer and searching it.
 #include "board.h"
+#include "in_process_board.h"
 
 #include <cstdint>
 #include <string>

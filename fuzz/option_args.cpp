@@ -4,8 +4,8 @@
 // a usage error, a command text that fits its buffer and is exactly what the
 // trace line shows, one operation at most, the driver's answer reported as it
 // was, and a node closed after every successful run.
-#include "board.h"
 #include "front_ends.h"
+#include "in_process_board.h"
 
 #include <cstdint>
 #include <string>

@@ -3,8 +3,8 @@
 // promises whatever its arguments: a status of 0 or 1, no device access after
 // a refusal, one request at most, a set word whose top byte is zero and whose
 // off and on times are not, and a driver's answer reported as it was.
-#include "board.h"
 #include "front_ends.h"
+#include "in_process_board.h"
 
 #include <cstdint>
 #include <string>

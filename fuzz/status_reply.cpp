@@ -1,7 +1,7 @@
 // Any status reply, shown by the status read: the bytes up to the first NUL
 // of the (at most 2000) read, nothing added, status 0; an empty read fails.
-#include "board.h"
 #include "buzzer.h"
+#include "in_process_board.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -5,12 +5,14 @@
 //   fopen|fopen64 PATH MODE, fgets, fclose
 //   write TEXT (\xNN escapes), read N, readchk N, set HEXWORD, get, ioctl HEXREQUEST, close
 //   dupfd N (fcntl F_DUPFD from N, shown as "fd"), dup2 N, rawwrite TEXT (the system call, past the
-//   C library), fstat (adds the file type: chr, reg, fifo or other) exit N, signal N
+//   C library), fstat (adds the file type: chr, reg, fifo or other), chdir DIR, exit N, signal N
 // The duplicating operations make the copy the descriptor the next operations use.
 //
 // Each operation prints "OP -> RESULT", RESULT being the value ("fd" for a descriptor) or
 // "-1 ENAME"; reads add the bytes they returned, get the word. Before each operation errno is
 // set to EDOM; a successful one that changed it adds " (errno changed)".
+#include "hornio.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -142,12 +144,14 @@ int main(int argc, char** argv) {
         } else if (op == "set" || op == "get" || op == "ioctl") {
             const char* given = op == "get" ? "" : argument();
             word = op == "set" ? static_cast<uint32_t>(strtoul(given, nullptr, 16)) : 0;
-            const unsigned long request = op == "set"   ? _IOW('k', 1, int)
-                                          : op == "get" ? _IOR('k', 2, int)
+            const unsigned long request = op == "set"   ? HORNIO_SET_REQUEST
+                                          : op == "get" ? HORNIO_GET_REQUEST
                                                         : strtoul(given, nullptr, 16);
             result = ioctl(fd, request, &word);
         } else if (op == "close") {
             result = close(fd);
+        } else if (op == "chdir") {
+            result = chdir(argument());
         } else if (op == "dupfd" || op == "dup2") {
             const int number = atoi(argument());
             result = op == "dupfd" ? fcntl(fd, F_DUPFD, number) : dup2(fd, number);

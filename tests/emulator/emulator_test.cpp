@@ -574,7 +574,7 @@ TEST_F(Runner, RunsTheProgramAndTellsWhatReachedTheDriver) {
          0,
          "open -> fd\n",
          {"hornemu: /dev/hornio: opened (O_RDWR)\n",
-          "hornemu: /dev/hornio: nothing reached the driver\n"}},
+          "hornemu: /dev/hornio: no write, read or request was logged\n"}},
         {{"--board", "request", "--", probe_path, "fopen", "/proc/lampstat", "r", "fgets", "fgets",
           "open", "/dev/hornio", "O_RDWR", "set", "000a1403"},
          0,
@@ -628,10 +628,28 @@ TEST_F(Runner, RunsTheProgramAndTellsWhatReachedTheDriver) {
         {{"--lampstat", "/tmp", probe_path}, 125, "", {"cannot read /tmp: Is a directory\n"}},
         {{"--reply", "/dev/zero", probe_path}, 125, "", {"cannot read /dev/zero: File too large"}},
         // A signal to hornemu reaches the program, and hornemu ends as the program did.
-        {{"/bin/sh", "-c", "kill -TERM $PPID; exec sleep 9"},
+        {{"/bin/sh", "-c", "kill -TERM $PPID; while :; do :; done"},
          143,
          "",
          {"sh was killed by signal 15"}},
+        {{"/bin/sh", "-c", "kill -USR1 $PPID; while :; do :; done"},
+         138,
+         "",
+         {"killed by signal 10"}},
+        {{"/bin/sh", "-c", "kill -ALRM $PPID; while :; do :; done"},
+         142,
+         "",
+         {"killed by signal 14"}},
+        // A program started without the library, however, makes the run one without the board.
+        {{"env", "-i", probe_path, "exit", "0"},
+         126,
+         "",
+         {"hornemu: env started a program that ran without the emulated board",
+          "hornemu: no operation on /proc/lampstat or /dev/hornio was logged\n"}},
+        {{"/bin/sh", "-c", "unset LD_PRELOAD; exec " + probe_path + " exit 0"},
+         126,
+         "",
+         {"hornemu: sh started a program that ran without the emulated board"}},
     };
     for (const runner_case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.arguments));
@@ -667,6 +685,34 @@ TEST_F(Runner, KeepsAScenarioDirectory) {
     EXPECT_TRUE(fs::exists(dir + "/log"));
 }
 
+// A real node is hidden from the program, so that neither a path spelled otherwise nor a
+// program without the library reaches it: here a device of other numbers at /dev/hornio, in a
+// mount namespace of the test's own.
+TEST_F(Runner, NeverReachesARealNode) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "only root can put a device at /dev/hornio";
+    }
+    const std::string device = "mount -t tmpfs none /dev && mknod /dev/null c 1 3 && "
+                               "mknod /dev/hornio c 1 5 && exec " EMU_RUNNER " -- ";
+    const std::string opens = " open //dev/hornio O_RDWR fstat open /dev/./hornio O_RDWR fstat "
+                              "open /dev/../dev/hornio O_RDWR fstat chdir /dev open hornio "
+                              "O_RDWR fstat";
+    const std::string hidden = "open -> fd\nfstat -> 0 reg\n";
+    const struct {
+        std::string command, out;
+        int status;
+    } cases[] = {
+        {device + EMU_PROBE + opens, hidden + hidden + hidden + "chdir -> 0\n" + hidden, 0},
+        {device + "env -i " + EMU_PROBE + " open /dev/hornio O_RDWR fstat", hidden, 126},
+    };
+    for (const auto& c : cases) {
+        const result outcome = run({"/usr/bin/unshare", "-m", "/bin/sh", "-c", c.command},
+                                   {"PATH=/usr/bin:/bin", "TMPDIR=" + tmp_});
+        EXPECT_EQ(outcome.out, c.out) << c.command << "\n" << outcome.err;
+        EXPECT_EQ(outcome.status, c.status) << c.command;
+    }
+}
+
 // What the interposer cannot reach is refused before it runs: a program that is not one, a
 // static one, one the loader runs in secure mode (set-user-ID to another user); one that ran
 // without the library anyway (a script whose interpreter is static) is told as such.
@@ -692,9 +738,9 @@ TEST_F(Runner, RefusesWhatItCannotReach) {
         {static_program,
          static_program + " is statically linked; the emulated board cannot reach it\n", no_static},
         {script,
-         "static-script ran without the emulated board: libhornemu.so was not loaded into it, so "
-         "the real /proc/lampstat and /dev/hornio were within its reach\nhornemu: static-script "
-         "exited with status 0\n",
+         "static-script ran without the emulated board: the scenario holds no record of "
+         "libhornemu.so loaded into it\nhornemu: no operation on /proc/lampstat or /dev/hornio "
+         "was logged\nhornemu: static-script exited with status 0\n",
          no_static},
     };
     std::string skipped;

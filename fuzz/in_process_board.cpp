@@ -1,4 +1,4 @@
-#include "board.h"
+#include "in_process_board.h"
 
 #include "buzzer.h"
 #include "run.h"
