@@ -25,4 +25,7 @@ bool request_has_word(unsigned long request);
 // driver wrote the word.
 outcome driver_request(unsigned long request, uint32_t* word, bool& filled);
 
+// Whether fd is a descriptor the emulated driver opened (kept by interpose.cpp).
+bool is_driver_node(int fd);
+
 } // namespace hornemu

@@ -27,14 +27,9 @@
 
 // musl's headers make the 64-bit names macros for the plain ones; here they are the symbols.
 #undef open64
-#undef openat64
 #undef fopen64
 
 #define HORNEMU_EXPORT extern "C" __attribute__((visibility("default")))
-
-#if defined(__GLIBC__)
-extern "C" [[noreturn]] void __chk_fail();
-#endif
 
 namespace hornemu {
 namespace {
@@ -384,6 +379,12 @@ bool needs_mode(int flags) {
 }
 
 } // namespace
+
+bool is_driver_node(int fd) {
+    const emulated_fd* entry = node_descriptor(fd);
+    return entry != nullptr && entry->driver;
+}
+
 } // namespace hornemu
 
 using namespace hornemu;
@@ -392,43 +393,24 @@ using namespace hornemu;
 // the visibility the library exports them with.
 // NOLINTBEGIN(readability-redundant-declaration)
 HORNEMU_EXPORT int open64(const char* path, int flags, ...);
-HORNEMU_EXPORT int openat64(int dirfd, const char* path, int flags, ...);
 HORNEMU_EXPORT FILE* fopen64(const char* path, const char* mode);
 // NOLINTEND(readability-redundant-declaration)
-HORNEMU_EXPORT int __open_2(const char* path, int flags);
-HORNEMU_EXPORT int __open64_2(const char* path, int flags);
-HORNEMU_EXPORT int __openat_2(int dirfd, const char* path, int flags);
-HORNEMU_EXPORT int __openat64_2(int dirfd, const char* path, int flags);
-HORNEMU_EXPORT ssize_t __read_chk(int fd, void* buffer, size_t count, size_t buffer_size);
 HORNEMU_EXPORT int __ioctl_time64(int fd, unsigned long request, ...);
 HORNEMU_EXPORT int __fcntl_time64(int fd, int command, ...);
-#ifdef __GLIBC__
-HORNEMU_EXPORT int __fxstat(int version, int fd, struct stat* info);
-HORNEMU_EXPORT int __fxstat64(int version, int fd, struct stat64* info);
-#endif
 
 namespace {
 
-// The open family, eight entry points with one behaviour: the two paths are the emulated
-// board's, any other goes to the C library function Real, called with the entry point's own
-// arguments (a directory descriptor first for the openat forms; no mode for the fortified
-// __open_2 forms, which never create a file). rest holds a variadic entry point's arguments
-// after the flags, where open's mode is when the flags create a file.
-template <auto Real, typename... Dir>
-int open_entry(const char* path, int flags, va_list* rest, Dir... dirfd) {
+// open and open64: the two paths are the emulated board's, any other goes to the C library
+// function Real. rest holds the arguments after the flags, where open's mode is when the flags
+// create a file.
+template <auto Real>
+int open_entry(const char* path, int flags, va_list* rest) {
     mode_t mode = 0;
-    if (rest != nullptr && needs_mode(flags)) {
+    if (needs_mode(flags)) {
         mode = static_cast<mode_t>(va_arg(*rest, int));
     }
     int result = -1;
-    if (emulated_open(path, flags, mode, result)) {
-        return result;
-    }
-    if constexpr (std::is_invocable_v<decltype(Real), Dir..., const char*, int, mode_t>) {
-        return Real(dirfd..., path, flags, mode);
-    } else {
-        return Real(dirfd..., path, flags);
-    }
+    return emulated_open(path, flags, mode, result) ? result : Real(path, flags, mode);
 }
 
 } // namespace
@@ -447,38 +429,6 @@ HORNEMU_EXPORT int open64(const char* path, int flags, ...) {
     const int result = open_entry<real::open64>(path, flags, &rest);
     va_end(rest);
     return result;
-}
-
-HORNEMU_EXPORT int openat(int dirfd, const char* path, int flags, ...) {
-    va_list rest;
-    va_start(rest, flags);
-    const int result = open_entry<real::openat>(path, flags, &rest, dirfd);
-    va_end(rest);
-    return result;
-}
-
-HORNEMU_EXPORT int openat64(int dirfd, const char* path, int flags, ...) {
-    va_list rest;
-    va_start(rest, flags);
-    const int result = open_entry<real::openat64>(path, flags, &rest, dirfd);
-    va_end(rest);
-    return result;
-}
-
-HORNEMU_EXPORT int __open_2(const char* path, int flags) {
-    return open_entry<real::open_2>(path, flags, nullptr);
-}
-
-HORNEMU_EXPORT int __open64_2(const char* path, int flags) {
-    return open_entry<real::open64_2>(path, flags, nullptr);
-}
-
-HORNEMU_EXPORT int __openat_2(int dirfd, const char* path, int flags) {
-    return open_entry<real::openat_2>(path, flags, nullptr, dirfd);
-}
-
-HORNEMU_EXPORT int __openat64_2(int dirfd, const char* path, int flags) {
-    return open_entry<real::openat64_2>(path, flags, nullptr, dirfd);
 }
 
 HORNEMU_EXPORT FILE* fopen(const char* path, const char* mode) {
@@ -508,20 +458,6 @@ HORNEMU_EXPORT ssize_t read(int fd, void* buffer, size_t count) {
     emulated_fd* entry = node_descriptor(fd);
     return entry != nullptr ? emulated_read(*entry, buffer, count) : real::read(fd, buffer, count);
 }
-
-// The fortified read is glibc's alone (musl has no fortified functions).
-#if defined(__GLIBC__)
-HORNEMU_EXPORT ssize_t __read_chk(int fd, void* buffer, size_t count, size_t buffer_size) {
-    emulated_fd* entry = node_descriptor(fd);
-    if (entry == nullptr) {
-        return real::read_chk(fd, buffer, count, buffer_size);
-    }
-    if (count > buffer_size) {
-        __chk_fail();
-    }
-    return emulated_read(*entry, buffer, count);
-}
-#endif
 
 HORNEMU_EXPORT ssize_t write(int fd, const void* bytes, size_t count) {
     emulated_fd* entry = node_descriptor(fd);
@@ -590,21 +526,6 @@ HORNEMU_EXPORT int __fcntl_time64(int fd, int command, ...) {
     return duplicates(command) ? followed_duplicate(fd, result, errno) : result;
 }
 
-HORNEMU_EXPORT int dup(int fd) {
-    const int result = real::dup(fd);
-    return followed_duplicate(fd, result, errno);
-}
-
-HORNEMU_EXPORT int dup2(int fd, int target) {
-    const int result = real::dup2(fd, target);
-    return result >= 0 && fd == target ? result : followed_duplicate(fd, result, errno);
-}
-
-HORNEMU_EXPORT int dup3(int fd, int target, int flags) {
-    const int result = real::dup3(fd, target, flags);
-    return followed_duplicate(fd, result, errno);
-}
-
 HORNEMU_EXPORT int fstat(int fd, struct stat* info) {
     return as_device(fd, real::fstat(fd, info), info);
 }
@@ -612,13 +533,5 @@ HORNEMU_EXPORT int fstat(int fd, struct stat* info) {
 #ifdef __GLIBC__
 HORNEMU_EXPORT int fstat64(int fd, struct stat64* info) {
     return as_device(fd, real::fstat64(fd, info), info);
-}
-
-HORNEMU_EXPORT int __fxstat(int version, int fd, struct stat* info) {
-    return as_device(fd, real::fxstat(version, fd, info), info);
-}
-
-HORNEMU_EXPORT int __fxstat64(int version, int fd, struct stat64* info) {
-    return as_device(fd, real::fxstat64(version, fd, info), info);
 }
 #endif

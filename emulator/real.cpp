@@ -17,17 +17,10 @@ struct symbol {
 
 symbol open_symbol{"open", nullptr};
 symbol open64_symbol{"open64", nullptr};
-symbol openat_symbol{"openat", nullptr};
-symbol openat64_symbol{"openat64", nullptr};
-symbol open_2_symbol{"__open_2", nullptr};
-symbol open64_2_symbol{"__open64_2", nullptr};
-symbol openat_2_symbol{"__openat_2", nullptr};
-symbol openat64_2_symbol{"__openat64_2", nullptr};
 symbol fopen_symbol{"fopen", nullptr};
 symbol fopen64_symbol{"fopen64", nullptr};
 symbol fclose_symbol{"fclose", nullptr};
 symbol read_symbol{"read", nullptr};
-symbol read_chk_symbol{"__read_chk", nullptr};
 symbol write_symbol{"write", nullptr};
 symbol ioctl_symbol{"ioctl", nullptr};
 symbol ioctl_time64_symbol{"__ioctl_time64", nullptr};
@@ -35,25 +28,17 @@ symbol close_symbol{"close", nullptr};
 symbol fcntl_symbol{"fcntl", nullptr};
 symbol fcntl64_symbol{"fcntl64", nullptr};
 symbol fcntl_time64_symbol{"__fcntl_time64", nullptr};
-symbol dup_symbol{"dup", nullptr};
-symbol dup2_symbol{"dup2", nullptr};
-symbol dup3_symbol{"dup3", nullptr};
 symbol fstat_symbol{"fstat", nullptr};
 #ifdef __GLIBC__
 symbol fstat64_symbol{"fstat64", nullptr};
-symbol fxstat_symbol{"__fxstat", nullptr};
-symbol fxstat64_symbol{"__fxstat64", nullptr};
 #endif
 
 symbol* const symbols[] = {
-    &open_symbol,     &open64_symbol,   &openat_symbol,   &openat64_symbol,
-    &open_2_symbol,   &open64_2_symbol, &openat_2_symbol, &openat64_2_symbol,
-    &fopen_symbol,    &fopen64_symbol,  &fclose_symbol,   &read_symbol,
-    &read_chk_symbol, &write_symbol,    &ioctl_symbol,    &ioctl_time64_symbol,
-    &close_symbol,    &fcntl_symbol,    &fcntl64_symbol,  &fcntl_time64_symbol,
-    &dup_symbol,      &dup2_symbol,     &dup3_symbol,     &fstat_symbol,
+    &open_symbol,    &open64_symbol,  &fopen_symbol,        &fopen64_symbol,      &fclose_symbol,
+    &read_symbol,    &write_symbol,   &ioctl_symbol,        &ioctl_time64_symbol, &close_symbol,
+    &fcntl_symbol,   &fcntl64_symbol, &fcntl_time64_symbol, &fstat_symbol,
 #ifdef __GLIBC__
-    &fstat64_symbol,  &fxstat_symbol,   &fxstat64_symbol,
+    &fstat64_symbol,
 #endif
 };
 
@@ -84,9 +69,6 @@ Fn function(symbol& entry, bool optional = false) {
 }
 
 using open_fn = int (*)(const char*, int, ...);
-using openat_fn = int (*)(int, const char*, int, ...);
-using open_2_fn = int (*)(const char*, int);
-using openat_2_fn = int (*)(int, const char*, int);
 using fcntl_fn = int (*)(int, int, ...);
 
 } // namespace
@@ -107,30 +89,6 @@ int open64(const char* path, int flags, mode_t mode) {
     return function<open_fn>(open64_symbol)(path, flags, mode);
 }
 
-int openat(int dirfd, const char* path, int flags, mode_t mode) {
-    return function<openat_fn>(openat_symbol)(dirfd, path, flags, mode);
-}
-
-int openat64(int dirfd, const char* path, int flags, mode_t mode) {
-    return function<openat_fn>(openat64_symbol)(dirfd, path, flags, mode);
-}
-
-int open_2(const char* path, int flags) {
-    return function<open_2_fn>(open_2_symbol)(path, flags);
-}
-
-int open64_2(const char* path, int flags) {
-    return function<open_2_fn>(open64_2_symbol)(path, flags);
-}
-
-int openat_2(int dirfd, const char* path, int flags) {
-    return function<openat_2_fn>(openat_2_symbol)(dirfd, path, flags);
-}
-
-int openat64_2(int dirfd, const char* path, int flags) {
-    return function<openat_2_fn>(openat64_2_symbol)(dirfd, path, flags);
-}
-
 FILE* fopen(const char* path, const char* mode) {
     return function<FILE* (*)(const char*, const char*)>(fopen_symbol)(path, mode);
 }
@@ -145,11 +103,6 @@ int fclose(FILE* stream) {
 
 ssize_t read(int fd, void* buffer, size_t count) {
     return function<ssize_t (*)(int, void*, size_t)>(read_symbol)(fd, buffer, count);
-}
-
-ssize_t read_chk(int fd, void* buffer, size_t count, size_t buffer_size) {
-    return function<ssize_t (*)(int, void*, size_t, size_t)>(read_chk_symbol)(fd, buffer, count,
-                                                                              buffer_size);
 }
 
 ssize_t write(int fd, const void* bytes, size_t count) {
@@ -187,18 +140,6 @@ int fcntl_time64(int fd, int command, void* argument) {
     return time64 != nullptr ? time64(fd, command, argument) : fcntl64(fd, command, argument);
 }
 
-int dup(int fd) {
-    return function<int (*)(int)>(dup_symbol)(fd);
-}
-
-int dup2(int fd, int target) {
-    return function<int (*)(int, int)>(dup2_symbol)(fd, target);
-}
-
-int dup3(int fd, int target, int flags) {
-    return function<int (*)(int, int, int)>(dup3_symbol)(fd, target, flags);
-}
-
 int fstat(int fd, struct stat* info) {
     return function<int (*)(int, struct stat*)>(fstat_symbol)(fd, info);
 }
@@ -208,13 +149,6 @@ int fstat64(int fd, struct stat64* info) {
     return function<int (*)(int, struct stat64*)>(fstat64_symbol)(fd, info);
 }
 
-int fxstat(int version, int fd, struct stat* info) {
-    return function<int (*)(int, int, struct stat*)>(fxstat_symbol)(version, fd, info);
-}
-
-int fxstat64(int version, int fd, struct stat64* info) {
-    return function<int (*)(int, int, struct stat64*)>(fxstat64_symbol)(version, fd, info);
-}
 #endif
 
 } // namespace hornemu::real

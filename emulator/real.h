@@ -12,7 +12,6 @@
 
 // musl's headers make the 64-bit names macros for the plain ones; here they are the symbols.
 #undef open64
-#undef openat64
 #undef fopen64
 
 namespace hornemu {
@@ -46,17 +45,10 @@ void resolve_all();
 
 int open(const char* path, int flags, mode_t mode);
 int open64(const char* path, int flags, mode_t mode);
-int openat(int dirfd, const char* path, int flags, mode_t mode);
-int openat64(int dirfd, const char* path, int flags, mode_t mode);
-int open_2(const char* path, int flags);
-int open64_2(const char* path, int flags);
-int openat_2(int dirfd, const char* path, int flags);
-int openat64_2(int dirfd, const char* path, int flags);
 FILE* fopen(const char* path, const char* mode);
 FILE* fopen64(const char* path, const char* mode);
 int fclose(FILE* stream);
 ssize_t read(int fd, void* buffer, size_t count);
-ssize_t read_chk(int fd, void* buffer, size_t count, size_t buffer_size);
 ssize_t write(int fd, const void* bytes, size_t count);
 int ioctl(int fd, ioctl_request request, void* argument);
 int ioctl_time64(int fd, unsigned long request, void* argument);
@@ -64,14 +56,9 @@ int close(int fd);
 int fcntl(int fd, int command, void* argument);
 int fcntl64(int fd, int command, void* argument);
 int fcntl_time64(int fd, int command, void* argument);
-int dup(int fd);
-int dup2(int fd, int target);
-int dup3(int fd, int target, int flags);
 int fstat(int fd, struct stat* info);
 #ifdef __GLIBC__
 int fstat64(int fd, struct stat64* info);
-int fxstat(int version, int fd, struct stat* info);
-int fxstat64(int version, int fd, struct stat64* info);
 #endif
 
 } // namespace real

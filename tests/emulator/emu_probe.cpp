@@ -1,10 +1,10 @@
 // A program for the emulator's tests to run on the emulated board: performs the operations
 // named on its command line, one after another, and prints what each returned.
 //
-//   open|open64|openat|openat64|open_2|open64_2 PATH FLAGS   FLAGS: O_RDWR|O_CREAT|0x40000 ...
+//   open|open64 PATH FLAGS   FLAGS: O_RDWR|O_CREAT|0x40000 ...
 //   fopen|fopen64 PATH MODE, fgets, fclose
-//   write TEXT (\xNN escapes), read N, readchk N, set HEXWORD, get, ioctl HEXREQUEST, close
-//   dupfd N (fcntl F_DUPFD from N, shown as "fd"), dup2 N, rawwrite TEXT (the system call, past the
+//   write TEXT (\xNN escapes), read N, set HEXWORD, get, ioctl HEXREQUEST, close
+//   dupfd N (fcntl F_DUPFD from N, shown as "fd"), rawwrite TEXT (the system call, past the
 //   C library), fstat (adds the file type: chr, reg, fifo or other), chdir DIR, exit N, signal N
 // The duplicating operations make the copy the descriptor the next operations use.
 //
@@ -29,10 +29,6 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-
-extern "C" int __open_2(const char* path, int flags);
-extern "C" int __open64_2(const char* path, int flags);
-extern "C" ssize_t __read_chk(int fd, void* buffer, size_t count, size_t buffer_size);
 
 namespace {
 
@@ -88,12 +84,7 @@ void print_bytes(const char* bytes, size_t length) {
 
 int open_as(const std::string& op, const char* path, int flags) {
     const int mode = 0600;
-    return op == "open"       ? open(path, flags, mode)
-           : op == "open64"   ? open64(path, flags, mode)
-           : op == "openat"   ? openat(AT_FDCWD, path, flags, mode)
-           : op == "openat64" ? openat64(AT_FDCWD, path, flags, mode)
-           : op == "open_2"   ? __open_2(path, flags)
-                              : __open64_2(path, flags);
+    return op == "open" ? open(path, flags, mode) : open64(path, flags, mode);
 }
 
 } // namespace
@@ -132,13 +123,12 @@ int main(int argc, char** argv) {
             const std::string bytes = unescape(argument());
             result = op == "write" ? write(fd, bytes.data(), bytes.size())
                                    : syscall(SYS_write, fd, bytes.data(), bytes.size());
-        } else if (op == "read" || op == "readchk") {
+        } else if (op == "read") {
             const size_t count = strtoul(argument(), nullptr, 10);
-            if (op == "read" && count > sizeof buffer) {
+            if (count > sizeof buffer) {
                 refuse("at most " + std::to_string(sizeof buffer) + " bytes");
             }
-            result = op == "read" ? read(fd, buffer, count)
-                                  : __read_chk(fd, buffer, count, sizeof buffer);
+            result = read(fd, buffer, count);
             show = result > 0;
             shown = show ? std::min(static_cast<size_t>(result), count) : 0;
         } else if (op == "set" || op == "get" || op == "ioctl") {
@@ -152,9 +142,8 @@ int main(int argc, char** argv) {
             result = close(fd);
         } else if (op == "chdir") {
             result = chdir(argument());
-        } else if (op == "dupfd" || op == "dup2") {
-            const int number = atoi(argument());
-            result = op == "dupfd" ? fcntl(fd, F_DUPFD, number) : dup2(fd, number);
+        } else if (op == "dupfd") {
+            result = fcntl(fd, F_DUPFD, atoi(argument()));
             fd = result >= 0 ? static_cast<int>(result) : fd;
         } else if (op == "fstat") {
             struct stat info {};
