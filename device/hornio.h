@@ -11,6 +11,7 @@
 #include <sys/ioctl.h>
 #endif
 
+/* NOLINTBEGIN(cppcoreguidelines-macro-usage): C, for the kernel module as well */
 #define HORNIO_NODE_PATH "/dev/hornio"
 #define HORNIO_LAMPSTAT_PATH "/proc/lampstat"
 
@@ -25,5 +26,6 @@
 /* The longest command the stand-in drivers take; a longer write fails with EINVAL. It lies
  * above the longest command the tool can send, so that the tool's limit is what tests see. */
 #define HORNIO_STANDIN_COMMAND_MAX 2048
+/* NOLINTEND(cppcoreguidelines-macro-usage) */
 
 #endif

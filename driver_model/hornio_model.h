@@ -43,7 +43,8 @@ struct hornio_model {
 };
 
 /* The longest status reply the model makes: "status: " and a command, or a word's values. */
-#define HORNIO_STATUS_MAX (HORNIO_STANDIN_COMMAND_MAX + 16)
+#define HORNIO_STATUS_MAX                                                                          \
+    (HORNIO_STANDIN_COMMAND_MAX + 16) /* NOLINT(cppcoreguidelines-macro-usage) */
 
 /* One to three items in the order "period N", "count N", "pattern TEXT", separated by single
  * spaces; N is an optional '-' and decimal digits whose value fits a signed 32-bit int; TEXT

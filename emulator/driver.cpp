@@ -3,6 +3,7 @@
 #include "real.h"
 #include "scenario.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -40,7 +41,7 @@ bool decode_hex(std::string_view digits, char* out) {
 }
 
 bool parse_state(std::string_view text) {
-    char word[4];
+    char word[4] = {};
     if (text.substr(0, 8) == "command " && text.size() > 9 &&
         text.size() <= 9 + 2 * sizeof model.command && text.back() == '\n' &&
         decode_hex(text.substr(8, text.size() - 9), model.command)) {
@@ -78,13 +79,13 @@ void save_memory() {
         }
     };
     if (model.setting == HORNIO_COMMAND) {
-        at = std::strcpy(at, "command ") + 8;
+        at = std::copy_n("command ", 8, at);
         put_hex(model.command, model.command_length);
     } else {
         const auto word = static_cast<uint32_t>(model.word);
         const char bytes[] = {static_cast<char>(word >> 24), static_cast<char>(word >> 16),
                               static_cast<char>(word >> 8), static_cast<char>(word)};
-        at = std::strcpy(at, "word 0x") + 7;
+        at = std::copy_n("word 0x", 7, at);
         put_hex(bytes, sizeof bytes);
     }
     *at++ = '\n';
@@ -157,9 +158,10 @@ outcome driver_request(unsigned long request, uint32_t* word, bool& filled) {
         hornio_model_request(&model, &config().faults, static_cast<unsigned int>(request),
                              word != nullptr ? &value : nullptr);
     const auto number = static_cast<unsigned int>(request);
-    filled = result == 0 && number == static_cast<unsigned int>(HORNIO_GET_REQUEST) &&
+    filled = word != nullptr && result == 0 &&
+             number == static_cast<unsigned int>(HORNIO_GET_REQUEST) &&
              config().faults.request.kind == HORNIO_NO_FAULT;
-    if (filled) {
+    if (filled && word != nullptr) {
         *word = static_cast<uint32_t>(value);
     } else if (result == 0 && model.setting == HORNIO_WORD &&
                number == static_cast<unsigned int>(HORNIO_SET_REQUEST)) {
