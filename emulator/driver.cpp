@@ -40,20 +40,29 @@ bool decode_hex(std::string_view digits, char* out) {
     return digits.size() % 2 == 0;
 }
 
+// The part of text after prefix and before a final newline; empty when it has neither.
+std::string_view between(std::string_view text, std::string_view prefix) {
+    if (text.size() <= prefix.size() || text.back() != '\n' ||
+        std::string_view(text.data(), prefix.size()) != prefix) {
+        return {};
+    }
+    return {text.data() + prefix.size(), text.size() - prefix.size() - 1};
+}
+
 bool parse_state(std::string_view text) {
-    char word[4] = {};
-    if (text.substr(0, 8) == "command " && text.size() > 9 &&
-        text.size() <= 9 + 2 * sizeof model.command && text.back() == '\n' &&
-        decode_hex(text.substr(8, text.size() - 9), model.command)) {
+    const std::string_view command = between(text, "command ");
+    const std::string_view word = between(text, "word 0x");
+    char bytes[4] = {};
+    if (!command.empty() && command.size() <= 2 * sizeof model.command &&
+        decode_hex(command, model.command)) {
         model.setting = HORNIO_COMMAND;
-        model.command_length = (text.size() - 9) / 2;
+        model.command_length = command.size() / 2;
         return true;
     }
-    if (text.substr(0, 7) == "word 0x" && text.size() == 16 && text.back() == '\n' &&
-        decode_hex(text.substr(7, 8), word)) {
+    if (word.size() == 8 && decode_hex(word, bytes)) {
         model.setting = HORNIO_WORD;
         model.word = 0;
-        for (const char byte : word) {
+        for (const char byte : bytes) {
             model.word = static_cast<int32_t>(static_cast<uint32_t>(model.word) << 8U |
                                               static_cast<unsigned char>(byte));
         }

@@ -8,6 +8,7 @@
 #include "logline.h"
 #include "scenario.h"
 
+#include <array>
 #include <cerrno>
 #include <cstdarg>
 #include <dlfcn.h>
@@ -22,6 +23,7 @@ namespace {
 // libc's own function of this name.
 template <typename Fn>
 Fn real(const char* name) {
+    // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): dlsym's answer is a function
     return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
 }
 
@@ -47,17 +49,19 @@ int noted_exec(Exec exec) {
 template <typename Exec>
 int list_exec(const char* arg, va_list& rest, bool with_environment, Exec exec) {
     constexpr size_t most = 4096;
-    const char* argv[most + 1] = {arg};
-    size_t count = 1;
-    while (argv[count - 1] != nullptr && count <= most) {
-        argv[count++] = va_arg(rest, const char*);
+    std::array<char*, most + 1> argv{};
+    // exec's argv is char* const*, though no exec writes through it.
+    char* next = const_cast<char*>(arg); // NOLINT(cppcoreguidelines-pro-type-const-cast)
+    auto* at = argv.begin();
+    for (; next != nullptr && at != argv.end() - 1; next = va_arg(rest, char*)) {
+        *at++ = next;
     }
     char* const* envp = with_environment ? va_arg(rest, char* const*) : environ;
-    if (argv[count - 1] != nullptr) {
+    if (next != nullptr) {
         errno = E2BIG;
         return -1;
     }
-    return exec(const_cast<char* const*>(argv), envp);
+    return exec(argv.data(), envp);
 }
 
 using exec_fn = int (*)(const char*, char* const*, char* const*);
