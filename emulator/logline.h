@@ -31,7 +31,7 @@ class log_line {
     void flush();
 
     const char* file_;
-    char buffer_[2048] = {};
+    char buffer_[4096] = {};
     size_t length_ = 0;
 };
 

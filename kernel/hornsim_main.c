@@ -45,7 +45,7 @@
 #include "hornio_model.h"
 
 #define HORN_FIXED_MAX 4096
-#define LAMPSTAT_MAX 2048
+#define LAMPSTAT_MAX 4000
 
 static const char lampstat_default[] = "hornsim lamp driver|model: QTR-PN rev2";
 

@@ -193,22 +193,22 @@ struct driver_case {
 TEST(Driver, AnswersAndFaults) {
     const std::string idle = "read -> 13 \"status: idle\\x0a\"\n";
     const driver_case cases[] = {
-        {"idle reply", "", with_node({"read", "2000", "read", "4", "close"}),
+        {"idle reply", "", with_node({"read", "100", "read", "4", "close"}),
          "open -> fd\n" + idle + "read -> 4 \"stat\"\nclose -> 0\n"},
         {"node absent", "node absent\n", with_node({}), "open -> -1 ENOENT\n"},
         {"open fails", "open fail EBUSY\n", with_node({}), "open -> -1 EBUSY\n"},
         {"errno by number", "open fail 13\n", with_node({}), "open -> -1 EACCES\n"},
-        {"write fails", "write fail ENOSPC\n", with_node({"write", "period 10", "read", "2000"}),
+        {"write fails", "write fail ENOSPC\n", with_node({"write", "period 10", "read", "100"}),
          "open -> fd\nwrite -> -1 ENOSPC\n" + idle},
-        {"write returns 0", "write return 0\n", with_node({"write", "period 10", "read", "2000"}),
+        {"write returns 0", "write return 0\n", with_node({"write", "period 10", "read", "100"}),
          "open -> fd\nwrite -> 0\n" + idle},
         {"last directive wins", "write fail EIO\nwrite return 4\n",
          with_node({"write", "period 10"}), "open -> fd\nwrite -> 4\n"},
-        {"read returns 0", "read return 0\n", with_node({"read", "2000"}),
+        {"read returns 0", "read return 0\n", with_node({"read", "100"}),
          "open -> fd\nread -> 0\n"},
         {"read beyond count", "read return 5\n", with_node({"read", "3"}),
          "open -> fd\nread -> 5 \"sta\"\n"},
-        {"read fails", "# comment\n\n  \nread fail EINTR\n", with_node({"read", "2000"}),
+        {"read fails", "# comment\n\n  \nread fail EINTR\n", with_node({"read", "100"}),
          "open -> fd\nread -> -1 EINTR\n"},
         {"ioctl returns 1", "ioctl return 1\n", with_node({"set", "000a1403", "get"}),
          "open -> fd\nset -> 1\nget -> 1 word=0x00000000\n"},
@@ -216,11 +216,11 @@ TEST(Driver, AnswersAndFaults) {
          "open -> fd\nset -> -1 EINVAL\n"},
         {"read-only descriptor",
          "",
-         {"open", "/dev/hornio", "O_RDONLY", "write", "period 1", "read", "2000", "set", "1"},
+         {"open", "/dev/hornio", "O_RDONLY", "write", "period 1", "read", "100", "set", "1"},
          "open -> fd\nwrite -> -1 EBADF\n" + idle + "set -> 0\n"},
         {"write-only descriptor",
          "",
-         {"open", "/dev/hornio", "O_WRONLY", "read", "2000", "write", "period 1"},
+         {"open", "/dev/hornio", "O_WRONLY", "read", "100", "write", "period 1"},
          "open -> fd\nread -> -1 EBADF\nwrite -> 8\n"},
         {"lampstat fails",
          "lampstat fail EACCES\n",
@@ -355,7 +355,7 @@ TEST(Log, RecordsEveryOperationOnBothPaths) {
     probe(board, {"fopen",       "/proc/lampstat", "r",        "fgets",     "fclose",
                   "open",        "/proc/lampstat", "O_RDONLY", "close",     "open",
                   "/dev/hornio", "O_RDWR",         "write",    "period 10", "write",
-                  "bad",         "read",           "2000",     "set",       "000a1403",
+                  "bad",         "read",           "100",      "set",       "000a1403",
                   "get",         "ioctl",          "5401",     "close"});
     EXPECT_EQ(board.log(),
               "open /proc/lampstat mode=r -> ok\n"
@@ -365,7 +365,7 @@ TEST(Log, RecordsEveryOperationOnBothPaths) {
               "open /dev/hornio flags=O_RDWR -> ok\n"
               "write /dev/hornio count=9 data=706572696f64203130 -> 9\n"
               "write /dev/hornio count=3 data=626164 -> -1 EINVAL\n"
-              "read /dev/hornio count=2000 -> 18 data=7374617475733a20706572696f642031300a\n"
+              "read /dev/hornio count=100 -> 18 data=7374617475733a20706572696f642031300a\n"
               "ioctl /dev/hornio request=" +
                   set_request + " word=0x000a1403 -> 0\n" + "ioctl /dev/hornio request=" +
                   get_request + " word=0x00000000 -> 0 word=0x000a1403\n" +
@@ -375,11 +375,11 @@ TEST(Log, RecordsEveryOperationOnBothPaths) {
     const scenario faulty("write fail EIO\nread return 0\nioctl fail EINVAL\nlampstat fail "
                           "ENOENT\n");
     faulty.put("lampstat", "model: QTR-PN\n");
-    probe(faulty, with_node({"write", "period 10", "read", "2000", "set", "000a1403", "fopen",
+    probe(faulty, with_node({"write", "period 10", "read", "100", "set", "000a1403", "fopen",
                              "/proc/lampstat", "r"}));
     EXPECT_EQ(faulty.log(), "open /dev/hornio flags=O_RDWR -> ok\n"
                             "write /dev/hornio count=9 data=706572696f64203130 -> -1 EIO\n"
-                            "read /dev/hornio count=2000 -> 0\n"
+                            "read /dev/hornio count=100 -> 0\n"
                             "ioctl /dev/hornio request=" +
                                 set_request +
                                 " word=0x000a1403 -> -1 EINVAL\n"
