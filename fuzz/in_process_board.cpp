@@ -152,7 +152,8 @@ long as_call(long result, const hornio_fault& fault) {
     return result;
 }
 
-int open_path(const char* path, int flags, mode_t mode, int (*real)(const char*, int, ...)) {
+// open's third argument, in rest, is there only when the flags create a file.
+int open_path(const char* path, int flags, std::va_list rest, int (*real)(const char*, int, ...)) {
     if (std::strcmp(path, node_path) == 0) {
         return open_node(flags);
     }
@@ -162,12 +163,9 @@ int open_path(const char* path, int flags, mode_t mode, int (*real)(const char*,
         errno = ENOENT;
         return -1;
     }
-    return real(path, flags, mode);
-}
-
-// open's third argument is there only when the flags create a file.
-bool has_mode(int flags) {
-    return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+    const bool creates = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+    // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): false; the caller's va_start
+    return real(path, flags, creates ? static_cast<mode_t>(va_arg(rest, unsigned int)) : 0);
 }
 
 } // namespace
@@ -300,25 +298,17 @@ extern "C" {
 int __wrap_open(const char* path, int flags, ...) {
     std::va_list arguments;
     va_start(arguments, flags);
-    mode_t mode = 0;
-    if (fuzz::has_mode(flags)) {
-        // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): false; va_start is above
-        mode = static_cast<mode_t>(va_arg(arguments, unsigned int));
-    }
+    const int result = fuzz::open_path(path, flags, arguments, __real_open);
     va_end(arguments);
-    return fuzz::open_path(path, flags, mode, __real_open);
+    return result;
 }
 
 int __wrap_open64(const char* path, int flags, ...) {
     std::va_list arguments;
     va_start(arguments, flags);
-    mode_t mode = 0;
-    if (fuzz::has_mode(flags)) {
-        // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): false; va_start is above
-        mode = static_cast<mode_t>(va_arg(arguments, unsigned int));
-    }
+    const int result = fuzz::open_path(path, flags, arguments, __real_open64);
     va_end(arguments);
-    return fuzz::open_path(path, flags, mode, __real_open64);
+    return result;
 }
 
 FILE* __wrap_fopen(const char* path, const char* mode) {
