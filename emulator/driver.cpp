@@ -12,6 +12,9 @@
 namespace hornemu {
 namespace {
 
+constexpr uint32_t set_request = HORNIO_SET_REQUEST;
+constexpr uint32_t get_request = HORNIO_GET_REQUEST;
+
 // The driver's memory as the state file holds it, one line: "command HEX" (the last accepted
 // command, hex encoded) or "word 0xHHHHHHHH" (the last set word); no file while it is idle.
 hornio_model model;
@@ -166,14 +169,12 @@ outcome driver_request(unsigned long request, uint32_t* word, bool& filled) {
     const long result =
         hornio_model_request(&model, &config().faults, static_cast<unsigned int>(request),
                              word != nullptr ? &value : nullptr);
-    const auto number = static_cast<unsigned int>(request);
-    filled = word != nullptr && result == 0 &&
-             number == static_cast<unsigned int>(HORNIO_GET_REQUEST) &&
+    const auto number = static_cast<uint32_t>(request);
+    filled = word != nullptr && result == 0 && number == get_request &&
              config().faults.request.kind == HORNIO_NO_FAULT;
     if (filled && word != nullptr) {
         *word = static_cast<uint32_t>(value);
-    } else if (result == 0 && model.setting == HORNIO_WORD &&
-               number == static_cast<unsigned int>(HORNIO_SET_REQUEST)) {
+    } else if (result == 0 && model.setting == HORNIO_WORD && number == set_request) {
         save_memory();
     }
     return as_outcome(result, config().faults.request);
