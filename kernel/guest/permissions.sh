@@ -53,6 +53,7 @@ as() {
     if [ "$_status" != 0 ] && [ "$(cat "$PARAMS/seen")" != 'open 0; write 0; read 0; ioctl 0' ]; then
         _bad="$_bad the driver saw: $(cat "$PARAMS/seen");"
     fi
+    _bad=${_bad# }
     perm_result "$_name" "${_bad%;}"
 }
 
@@ -100,4 +101,16 @@ echo 'hornio root:buzzer 660' >/etc/mdev.conf
 mdev -s
 node_is "mdev: mdev -s applies the mdev.conf line" root:buzzer 660
 member_and_other mdev
+# mdev as a daemon on the kernel's events (this kernel has no hotplug helper
+# to call it): it changes the node devtmpfs made when the driver loads, a
+# moment later.
+mdev -d -f &
+sleep 1
+fresh_node
+for _i in 1 2 3 4 5 6 7 8 9 10; do
+    [ "$(stat -c %G /dev/hornio)" = buzzer ] && break
+    sleep 1
+done
+node_is "mdev: daemon applies the line to the node of a driver loaded later" root:buzzer 660
+kill $!
 PATH=/bin
