@@ -53,7 +53,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "set and query an embedded board's buzzer"
 set(CPACK_PACKAGE_DESCRIPTION
     "hornset sets and queries the buzzer of an embedded Linux board through the\n"
     "buzzer driver's device /dev/hornio, after identifying the board from\n"
-    "/proc/lampstat. It depends on the C library alone.")
+    "/proc/lampstat. Installing it creates the system group buzzer, whose\n"
+    "members may drive the buzzer without root.")
 string(CONCAT CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
@@ -79,11 +80,18 @@ include(\"${PROJECT_SOURCE_DIR}/packaging/libc-depends.cmake\")
 ")
 set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_BINARY_DIR}/hornset-cpack-project.cmake")
 
-# The lintian tags that remain, each with its reason: for the Debian package
-# alone, so `cmake --install` (as image builders run it) leaves them out. The
-# package takes everything `cmake --install` does plus this component.
+# For the Debian package alone, so that `cmake --install` (as image builders
+# run it) leaves them out: the lintian tags that remain, each with its reason,
+# and the udev rule, active in udev's directory for packages' rules, where the
+# maintainer script that creates its group goes with it. The package takes
+# everything `cmake --install` does but the rule's inactive copy (component
+# rule-example), plus this component.
 install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
         RENAME hornset COMPONENT debian EXCLUDE_FROM_ALL)
-set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};hornset;ALL;/" "${CMAKE_BINARY_DIR};hornset;debian;/")
+install(FILES packaging/60-hornset.rules DESTINATION /lib/udev/rules.d COMPONENT debian EXCLUDE_FROM_ALL)
+set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};hornset;Unspecified;/"
+    "${CMAKE_BINARY_DIR};hornset;debian;/")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${PROJECT_SOURCE_DIR}/packaging/debian/postinst")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

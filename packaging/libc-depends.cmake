@@ -1,8 +1,10 @@
-# Run by cpack: sets the package's dependency on libc6 to the newest C library
-# that provides every versioned symbol the binary uses (GLIBC_x.y).
+# Run by cpack: sets the package's dependencies: libc6, at the newest C library
+# that provides every versioned symbol the binary uses (GLIBC_x.y), and passwd,
+# whose groupadd the postinst runs.
 if(NOT CPACK_GENERATOR STREQUAL "DEB")
     return()
 endif()
+set(CPACK_DEBIAN_PACKAGE_DEPENDS passwd)
 if(NOT EXISTS "${HORNSET_BINARY}")
     message(FATAL_ERROR "hornset is not built yet: ${HORNSET_BINARY}")
 endif()
@@ -15,8 +17,7 @@ execute_process(COMMAND "${HORNSET_READELF}" --dynamic --wide "${HORNSET_BINARY}
                 OUTPUT_VARIABLE dynamic)
 
 if(NOT dynamic MATCHES "\\(NEEDED\\)")
-    # Statically linked: no run-time dependency at all.
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "")
+    # Statically linked: no C library to depend on.
     return()
 endif()
 string(REGEX MATCHALL "\\(NEEDED\\)[^\n]*\\[[^]\n]*\\]" needed "${dynamic}")
@@ -36,7 +37,7 @@ foreach(tag IN LISTS tags)
     endif()
 endforeach()
 if(newest STREQUAL "")
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, passwd")
 else()
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= ${newest})")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= ${newest}), passwd")
 endif()

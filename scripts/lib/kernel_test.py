@@ -380,6 +380,7 @@ def pack_initramfs(module, hornsets):
         shutil.copy(build.stage / "bin/hornset", rootfs / "opt" / build.name / "bin")
         if build.linkage == "dynamic":
             add_libraries(rootfs, build)
+    add_permission_tools(rootfs)
     write_config(rootfs / "kt/config.sh", hornsets, probe32_dir)
     names = sorted(output(["find", "."], cwd=rootfs).splitlines())
     archive = subprocess.run(["cpio", "-o", "-H", "newc", "-R", "0:0", "--quiet"], cwd=rootfs,
@@ -388,6 +389,66 @@ def pack_initramfs(module, hornsets):
     initramfs = work / "initramfs.cpio.gz"
     initramfs.write_bytes(gzip.compress(archive, compresslevel=1))
     return initramfs
+
+
+# ---- for the permission cases (guest/permissions.sh) ----
+GUEST_PASSWD = "root:x:0:0:root:/:/bin/sh\nalice:x:1000:1000::/tmp:/bin/sh\nbob:x:1001:1001::/tmp:/bin/sh\n"
+GUEST_GROUP = "root:x:0:\nbuzzer:x:999:alice\nalice:x:1000:\nbob:x:1001:\n"
+
+
+def add_permission_tools(rootfs):
+    """Users in and outside the group buzzer, busybox's su, stat and mdev, and
+    on this machine's own board systemd-udevd (Debian's udev package, unpacked)
+    with the udev rule where the Debian package installs it, the package's
+    postinst, and getent, which the postinst runs."""
+    (rootfs / "etc").mkdir(exist_ok=True)
+    (rootfs / "etc/passwd").write_text(GUEST_PASSWD)
+    (rootfs / "etc/group").write_text(GUEST_GROUP)
+    for applet in ("su", "stat", "mdev"):
+        if not (rootfs / "bin" / applet).exists():
+            (rootfs / "bin" / applet).symlink_to("busybox")
+    shutil.copy(ROOT / "kernel/guest/permissions.sh", rootfs / "kt")
+    if board.foreign:
+        return
+    unpacked = work / "udev"
+    if not (unpacked / "bin/udevadm").is_file():
+        for package in ("udev", "libsystemd-shared"):
+            if not list(downloads.glob(f"{package}_*.deb")):
+                script.say(f"downloading {package}")
+                run(["apt-get", *APT, "-o", "APT::Sandbox::User=root", "download", "-qq", package],
+                    cwd=downloads)
+            run(["dpkg-deb", "-x", deb(package), unpacked])
+    multiarch = output(["gcc", "-print-multiarch"]).strip()
+    found_in = [unpacked / "usr/lib" / multiarch / "systemd", unpacked / "usr/lib" / multiarch,
+                Path("/lib", multiarch), Path("/usr/lib", multiarch)]
+    add_program(rootfs, unpacked / "bin/udevadm", "bin/udevadm", found_in, multiarch)
+    add_program(rootfs, Path("/usr/bin/getent"), "bin/getent", found_in, multiarch)
+    (rootfs / "lib/systemd").mkdir(parents=True, exist_ok=True)
+    (rootfs / "lib/systemd/systemd-udevd").symlink_to("/bin/udevadm")
+    (rootfs / "lib/udev/rules.d").mkdir(parents=True)
+    shutil.copy(ROOT / "packaging/60-hornset.rules", rootfs / "lib/udev/rules.d")
+    shutil.copy(ROOT / "packaging/debian/postinst", rootfs / "kt/postinst")
+
+
+def add_program(rootfs, program, where, found_in, multiarch):
+    """PROGRAM at WHERE in the guest, with its loader and the libraries it
+    needs, taken from the first of the directories FOUND_IN that has each."""
+    shutil.copy(program, rootfs / where)
+    loader = re.search(r"Requesting program interpreter: (.*)\]", readelf("-l", program)).group(1)
+    (rootfs / loader[1:]).parent.mkdir(parents=True, exist_ok=True)
+    shutil.copy(loader, rootfs / loader[1:])
+    guest_libraries = rootfs / "lib" / multiarch
+    guest_libraries.mkdir(parents=True, exist_ok=True)
+    todo = [program]
+    while todo:
+        for library in needed(todo.pop(0)):
+            if (guest_libraries / library).exists():
+                continue
+            source = next((d / library for d in found_in if (d / library).exists()), None)
+            if not source:
+                fail(f"library {library} of {program.name} not found")
+            shutil.copy(source, guest_libraries)
+            todo.append(guest_libraries / library)
 
 
 def build_probe(b, directory):

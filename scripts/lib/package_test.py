@@ -4,6 +4,7 @@ hornset, built, installed into an empty root with dpkg, checked, removed, and bu
 import filecmp
 import gzip
 import hashlib
+import os
 import re
 import shlex
 import subprocess
@@ -12,14 +13,14 @@ import time
 
 import boards
 from common import (ROOT, Script, board_absent, ensure_packages, needed, output, project_version,
-                    readelf, rebuild, run, scratch)
+                    readelf, rebuild, run, scratch, sudo)
 
 script = Script("package-test")
 arguments = sys.argv[1:]
 reproducibility = arguments[:1] != ["--skip-reproducibility"]
 arguments = arguments[0 if reproducibility else 1:]
 ensure_packages("cmake", "ninja-build", "g++", "binutils", "dpkg", "dpkg-dev", "gzip", "man-db",
-                "groff-base", "mandoc", "lintian", "devscripts", "git")
+                "groff-base", "mandoc", "lintian", "devscripts", "git", "debootstrap")
 preset = arguments[0] if arguments else "release"
 native_arch = output(["dpkg", "--print-architecture"]).strip()
 expected_arch = arguments[1] if len(arguments) > 1 else native_arch
@@ -27,11 +28,11 @@ version = project_version()
 
 # The files (not directories) and their modes, as the package holds them.
 EXPECTED_FILES = [
+    ("-rw-r--r--", "./lib/udev/rules.d/60-hornset.rules"),
     ("-rwxr-xr-x", "./usr/bin/hornset"),
     ("-rw-r--r--", "./usr/share/doc/hornset/README.md"),
     ("-rw-r--r--", "./usr/share/doc/hornset/changelog.gz"),
     ("-rw-r--r--", "./usr/share/doc/hornset/copyright"),
-    ("-rw-r--r--", "./usr/share/hornset/60-hornset.rules"),
     ("-rw-r--r--", "./usr/share/lintian/overrides/hornset"),
     ("-rw-r--r--", "./usr/share/man/man1/hornset.1.gz"),
 ]
@@ -116,8 +117,9 @@ script.expect_equal("owner of every entry", {"root/root"}, {owner for _, owner, 
 script.expect_equal("mode of every directory", {"drwxr-xr-x"},
                     {mode for mode, _, _ in entries if mode.startswith("d")})
 
-# Installed with dpkg itself into an empty root. The root has no libc6, so the dependency is
-# forced; everything else must go through cleanly. (dpkg needs ldconfig and start-stop-daemon on
+# Unpacked with dpkg itself into an empty root, which has no shell for the maintainer script (run
+# in a Debian root below). The root has no libc6, so the dependency is forced; everything else
+# must go through cleanly. (dpkg needs ldconfig and start-stop-daemon on
 # PATH, which common.py gives the sbin directories.)
 root = scratch()
 for directory in ("var/lib/dpkg/info", "var/lib/dpkg/updates"):
@@ -125,12 +127,13 @@ for directory in ("var/lib/dpkg/info", "var/lib/dpkg/updates"):
 (root / "var/lib/dpkg/status").touch()
 dpkg_root = ["dpkg", f"--root={root}", "--force-not-root", "--force-depends", "--force-architecture",
              "--log=/dev/null"]
-install = subprocess.run([*dpkg_root, "--install", str(deb)], stdout=subprocess.DEVNULL,
+install = subprocess.run([*dpkg_root, "--unpack", str(deb)], stdout=subprocess.DEVNULL,
                          stderr=subprocess.PIPE, text=True)
 if install.returncode:
     sys.stderr.write(install.stderr)
-    script.fail("dpkg --install into an empty root")
-installed = sorted(str(p.relative_to(root)) for p in (root / "usr").rglob("*") if not p.is_dir())
+    script.fail("dpkg --unpack into an empty root")
+installed = sorted(str(p.relative_to(root)) for top in ("lib", "usr") for p in (root / top).rglob("*")
+                   if not p.is_dir())
 script.expect_equal("files installed", [path[2:] for _, path in EXPECTED_FILES], installed)
 listed = sorted(path for path in output([*dpkg_root, "--listfiles", "hornset"]).splitlines()
                 if not (root / path.lstrip("/")).is_dir())
@@ -144,17 +147,17 @@ if binary.stat().st_mode & 0o6000:
 libraries = sorted(needed(binary))
 depends = field("Depends")
 if not libraries:
-    script.expect_equal("Depends of a static binary", "", depends)
+    script.expect_equal("Depends of a static binary", "passwd", depends)
 else:
     loaders = [name for name in libraries if name != "libc.so.6"]
     if ("libc.so.6" not in libraries or len(loaders) > 1
             or not all(name.startswith("ld-linux") or name == "ld.so.1" for name in loaders)):
         script.fail(f"binary needs more than the C library: {' '.join(libraries)}")
-    if not re.fullmatch(r"libc6( \(>= [0-9]+(\.[0-9]+)*\))?", depends):
-        script.fail(f"Depends should name libc6 alone, got '{depends}'")
+    if not re.fullmatch(r"libc6( \(>= [0-9]+(\.[0-9]+)*\))?, passwd", depends):
+        script.fail(f"Depends should name libc6 and passwd alone, got '{depends}'")
     newest = max(re.findall(r"GLIBC_([0-9.]*[0-9])", readelf("--version-info", binary)),
                  key=lambda v: [int(part) for part in v.split(".")])
-    script.expect_equal("Depends", f"libc6 (>= {newest})", depends)
+    script.expect_equal("Depends", f"libc6 (>= {newest}), passwd", depends)
 
 # Hardened as Debian builds its packages: stack protector, fortified calls, read-only relocations
 # and, unless static, PIE. Immediate binding and control-flow protection are not among Debian's
@@ -170,7 +173,7 @@ else:
 
 # Documents as shipped are the project's own, unchanged.
 for source, shipped, what in (
-        ("packaging/60-hornset.rules", "usr/share/hornset/60-hornset.rules", "udev example"),
+        ("packaging/60-hornset.rules", "lib/udev/rules.d/60-hornset.rules", "udev rule"),
         ("README.md", "usr/share/doc/hornset/README.md", "README.md"),
         ("packaging/copyright", "usr/share/doc/hornset/copyright", "copyright"),
         ("packaging/lintian-overrides", "usr/share/lintian/overrides/hornset", "lintian overrides")):
@@ -235,8 +238,62 @@ for message in MESSAGES:
 # Removing leaves nothing of the package behind.
 if subprocess.run([*dpkg_root, "--remove", "hornset"], stdout=subprocess.DEVNULL).returncode:
     script.fail("dpkg --remove")
-left = [str(p.relative_to(root)) for p in root.glob("usr/**/*") if not p.is_dir()]
+left = [str(p.relative_to(root)) for top in ("lib", "usr") for p in root.glob(f"{top}/**/*")
+        if not p.is_dir()]
 script.expect_equal("files left after removal", [], left)
+
+# In a minimal Debian root of this machine's release (debootstrap's minbase, made once under
+# build/ and copied for each run), where dpkg runs the maintainer script: installing creates the
+# system group buzzer and puts the rule in udev's directory, installing again keeps both, and
+# removing takes the rule and keeps the group. dpkg runs the script chrooted: as root, or
+# through sudo.
+RULE = 'KERNEL=="hornio", GROUP="buzzer", MODE="0660"'
+
+
+def check_in_debian_root(deb_file):
+    release = re.search(r"^VERSION_CODENAME=(\S+)$", open("/etc/os-release").read(), re.M).group(1)
+    mirror = os.environ.get("DEBIAN_MIRROR") or "http://deb.debian.org/debian"
+    cache = ROOT / "build/package-debian"
+    pristine, root = cache / f"{release}-minbase", cache / "root"
+    if not (pristine / ".complete").exists():
+        script.say(f"making a minimal Debian {release} root in {pristine} (once)")
+        run([*sudo(), "rm", "-rf", pristine])
+        run([*sudo(), "debootstrap", "--variant=minbase", release, pristine, mirror], quiet=True)
+        run([*sudo(), "touch", pristine / ".complete"])
+    run([*sudo(), "rm", "-rf", root])
+    run([*sudo(), "cp", "-a", pristine, root])
+    dpkg = [*sudo(), "dpkg", f"--root={root}", "--log=/dev/null"]
+    rule = root / "lib/udev/rules.d/60-hornset.rules"
+
+    def group():
+        return [line for line in (root / "etc/group").read_text().splitlines()
+                if line.startswith("buzzer:")]
+
+    if group():
+        script.fail(f"the Debian root has a group buzzer before hornset is installed: {group()}")
+    for attempt in ("install", "install again"):
+        if subprocess.run([*dpkg, "--install", deb_file], stdout=subprocess.DEVNULL).returncode:
+            script.fail(f"dpkg --install into the Debian root ({attempt})")
+        fields = group()[0].split(":") if len(group()) == 1 else []
+        if len(fields) != 4 or not 100 <= int(fields[2] or 0) < 1000:
+            script.fail(f"after {attempt}, no single system group buzzer in /etc/group: {group()}")
+        active = [line for line in (rule.read_text().splitlines() if rule.is_file() else [])
+                  if line.strip() and not line.startswith("#")]
+        script.expect_equal(f"active lines of {rule.relative_to(root)} after {attempt}", [RULE], active)
+    if subprocess.run([*dpkg, "--remove", "hornset"], stdout=subprocess.DEVNULL).returncode:
+        script.fail("dpkg --remove from the Debian root")
+    if rule.exists():
+        script.fail(f"{rule.relative_to(root)} is left after removal")
+    if len(group()) != 1:
+        script.fail(f"the group buzzer is not kept after removal: {group()}")
+    run([*sudo(), "rm", "-rf", root])
+
+
+if expected_arch == native_arch:
+    check_in_debian_root(ROOT / deb)
+else:
+    print(f"package-test: a {expected_arch} package cannot run its maintainer script here; "
+          "not installed in a Debian root")
 
 # lintian, every tag shown: a tag that stays needs an override with its reason.
 lintian = subprocess.run(["lintian", "--pedantic", "-I", "-E", "--fail-on",

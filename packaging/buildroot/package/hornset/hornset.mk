@@ -23,4 +23,21 @@ HORNSET_CONF_OPTS = \
 	-DHORNSET_BUILD_EMULATOR=OFF \
 	-DHORNSET_HARDENING=OFF
 
+# The system group that the udev rule, or the mdev.conf line README gives,
+# hands /dev/hornio to.
+define HORNSET_USERS
+	- - buzzer -1 * - - - hornset buzzer users
+endef
+
+# With udev the rule goes where udev reads packages' rules, active; without,
+# it stays the file to place that cmake --install installs.
+ifeq ($(BR2_PACKAGE_HAS_UDEV),y)
+define HORNSET_INSTALL_UDEV_RULE
+	$(INSTALL) -D -m 0644 $(@D)/packaging/60-hornset.rules \
+		$(TARGET_DIR)/lib/udev/rules.d/60-hornset.rules
+	rm -rf $(TARGET_DIR)/usr/share/hornset
+endef
+HORNSET_POST_INSTALL_TARGET_HOOKS += HORNSET_INSTALL_UDEV_RULE
+endif
+
 $(eval $(cmake-package))
