@@ -5,6 +5,7 @@
 // none; the directives are board.conf lines.
 #include "harness.h"
 
+#include <cstdlib>
 #include <fstream>
 
 namespace hornset_test {
@@ -86,7 +87,8 @@ scenario board_of(const std::string& marker, std::string* problem) {
 }
 
 std::vector<example> readme_examples() {
-    std::ifstream file(HORNSET_TEST_README);
+    const char* readme = std::getenv("HORNSET_TEST_README");
+    std::ifstream file(readme != nullptr ? readme : HORNSET_TEST_README);
     std::vector<example> examples;
     std::optional<std::string> marker; // the board of the next fenced block
     bool in_block = false;
