@@ -65,9 +65,15 @@ std::vector<std::string> prefix_words(const char* words) {
     return prefix;
 }
 
+// The cross-compiling emulator hornset runs under; none in a kernel guest, where it runs natively.
+std::vector<std::string> emulator_words() {
+    return setting("HORNSET_TEST_DRIVER", "") == "module" ? std::vector<std::string>{}
+                                                          : prefix_words(HORNSET_TEST_EMULATOR);
+}
+
 // stdbuf's helper library is glibc's: it cannot be loaded into a hornset linked with musl.
 bool buffering_can_be_chosen() {
-    return prefix_words(HORNSET_TEST_EMULATOR).empty() && !c_library::musl() &&
+    return emulator_words().empty() && !c_library::musl() &&
            access("/usr/bin/stdbuf", X_OK) == 0;
 }
 
@@ -94,7 +100,7 @@ void emulate(const std::string& dir, const scenario& board) {
 // its -0 option names it "hornset", as getopt's messages expect; a wrapper
 // finds it by that name through PATH, which also gives it that argv[0].
 std::vector<std::string> command(const streams& given, const std::string& dir) {
-    std::vector<std::string> words = prefix_words(HORNSET_TEST_EMULATOR);
+    std::vector<std::string> words = emulator_words();
     const std::string tool = setting("HORNSET_TEST_TOOL", HORNSET_TEST_TOOL);
     if (!words.empty()) {
         words.insert(words.end(), {"-0", "hornset", tool});
@@ -226,7 +232,7 @@ bool on_module() {
 }
 
 bool writes_can_be_traced() {
-    return prefix_words(HORNSET_TEST_EMULATOR).empty() && !runs_under_wrapper() && !on_module() &&
+    return emulator_words().empty() && !runs_under_wrapper() && !on_module() &&
            access("/usr/bin/strace", X_OK) == 0;
 }
 
