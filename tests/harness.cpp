@@ -73,8 +73,7 @@ std::vector<std::string> emulator_words() {
 
 // stdbuf's helper library is glibc's: it cannot be loaded into a hornset linked with musl.
 bool buffering_can_be_chosen() {
-    return emulator_words().empty() && !c_library::musl() &&
-           access("/usr/bin/stdbuf", X_OK) == 0;
+    return emulator_words().empty() && !c_library::musl() && access("/usr/bin/stdbuf", X_OK) == 0;
 }
 
 void write_file(const std::string& path, const std::string& content) {
@@ -121,7 +120,7 @@ std::vector<std::string> command(const streams& given, const std::string& dir) {
     if (given.descriptors > 0) {
         words.insert(words.begin(),
                      {"/bin/sh", "-c",
-                      "ulimit -n " + std::to_string(given.descriptors) + " && exec \"$0\" \"$@\"",
+                      "ulimit -n " + std::to_string(given.descriptors) + R"( && exec "$0" "$@")",
                       tool});
         return words;
     }
@@ -148,6 +147,7 @@ std::vector<std::string> environment(const streams& given, const std::string& di
 
 std::vector<char*> pointers(std::vector<std::string>& words) {
     std::vector<char*> list;
+    list.reserve(words.size() + 1);
     for (std::string& word : words) {
         list.push_back(word.data());
     }
@@ -306,6 +306,26 @@ std::string case_name(const testing::TestParamInfo<run_case>& info) {
     return info.param.name;
 }
 
+namespace {
+
+// One run of a case, in this environment.
+void check(const run_case& c, const std::string& entry) {
+    SCOPED_TRACE(entry.empty() ? "no POSIXLY_CORRECT" : entry);
+    streams given = c.given;
+    if (!entry.empty()) {
+        given.environment.push_back(entry);
+    }
+    const outcome result = run_hornset(c.board, c.args, given);
+    EXPECT_EQ(result.out, c.out) << "standard output";
+    EXPECT_EQ(result.err, c.err) << "standard error";
+    EXPECT_EQ(result.status, c.status) << "exit status";
+    EXPECT_EQ(result.log, c.log ? recorded(*c.log, c.board) : result.log)
+        << "what reached the board";
+    EXPECT_EQ(result.node, "") << "what reached the node past the driver";
+}
+
+} // namespace
+
 // Every case runs a second time with POSIXLY_CORRECT set, which must change
 // nothing (glibc's getopt would then stop at the first word that is not an
 // option). Under a wrapper (valgrind), which checks memory, not behaviour, the
@@ -316,24 +336,9 @@ TEST_P(RunCase, Behaves) {
     if (!skip.empty()) {
         GTEST_SKIP() << skip;
     }
-    std::vector<std::string> settings = {""};
+    check(c, "");
     if (!runs_under_wrapper()) {
-        settings.emplace_back("POSIXLY_CORRECT=1");
-    }
-    for (const std::string& posixly_correct : settings) {
-        SCOPED_TRACE(posixly_correct.empty() ? "no POSIXLY_CORRECT" : posixly_correct);
-        streams given = c.given;
-        if (!posixly_correct.empty()) {
-            given.environment.push_back(posixly_correct);
-        }
-        const outcome result = run_hornset(c.board, c.args, given);
-        EXPECT_EQ(result.out, c.out) << "standard output";
-        EXPECT_EQ(result.err, c.err) << "standard error";
-        EXPECT_EQ(result.status, c.status) << "exit status";
-        if (c.log) {
-            EXPECT_EQ(result.log, recorded(*c.log, c.board)) << "what reached the board";
-        }
-        EXPECT_EQ(result.node, "") << "what reached the node past the driver";
+        check(c, "POSIXLY_CORRECT=1");
     }
 }
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(RunCase);

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sstream>
@@ -71,7 +72,7 @@ void add_directive(const std::string& line, setting* s) {
     std::string value;
     words >> call >> verb >> value;
     const int error = c_library::number(value);
-    const long count = std::atol(value.c_str());
+    const long count = std::strtol(value.c_str(), nullptr, 10);
     const bool device_call = call == "open" || call == "write" || call == "read" || call == "ioctl";
     if (call == "node" &&
         (verb == "absent" || verb == "regular" || verb == "fifo" || verb == "link")) {
@@ -114,11 +115,13 @@ void put(const std::string& name, const std::string& value) {
 
 // A device node of the module's numbers at this path.
 void make_node(const char* path) {
-    unsigned int major = 0;
-    unsigned int minor = 0;
-    const std::string numbers = read_file("/sys/class/misc/hornio/dev");
-    EXPECT_EQ(std::sscanf(numbers.c_str(), "%u:%u", &major, &minor), 2) << numbers;
-    EXPECT_EQ(mknod(path, S_IFCHR | 0600, makedev(major, minor)), 0) << std::strerror(errno);
+    const std::string numbers = read_file("/sys/class/misc/hornio/dev"); // "MAJOR:MINOR"
+    const auto major = std::strtoul(numbers.c_str(), nullptr, 10);
+    const auto minor = std::strtoul(numbers.substr(numbers.find(':') + 1).c_str(), nullptr, 10);
+    EXPECT_EQ(mknod(path, S_IFCHR | 0600,
+                    makedev(static_cast<unsigned int>(major), static_cast<unsigned int>(minor))),
+              0)
+        << std::strerror(errno);
 }
 
 // The module's own node at its path again, whatever an earlier run put there.

@@ -10,12 +10,14 @@ namespace hornset_test {
 namespace {
 
 const std::string write_error = says::output_lost(ENOSPC);
-const std::string set_log = logged::request(set_request_number, set_word, "0") + logged::node_close;
+std::string set_log() {
+    return logged::request(set_request_number, set_word, "0") + logged::node_close;
+}
 
 // Standard output "/dev/full", or with these streams a pipe whose reader has gone.
 run_case lost(const std::string& name, const scenario& board, const std::vector<std::string>& args,
               const std::string& err, int status, const std::string& log,
-              streams given = {{}, false, output::full_device}) {
+              const streams& given = {{}, false, output::full_device}) {
     return {name, board, args, "", err, status, log, given};
 }
 
@@ -36,7 +38,7 @@ INSTANTIATE_TEST_SUITE_P(
     LostOutput, RunCase,
     testing::Values(
         lost("NothingToLose", request_board(), set_args, "", 0,
-             logged::proc_read + logged::node_open + set_log),
+             logged::proc_read + logged::node_open + set_log()),
         lost("EmptyReplyNothingToLose", with_reply(std::string("\0", 1)), read_args, "", 0,
              logged::used(logged::read_returned(std::string("\0", 1)))),
         lost("BriefUsageKeepsItsOwn", qtr_pn(), {"-t", "0"}, says::bad_period, 1,
@@ -88,6 +90,7 @@ std::vector<run_case> buffered() {
     const std::pair<buffering, std::string> modes[] = {{buffering::standard, "FullyBuffered"},
                                                        {buffering::line, "LineBuffered"},
                                                        {buffering::none, "Unbuffered"}};
+    const std::string detected = logged::proc_missing + logged::node_open + set_log();
     std::vector<run_case> cases;
     for (const auto& [mode, name] : modes) {
         const streams given = {{}, false, output::full_device, mode};
@@ -100,7 +103,7 @@ std::vector<run_case> buffered() {
         cases.push_back(lost(name + "Help", request_board(), {"--help"}, write_error, 1,
                              logged::proc_read, given));
         cases.push_back(lost(name + "DetectionMessage", no_lampstat(), set_args, write_error, 1,
-                             logged::proc_missing + logged::node_open + set_log, given));
+                             detected, given));
     }
     return cases;
 }
