@@ -1,6 +1,9 @@
 // Runs the built hornset on a board and captures what it did. The board is the
 // emulated one, or with HORNSET_TEST_DRIVER=module the stand-in kernel module
-// behind the real "/dev/hornio" and "/proc/lampstat" (the kernel guests).
+// behind the real "/dev/hornio" and "/proc/lampstat" (the kernel guests). The
+// environment may name another hornset (HORNSET_TEST_TOOL), its C library
+// (HORNSET_TEST_LIBC: glibc or musl) and the emulated board's library built
+// for that C library (HORNSET_TEST_PRELOAD), instead of this build's.
 #pragma once
 
 #include "device/hornio.h"
@@ -86,8 +89,7 @@ bool on_module();
 bool writes_can_be_traced();
 
 // Texts hornset prints that come from the C library it is linked with: getopt's
-// diagnostics and the system's error reasons. The C library is the build's
-// (HORNSET_TEST_LIBC), or the environment's HORNSET_TEST_LIBC.
+// diagnostics and the system's error reasons, for glibc and musl.
 namespace c_library {
 bool musl();
 std::string invalid_option(char option);   // getopt's line for an unknown option
