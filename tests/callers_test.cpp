@@ -10,18 +10,8 @@ namespace hornset_test {
 namespace {
 
 // One device operation with one driver behaviour, as it ends with all three
-// standard streams open. operations is what follows the node's open.
-struct device_run {
-    std::string name;
-    scenario board;
-    std::vector<std::string> args;
-    std::string out;
-    std::string err;
-    int status;
-    std::string operations; // empty: the open failed
-};
-
-std::vector<device_run> device_runs() {
+// standard streams open; its log is what follows the node's open (empty: the open failed).
+std::vector<run_case> device_runs() {
     const std::string refused = says::open_failed(EACCES);
     const std::string& opened = says::open_error;
     return {
@@ -51,7 +41,7 @@ std::vector<device_run> device_runs() {
 // The node lands on the lowest closed descriptor, is moved above the standard
 // ones, and nothing printed reaches it. A closed standard output still loses
 // the output of a run that has some.
-run_case with_closed(const device_run& run, const std::vector<int>& closed) {
+run_case with_closed(const run_case& run, const std::vector<int>& closed) {
     const auto is_closed = [&closed](int fd) {
         return std::find(closed.begin(), closed.end(), fd) != closed.end();
     };
@@ -61,10 +51,10 @@ run_case with_closed(const device_run& run, const std::vector<int>& closed) {
     }
     const std::string lowest = std::to_string(closed.front());
     std::string log = logged::proc_read + logged::node_open_failed("EACCES");
-    if (!run.operations.empty()) {
+    if (!run.log->empty()) {
         log = logged::proc_read + "open /dev/hornio flags=O_RDWR -> ok fd=" + lowest +
               "\ndup /dev/hornio fd=" + lowest + " -> ok\nclose /dev/hornio fd=" + lowest +
-              " -> 0\n" + run.operations;
+              " -> 0\n" + *run.log;
     }
     std::string err = run.err;
     int status = run.status;
@@ -80,7 +70,7 @@ std::vector<run_case> closed_cases() {
     std::vector<run_case> cases;
     for (const std::vector<int>& closed :
          std::vector<std::vector<int>>{{0}, {1}, {2}, {0, 1}, {0, 2}, {1, 2}, {0, 1, 2}}) {
-        for (const device_run& run : device_runs()) {
+        for (const run_case& run : device_runs()) {
             cases.push_back(with_closed(run, closed));
         }
     }
