@@ -55,7 +55,7 @@ struct streams {
     output stdout_to = output::captured;
     buffering mode = buffering::standard;
     bool traced = false; // run under strace, recording writes and signal actions
-    int descriptors = 0; // a limit of open descriptors (ulimit -n), or none
+    int descriptors = 0; // a limit of open descriptors (ulimit -n, through /bin/sh), or none
     std::vector<std::string> environment = {}; // NAME=VALUE entries added to the few a run has
 };
 
