@@ -9,19 +9,14 @@ namespace {
 const std::vector<std::string> probe = {"-t", "5"};
 
 run_case text_board(const std::string& name, const scenario& board) {
-    return {name,
-            board,
-            probe,
-            says::trace("period 5"),
-            "",
-            0,
-            logged::used(logged::write("period 5", "8"))};
+    return prints(name, board, probe, says::trace("period 5"), 0,
+                  logged::used(logged::write("period 5", "8")));
 }
 
 run_case request_interface(const std::string& name, const scenario& board,
                            const std::string& proc_log = logged::proc_read,
                            const std::string& message = "") {
-    return {name, board, probe, message + says::invalid, "", 1, proc_log};
+    return prints(name, board, probe, message + says::invalid, 1, proc_log);
 }
 
 const std::string long_run(1023, 'x'); // fills the line buffer with its terminator
@@ -53,36 +48,20 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The dialect is chosen before any argument is looked at, so each board
 // answers the other dialect's arguments with its own refusal.
-INSTANTIATE_TEST_SUITE_P(DialectChoice, RunCase,
-                         testing::Values(run_case{"PositionalValuesOnTextBoard",
-                                                  qtr_pn(),
-                                                  {"5", "5", "5"},
-                                                  "",
-                                                  says::no_option,
-                                                  1,
-                                                  logged::proc_read},
-                                         run_case{"VersionOnTextBoardIsAnOption",
-                                                  qtr_pn(),
-                                                  {"--version"},
-                                                  says::option_list,
-                                                  c_library::invalid_option('-') + says::bad_option,
-                                                  1,
-                                                  logged::proc_read},
-                                         run_case{"VersionWithoutProcFile",
-                                                  no_lampstat(),
-                                                  {"--version"},
-                                                  says::no_proc + says::version,
-                                                  "",
-                                                  0,
-                                                  logged::proc_missing},
-                                         run_case{"HelpStillAfterDetectionMessage",
-                                                  no_lampstat("node absent\n"),
-                                                  {"--help"},
-                                                  says::no_proc + says::help,
-                                                  "",
-                                                  0,
-                                                  logged::proc_missing}),
-                         case_name);
+const std::vector<std::string> version = {"--version"};
+
+INSTANTIATE_TEST_SUITE_P(
+    DialectChoice, RunCase,
+    testing::Values(run_case{"PositionalValuesOnTextBoard", qtr_pn(), set_args, "", says::no_option,
+                             1, logged::proc_read},
+                    run_case{"VersionOnTextBoardIsAnOption", qtr_pn(), version, says::option_list,
+                             c_library::invalid_option('-') + says::bad_option, 1,
+                             logged::proc_read},
+                    prints("VersionWithoutProcFile", no_lampstat(), version,
+                           says::no_proc + says::version, 0, logged::proc_missing),
+                    prints("HelpStillAfterDetectionMessage", no_lampstat("node absent\n"),
+                           {"--help"}, says::no_proc + says::help, 0, logged::proc_missing)),
+    case_name);
 
 } // namespace
 } // namespace hornset_test

@@ -169,21 +169,16 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A proc file that cannot be read leaves the request interface; the request
 // then goes out as usual.
-INSTANTIATE_TEST_SUITE_P(ProcFileError, RunCase,
-                         testing::Values(run_case{"ThenSet", request_board("lampstat fail EIO\n"),
-                                                  set_args, says::no_proc, "", 0,
-                                                  logged::proc_failed("EIO") + logged::node_open +
-                                                      logged::request(set_request_number, set_word,
-                                                                      "0") +
-                                                      logged::node_close},
-                                         run_case{"ThenRefusal",
-                                                  request_board("lampstat fail EACCES\n"),
-                                                  {"0", "1", "1"},
-                                                  says::no_proc + says::zero,
-                                                  "",
-                                                  1,
-                                                  logged::proc_failed("EACCES")}),
-                         case_name);
+INSTANTIATE_TEST_SUITE_P(
+    ProcFileError, RunCase,
+    testing::Values(prints("ThenSet", request_board("lampstat fail EIO\n"), set_args, says::no_proc,
+                           0,
+                           logged::proc_failed("EIO") + logged::node_open +
+                               logged::request(set_request_number, set_word, "0") +
+                               logged::node_close),
+                    prints("ThenRefusal", request_board("lampstat fail EACCES\n"), {"0", "1", "1"},
+                           says::no_proc + says::zero, 1, logged::proc_failed("EACCES"))),
+    case_name);
 
 // The emulated driver remembers its last setting within a scenario; every
 // case must start from a fresh one, or results would depend on test order.

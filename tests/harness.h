@@ -196,6 +196,13 @@ struct run_case {
     std::string skip = {}; // why this build cannot run the case, or empty
 };
 
+// A case that writes nothing to standard error.
+inline run_case prints(const std::string& name, const scenario& board,
+                       const std::vector<std::string>& args, const std::string& out, int status,
+                       const std::string& log) {
+    return {name, board, args, out, "", status, log};
+}
+
 void PrintTo(const run_case& c, std::ostream* stream);
 std::string case_name(const testing::TestParamInfo<run_case>& info);
 

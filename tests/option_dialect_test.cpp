@@ -8,21 +8,16 @@ namespace {
 run_case sends(const std::string& name, const std::vector<std::string>& args,
                const std::string& command) {
     const std::string written = std::to_string(command.size());
-    return {name,
-            qtr_pn(),
-            args,
-            says::trace(command),
-            "",
-            0,
-            logged::used(logged::write(command, written))};
+    return prints(name, qtr_pn(), args, says::trace(command), 0,
+                  logged::used(logged::write(command, written)));
 }
 
 // A usage error: brief on standard error only; full adds the option list on
 // standard output. getopt's own diagnostic, if any, comes first.
 run_case refused(const std::string& name, const std::vector<std::string>& args,
                  const std::string& refusal, bool full, const std::string& diagnostic = "") {
-    return {name, qtr_pn(),         args, full ? says::option_list : "", diagnostic + refusal,
-            1,    logged::proc_read};
+    const std::string& out = full ? says::option_list : "";
+    return {name, qtr_pn(), args, out, diagnostic + refusal, 1, logged::proc_read};
 }
 
 // -d shows the status reply and ends the run.

@@ -9,19 +9,14 @@ namespace {
 
 // The set request reaches the driver with this word.
 run_case sets(const std::string& name, const std::vector<std::string>& args, uint32_t word) {
-    return {name,
-            request_board(),
-            args,
-            "",
-            "",
-            0,
-            logged::used(logged::request(set_request_number, word, "0"))};
+    return prints(name, request_board(), args, "", 0,
+                  logged::used(logged::request(set_request_number, word, "0")));
 }
 
 // Refused with these lines on standard output; nothing reaches the driver.
 run_case refused(const std::string& name, const std::vector<std::string>& args,
                  const std::string& out) {
-    return {name, request_board(), args, out, "", 1, logged::proc_read};
+    return prints(name, request_board(), args, out, 1, logged::proc_read);
 }
 
 INSTANTIATE_TEST_SUITE_P(WordLayout, RunCase,
@@ -59,50 +54,33 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     ArgumentCount, RunCase,
     testing::Values(
-        run_case{"NoneIssuesGetRequest",
-                 request_board(),
-                 {},
-                 "",
-                 "",
-                 0,
-                 logged::used(logged::get_request(0))},
+        prints("NoneIssuesGetRequest", request_board(), get_args, "", 0,
+               logged::used(logged::get_request(0))),
         refused("One", {"5"}, says::invalid), refused("Two", {"5", "5"}, says::invalid),
         refused("Four", {"1", "2", "3", "4"}, says::invalid),
         refused("OptionsOfTheOtherDialect", {"-t", "5"}, says::invalid),
         refused("VersionWithExtra", {"--version", "extra"}, says::invalid),
         refused("HelpOtherCase", {"--Help"}, says::invalid),
         refused("ShortVersion", {"-v"}, says::invalid),
-        run_case{
-            "Version", request_board(), {"--version"}, says::version, "", 0, logged::proc_read},
-        run_case{"VersionUpperCase",
-                 request_board(),
-                 {"--VERSION"},
-                 says::version,
-                 "",
-                 0,
-                 logged::proc_read},
-        run_case{"Help", request_board(), {"--help"}, says::help, "", 0, logged::proc_read},
-        run_case{
-            "HelpUpperCase", request_board(), {"--HELP"}, says::help, "", 0, logged::proc_read}),
+        prints("Version", request_board(), {"--version"}, says::version, 0, logged::proc_read),
+        prints("VersionUpperCase", request_board(), {"--VERSION"}, says::version, 0,
+               logged::proc_read),
+        prints("Help", request_board(), {"--help"}, says::help, 0, logged::proc_read),
+        prints("HelpUpperCase", request_board(), {"--HELP"}, says::help, 0, logged::proc_read)),
     case_name);
 
 // Without "/proc/lampstat" the tool still speaks this dialect, after saying so.
 INSTANTIATE_TEST_SUITE_P(
     WithoutProcFile, RunCase,
-    testing::Values(run_case{"Set", no_lampstat(), set_args, says::no_proc, "", 0,
-                             logged::proc_missing + logged::node_open +
-                                 logged::request(set_request_number, set_word, "0") +
-                                 logged::node_close},
-                    run_case{"Refusal",
-                             no_lampstat(),
-                             {"0", "1", "1"},
-                             says::no_proc + says::zero,
-                             "",
-                             1,
-                             logged::proc_missing},
-                    run_case{"Get", no_lampstat(), get_args, says::no_proc, "", 0,
-                             logged::proc_missing + logged::node_open + logged::get_request(0) +
-                                 logged::node_close},
+    testing::Values(prints("Set", no_lampstat(), set_args, says::no_proc, 0,
+                           logged::proc_missing + logged::node_open +
+                               logged::request(set_request_number, set_word, "0") +
+                               logged::node_close),
+                    prints("Refusal", no_lampstat(), {"0", "1", "1"}, says::no_proc + says::zero, 1,
+                           logged::proc_missing),
+                    prints("Get", no_lampstat(), get_args, says::no_proc, 0,
+                           logged::proc_missing + logged::node_open + logged::get_request(0) +
+                               logged::node_close),
                     run_case{"NoDriversAtAll", no_lampstat("node absent\n"), set_args,
                              says::no_proc + says::open_error, says::open_failed(ENOENT), 1,
                              logged::proc_missing + logged::node_open_failed("ENOENT")}),
