@@ -56,7 +56,10 @@ int open_node() {
     }
     if (fd <= STDERR_FILENO) {
         const int moved = fcntl(fd, F_DUPFD, STDERR_FILENO + 1);
-        const int error = errno;
+        // F_DUPFD answers EINVAL when the limit of descriptors lies at or below
+        // the lowest number it may use: no descriptor above the standard ones
+        // is left, which is what EMFILE says.
+        const int error = moved < 0 && errno == EINVAL ? EMFILE : errno;
         close(fd);
         if (moved < 0) {
             errno = error;

@@ -9,20 +9,14 @@ namespace {
 const std::vector<std::string> probe = {"-t", "5"};
 
 run_case text_board(const std::string& name, const scenario& board) {
-    return {name,
-            board,
-            probe,
-            "cmd for hornio=\"period 5\"\n",
-            "",
-            0,
-            logged::proc_read + logged::node_open + logged::write("period 5", "8") +
-                logged::node_close};
+    return prints(name, board, probe, says::trace("period 5"), 0,
+                  logged::used(logged::write("period 5", "8")));
 }
 
 run_case request_interface(const std::string& name, const scenario& board,
                            const std::string& proc_log = logged::proc_read,
                            const std::string& message = "") {
-    return {name, board, probe, message + "Error: Invalid parameter.\n", "", 1, proc_log};
+    return prints(name, board, probe, message + says::invalid, 1, proc_log);
 }
 
 const std::string long_run(1023, 'x'); // fills the line buffer with its terminator
@@ -47,52 +41,26 @@ INSTANTIATE_TEST_SUITE_P(
                           with_lampstat(long_run + "abc\nQTR-PN\n")),
         request_interface("NameAcrossBufferBoundary",
                           with_lampstat(long_run.substr(1) + "QTR-PN\nleds: on\n")),
-        request_interface("FileMissing", no_lampstat(), logged::proc_missing,
-                          "fail to open /proc/lampstat\n"),
+        request_interface("FileMissing", no_lampstat(), logged::proc_missing, says::no_proc),
         request_interface("FileUnreadable", qtr_pn("lampstat fail EACCES\n"),
-                          "open /proc/lampstat mode=r -> EACCES\n",
-                          "fail to open /proc/lampstat\n")),
+                          logged::proc_failed("EACCES"), says::no_proc)),
     case_name);
 
 // The dialect is chosen before any argument is looked at, so each board
 // answers the other dialect's arguments with its own refusal.
+const std::vector<std::string> version = {"--version"};
+
 INSTANTIATE_TEST_SUITE_P(
     DialectChoice, RunCase,
-    testing::Values(
-        run_case{"PositionalValuesOnTextBoard",
-                 qtr_pn(),
-                 {"5", "5", "5"},
-                 "",
-                 "Error: hornset - no pattern or period option\n"
-                 "Usage: hornset [-options] [value]\n",
-                 1,
-                 logged::proc_read},
-        run_case{"VersionOnTextBoardIsAnOption",
-                 qtr_pn(),
-                 {"--version"},
-                 "\tAllowed options are:\n\t-d    Show Buzzer Status.\n\t-t    Buzzer Period.\n"
-                 "\t-c    Repeat Count.\n\t-p    Buzzer Pattern.\n",
-                 c_library::invalid_option('-') +
-                     "Error: hornset - invalid option\nUsage: hornset [-options] [value]\n",
-                 1,
-                 logged::proc_read},
-        run_case{"VersionWithoutProcFile",
-                 no_lampstat(),
-                 {"--version"},
-                 "fail to open /proc/lampstat\nhornset version " HORNSET_VERSION "\n",
-                 "",
-                 0,
-                 logged::proc_missing},
-        run_case{"HelpStillAfterDetectionMessage",
-                 no_lampstat("node absent\n"),
-                 {"--help"},
-                 "fail to open /proc/lampstat\n"
-                 "Usage: hornset [off time] [on time] [count]\n--help     : help\n"
-                 "--version  : version\noff time : 1-255\non time  : 1-255\n"
-                 "count    : 0-255 (255 = buzzer always running.)\n",
-                 "",
-                 0,
-                 logged::proc_missing}),
+    testing::Values(run_case{"PositionalValuesOnTextBoard", qtr_pn(), set_args, "", says::no_option,
+                             1, logged::proc_read},
+                    run_case{"VersionOnTextBoardIsAnOption", qtr_pn(), version, says::option_list,
+                             c_library::invalid_option('-') + says::bad_option, 1,
+                             logged::proc_read},
+                    prints("VersionWithoutProcFile", no_lampstat(), version,
+                           says::no_proc + says::version, 0, logged::proc_missing),
+                    prints("HelpStillAfterDetectionMessage", no_lampstat("node absent\n"),
+                           {"--help"}, says::no_proc + says::help, 0, logged::proc_missing)),
     case_name);
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "emulator/logrecord.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -20,14 +21,13 @@
 namespace hornset_test {
 
 const std::string qtr_pn_lampstat = "leds: status=off error=off\nmodel: QTR-PN\n";
-const std::string request_lampstat = "leds: status=off error=off\nmodel: RQ-200\n";
 const std::string idle_reply = "status: idle\n";
 
 scenario qtr_pn(const std::string& board_conf) {
     return {qtr_pn_lampstat, board_conf, {}};
 }
 scenario request_board(const std::string& board_conf) {
-    return {request_lampstat, board_conf, {}};
+    return {"leds: status=off error=off\nmodel: RQ-200\n", board_conf, {}};
 }
 scenario no_lampstat(const std::string& board_conf) {
     return {std::nullopt, board_conf, {}};
@@ -39,17 +39,17 @@ scenario with_reply(const std::string& reply) {
     return {qtr_pn_lampstat, "", reply};
 }
 
-namespace {
-
-void write_file(const std::string& path, const std::string& content) {
-    std::ofstream file(path, std::ios::binary);
-    file << content;
-    ASSERT_TRUE(file.good()) << "cannot write " << path;
-}
-
 std::string read_file(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+namespace {
+
+// A setting given at configure time, unless the environment names another.
+std::string setting(const char* name, const char* built) {
+    const char* given = std::getenv(name);
+    return given != nullptr ? given : built;
 }
 
 // The words of a command given at configure time (joined by '|'): the
@@ -65,47 +65,25 @@ std::vector<std::string> prefix_words(const char* words) {
     return prefix;
 }
 
-std::string hex32(uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08x", value);
-    return text;
-}
-
-} // namespace
-
-outcome run_hornset(const scenario& board, const std::vector<std::string>& args, output stdout_to,
-                    const std::vector<std::string>& environment) {
-    streams given;
-    given.stdout_to = stdout_to;
-    given.environment = environment;
-    return run_hornset(board, args, given);
-}
-
-bool runs_under_wrapper() {
-    return !prefix_words(HORNSET_TEST_WRAPPER).empty();
-}
-
-bool writes_can_be_traced() {
-    return prefix_words(HORNSET_TEST_EMULATOR).empty() && !runs_under_wrapper() &&
-           access("/usr/bin/strace", X_OK) == 0;
+// The cross-compiling emulator hornset runs under; none in a kernel guest, where it runs natively.
+std::vector<std::string> emulator_words() {
+    return setting("HORNSET_TEST_DRIVER", "") == "module" ? std::vector<std::string>{}
+                                                          : prefix_words(HORNSET_TEST_EMULATOR);
 }
 
 // stdbuf's helper library is glibc's: it cannot be loaded into a hornset linked with musl.
 bool buffering_can_be_chosen() {
-    return prefix_words(HORNSET_TEST_EMULATOR).empty() && HORNSET_TEST_MUSL == 0 &&
-           access("/usr/bin/stdbuf", X_OK) == 0;
+    return emulator_words().empty() && !c_library::musl() && access("/usr/bin/stdbuf", X_OK) == 0;
 }
 
-outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
-                    const streams& given) {
-    const output stdout_to = given.stdout_to;
-    const char* tmp = std::getenv("TMPDIR");
-    std::string dir_template = std::string(tmp != nullptr ? tmp : "/tmp") + "/hornset-test-XXXXXX";
-    if (mkdtemp(dir_template.data()) == nullptr) {
-        ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
-        return {};
-    }
-    const std::string dir = dir_template;
+void write_file(const std::string& path, const std::string& content) {
+    std::ofstream file(path, std::ios::binary);
+    file << content;
+    EXPECT_TRUE(file.good()) << "cannot write " << path;
+}
+
+// The emulated board's scenario directory for one run.
+void emulate(const std::string& dir, const scenario& board) {
     if (board.lampstat) {
         write_file(dir + "/lampstat", *board.lampstat);
     }
@@ -115,80 +93,90 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
     if (board.reply) {
         write_file(dir + "/reply", *board.reply);
     }
+}
 
-    // The tool is always called "hornset": getopt's messages name it. Under a
-    // cross-compiling emulator (qemu-user), its -0 option sets the name.
-    // A wrapper finds the tool by that name through PATH (the tool's own
-    // directory first), which also gives it to the tool as argv[0].
-    std::vector<std::string> words = prefix_words(HORNSET_TEST_EMULATOR);
-    const bool emulated = !words.empty();
-    std::vector<std::string> wrapper = prefix_words(HORNSET_TEST_WRAPPER);
-    if (given.mode != buffering::standard) {
-        // stdbuf runs whatever comes after it with standard output's buffering set.
-        wrapper.insert(wrapper.begin(),
-                       {"/usr/bin/stdbuf", given.mode == buffering::line ? "-oL" : "-o0"});
+// The words that run hornset: under a cross-compiling emulator (qemu-user)
+// its -0 option names it "hornset", as getopt's messages expect; a wrapper
+// finds it by that name through PATH, which also gives it that argv[0].
+std::vector<std::string> command(const streams& given, const std::string& dir) {
+    std::vector<std::string> words = emulator_words();
+    const std::string tool = setting("HORNSET_TEST_TOOL", HORNSET_TEST_TOOL);
+    if (!words.empty()) {
+        words.insert(words.end(), {"-0", "hornset", tool});
+        return words;
     }
-    std::string env_preload = std::string("LD_PRELOAD=") + HORNSET_TEST_PRELOAD;
+    words = prefix_words(HORNSET_TEST_WRAPPER);
+    if (given.mode != buffering::standard) {
+        words.insert(words.begin(),
+                     {"/usr/bin/stdbuf", given.mode == buffering::line ? "-oL" : "-o0"});
+    }
     if (given.traced) {
         // strace hands the preload to hornset alone: the emulated board may be
         // built for another C library than strace's.
-        wrapper.insert(wrapper.begin(),
-                       {"/usr/bin/strace", "-qq", "-e", "trace=write,writev,rt_sigaction", "-o",
-                        dir + "/writes", "-E", env_preload});
+        words.insert(words.begin(),
+                     {"/usr/bin/strace", "-qq", "-e", "trace=write,writev,rt_sigaction", "-o",
+                      dir + "/writes", "-E",
+                      "LD_PRELOAD=" + setting("HORNSET_TEST_PRELOAD", HORNSET_TEST_PRELOAD)});
     }
-    const bool wrapped = !emulated && !wrapper.empty();
-    if (emulated) {
-        words.insert(words.end(), {"-0", "hornset", HORNSET_TEST_TOOL});
-    } else {
-        words.insert(words.end(), wrapper.begin(), wrapper.end());
-        words.push_back("hornset");
+    if (given.descriptors > 0) {
+        words.insert(words.begin(),
+                     {"/bin/sh", "-c",
+                      "ulimit -n " + std::to_string(given.descriptors) + R"( && exec "$0" "$@")",
+                      tool});
+        return words;
     }
-    words.insert(words.end(), args.begin(), args.end());
-    const std::string program =
-        emulated || wrapped ? words.front() : std::string(HORNSET_TEST_TOOL);
-    std::vector<char*> argv;
-    for (std::string& word : words) {
-        argv.push_back(word.data());
-    }
-    argv.push_back(nullptr);
+    words.emplace_back("hornset");
+    return words;
+}
 
-    std::string env_dir = "HORNEMU_DIR=" + dir;
-    const std::string tool = HORNSET_TEST_TOOL;
-    std::string env_path = "PATH=/usr/bin:/bin";
-    if (wrapped) {
-        env_path = "PATH=" + tool.substr(0, tool.rfind('/')) + ":/usr/bin:/bin";
+std::vector<std::string> environment(const streams& given, const std::string& dir) {
+    const std::string tool = setting("HORNSET_TEST_TOOL", HORNSET_TEST_TOOL);
+    std::vector<std::string> entries = given.environment;
+    entries.push_back("PATH=" + tool.substr(0, tool.rfind('/')) + ":/usr/bin:/bin");
+    if (!on_module()) {
+        entries.push_back("HORNEMU_DIR=" + dir);
+        if (!given.traced) {
+            entries.push_back("LD_PRELOAD=" +
+                              setting("HORNSET_TEST_PRELOAD", HORNSET_TEST_PRELOAD));
+        }
     }
-    std::vector<std::string> env_entries = given.environment;
     if (given.traced) {
         // LeakSanitizer cannot run under ptrace; a sanitized hornset under strace goes without it.
-        env_entries.emplace_back("ASAN_OPTIONS=detect_leaks=0");
+        entries.emplace_back("ASAN_OPTIONS=detect_leaks=0");
     }
-    std::vector<char*> envp = {env_dir.data(), env_path.data()};
-    if (!given.traced) {
-        envp.push_back(env_preload.data());
-    }
-    for (std::string& entry : env_entries) {
-        envp.push_back(entry.data());
-    }
-    envp.push_back(nullptr);
+    return entries;
+}
 
-    const std::string out_path =
-        stdout_to == output::full_device ? std::string("/dev/full") : dir + "/stdout";
-    const std::string err_path = dir + "/stderr";
+std::vector<char*> pointers(std::vector<std::string>& words) {
+    std::vector<char*> list;
+    list.reserve(words.size() + 1);
+    for (std::string& word : words) {
+        list.push_back(word.data());
+    }
+    list.push_back(nullptr);
+    return list;
+}
+
+// Starts hornset with its standard streams as given: input from /dev/null,
+// output and error to files in dir, "/dev/full" or a pipe whose reader has gone.
+// Its SIGPIPE action is the default, whatever this process does with it.
+pid_t spawn(std::vector<std::string> words, std::vector<std::string> env, const streams& given,
+            const std::string& dir) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     int pipe_ends[2] = {-1, -1};
-    if (stdout_to == output::broken_pipe) {
-        if (pipe(pipe_ends) != 0) {
-            ADD_FAILURE() << "pipe: " << std::strerror(errno);
-        }
+    if (given.stdout_to == output::broken_pipe) {
+        EXPECT_EQ(pipe(pipe_ends), 0) << std::strerror(errno);
         close(pipe_ends[0]);
         posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], 1);
     } else {
+        const std::string out_path =
+            given.stdout_to == output::full_device ? "/dev/full" : dir + "/stdout";
         posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
     }
+    const std::string err_path = dir + "/stderr";
     if (given.joined) {
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
     } else {
@@ -198,7 +186,6 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
     for (const int fd : given.closed) {
         posix_spawn_file_actions_addclose(&actions, fd);
     }
-    // hornset starts with SIGPIPE's default action, whatever this process does with it.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t defaulted;
@@ -207,41 +194,99 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
     posix_spawnattr_setsigdefault(&attributes, &defaulted);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
-    const int spawned =
-        posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
+    // Run straight, the tool is named "hornset" but found by its path.
+    const std::string program = words.front() == "hornset"
+                                    ? setting("HORNSET_TEST_TOOL", HORNSET_TEST_TOOL)
+                                    : words.front();
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, &attributes,
+                                    pointers(words).data(), pointers(env).data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (pipe_ends[1] >= 0) {
         close(pipe_ends[1]);
     }
+    EXPECT_EQ(spawned, 0) << "cannot run " << program << ": " << std::strerror(spawned);
+    return spawned == 0 ? pid : -1;
+}
 
-    outcome result;
-    if (spawned != 0) {
-        ADD_FAILURE() << "cannot run " << program << ": " << std::strerror(spawned);
+// Every record the emulated board logged is one its account reads.
+void check_log(const std::string& log) {
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) {
+        const std::optional<hornemu::log_record> record = hornemu::parse_log_record(line);
+        EXPECT_TRUE(record && hornemu::to_string(*record) == line) << "log line: " << line;
+    }
+}
+
+std::string node_file(const std::string& path) {
+    struct stat node {};
+    return stat(path.c_str(), &node) == 0 && S_ISREG(node.st_mode) ? read_file(path) : "";
+}
+
+} // namespace
+
+bool runs_under_wrapper() {
+    return !prefix_words(HORNSET_TEST_WRAPPER).empty();
+}
+
+bool on_module() {
+    return setting("HORNSET_TEST_DRIVER", "") == "module";
+}
+
+bool writes_can_be_traced() {
+    return emulator_words().empty() && !runs_under_wrapper() && !on_module() &&
+           access("/usr/bin/strace", X_OK) == 0;
+}
+
+std::string cannot_set_up(const scenario& board, const streams& given) {
+    if (runs_under_wrapper() && std::count(given.closed.begin(), given.closed.end(), 2) > 0) {
+        return "the wrapper hornset runs under reports on standard error";
+    }
+    if (given.mode != buffering::standard && !buffering_can_be_chosen()) {
+        return "standard output's buffering cannot be chosen here";
+    }
+    if (on_module()) {
+        return module_board::cannot_set_up(board);
+    }
+    if (board.board_conf.find("node link") != std::string::npos) {
+        return "the emulated board has no device to link its node's path to";
+    }
+    return given.descriptors > 0 ? "the emulated board needs descriptors of its own" : "";
+}
+
+outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
+                    const streams& given) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string dir = std::string(tmp != nullptr ? tmp : "/tmp") + "/hornset-test-XXXXXX";
+    if (mkdtemp(dir.data()) == nullptr) {
+        ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
+        return {};
+    }
+    if (on_module()) {
+        module_board::set_up(board);
     } else {
-        int wait_status = 0;
-        waitpid(pid, &wait_status, 0);
-        if (WIFEXITED(wait_status)) {
-            result.status = WEXITSTATUS(wait_status);
-        } else {
-            ADD_FAILURE() << "hornset was killed by signal " << WTERMSIG(wait_status);
-        }
-        if (stdout_to == output::captured) {
-            result.out = read_file(out_path);
-        }
-        result.err = read_file(err_path);
+        emulate(dir, board);
+    }
+    std::vector<std::string> words = command(given, dir);
+    words.insert(words.end(), args.begin(), args.end());
+    const pid_t pid = spawn(words, environment(given, dir), given, dir);
+    outcome result;
+    int wait_status = 0;
+    if (pid > 0 && waitpid(pid, &wait_status, 0) == pid) {
+        EXPECT_TRUE(WIFEXITED(wait_status))
+            << "hornset was killed by signal " << WTERMSIG(wait_status);
+        result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+    }
+    result.out = given.stdout_to == output::captured ? read_file(dir + "/stdout") : "";
+    result.err = read_file(dir + "/stderr");
+    result.writes = read_file(dir + "/writes");
+    if (on_module()) {
+        result.log = module_board::record();
+        result.node = node_file(HORNIO_NODE_PATH);
+    } else {
         result.log = read_file(dir + "/log");
-        result.writes = read_file(dir + "/writes");
-        struct stat node {};
-        if (stat((dir + "/node").c_str(), &node) == 0 && S_ISREG(node.st_mode)) {
-            result.node = read_file(dir + "/node");
-        }
-        // Every record the run logged is one hornemu's account reads.
-        std::istringstream lines(result.log);
-        for (std::string line; std::getline(lines, line);) {
-            const std::optional<hornemu::log_record> record = hornemu::parse_log_record(line);
-            EXPECT_TRUE(record && hornemu::to_string(*record) == line) << "log line: " << line;
-        }
+        result.node = node_file(dir + "/node");
+        check_log(result.log);
     }
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);
@@ -263,72 +308,105 @@ std::string case_name(const testing::TestParamInfo<run_case>& info) {
     return info.param.name;
 }
 
+namespace {
+
+// One run of a case, in this environment.
+void check(const run_case& c, const std::string& entry) {
+    SCOPED_TRACE(entry.empty() ? "no POSIXLY_CORRECT" : entry);
+    streams given = c.given;
+    if (!entry.empty()) {
+        given.environment.push_back(entry);
+    }
+    const outcome result = run_hornset(c.board, c.args, given);
+    EXPECT_EQ(result.out, c.out) << "standard output";
+    EXPECT_EQ(result.err, c.err) << "standard error";
+    EXPECT_EQ(result.status, c.status) << "exit status";
+    EXPECT_EQ(result.log, c.log ? recorded(*c.log, c.board) : result.log)
+        << "what reached the board";
+    EXPECT_EQ(result.node, "") << "what reached the node past the driver";
+}
+
+} // namespace
+
 // Every case runs a second time with POSIXLY_CORRECT set, which must change
 // nothing (glibc's getopt would then stop at the first word that is not an
-// option). Under a wrapper (valgrind), which checks memory, not behaviour, the
-// second run is left out.
+// option). Under a wrapper (valgrind), which checks memory, not behaviour, and
+// on the kernel module, where the run's C library is one the emulated board
+// also runs, the second run is left out.
 TEST_P(RunCase, Behaves) {
     const run_case& c = GetParam();
-    if (!c.skip.empty()) {
-        GTEST_SKIP() << c.skip;
+    const std::string skip = c.skip.empty() ? cannot_set_up(c.board, c.given) : c.skip;
+    if (!skip.empty()) {
+        GTEST_SKIP() << skip;
     }
-    std::vector<std::vector<std::string>> environments = {{}};
-    if (!runs_under_wrapper()) {
-        environments.push_back({"POSIXLY_CORRECT=1"});
-    }
-    for (const std::vector<std::string>& environment : environments) {
-        SCOPED_TRACE(environment.empty() ? "no POSIXLY_CORRECT" : environment.front());
-        const outcome result = run_hornset(c.board, c.args, output::captured, environment);
-        EXPECT_EQ(result.out, c.out) << "standard output";
-        EXPECT_EQ(result.err, c.err) << "standard error";
-        EXPECT_EQ(result.status, c.status) << "exit status";
-        EXPECT_EQ(result.log, c.log) << "what reached the emulated board";
-        EXPECT_EQ(result.node, "") << "what reached the node past the driver";
+    check(c, "");
+    if (!runs_under_wrapper() && !on_module()) {
+        check(c, "POSIXLY_CORRECT=1");
     }
 }
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(RunCase);
 
 namespace c_library {
 
-constexpr bool musl = HORNSET_TEST_MUSL != 0;
-const std::string name = musl ? "musl" : "glibc";
+bool musl() {
+    return setting("HORNSET_TEST_LIBC", HORNSET_TEST_MUSL != 0 ? "musl" : "glibc") == "musl";
+}
 
 std::string invalid_option(char option) {
-    return musl ? std::string("hornset: unrecognized option: ") + option + "\n"
-                : std::string("hornset: invalid option -- '") + option + "'\n";
+    return musl() ? std::string("hornset: unrecognized option: ") + option + "\n"
+                  : std::string("hornset: invalid option -- '") + option + "'\n";
 }
 
 std::string missing_value(char option) {
-    return musl ? std::string("hornset: option requires an argument: ") + option + "\n"
-                : std::string("hornset: option requires an argument -- '") + option + "'\n";
+    return musl() ? std::string("hornset: option requires an argument: ") + option + "\n"
+                  : std::string("hornset: option requires an argument -- '") + option + "'\n";
 }
 
+namespace {
+
+struct texts {
+    int error;
+    const char* name;
+    const char* glibc;
+    const char* musl;
+};
+
+const texts table[] = {
+    {0, "", "Success", "No error information"},
+    {EACCES, "EACCES", "Permission denied", "Permission denied"},
+    {EAGAIN, "EAGAIN", "Resource temporarily unavailable", "Resource temporarily unavailable"},
+    {EBADF, "EBADF", "Bad file descriptor", "Bad file descriptor"},
+    {EBUSY, "EBUSY", "Device or resource busy", "Resource busy"},
+    {EINTR, "EINTR", "Interrupted system call", "Interrupted system call"},
+    {EINVAL, "EINVAL", "Invalid argument", "Invalid argument"},
+    {EIO, "EIO", "Input/output error", "I/O error"},
+    {EMFILE, "EMFILE", "Too many open files", "No file descriptors available"},
+    {ENODEV, "ENODEV", "No such device", "No such device"},
+    {ENOENT, "ENOENT", "No such file or directory", "No such file or directory"},
+    {ENOSPC, "ENOSPC", "No space left on device", "No space left on device"},
+    {ENOTTY, "ENOTTY", "Inappropriate ioctl for device", "Not a tty"},
+    {ETIMEDOUT, "ETIMEDOUT", "Connection timed out", "Operation timed out"},
+};
+
+} // namespace
+
 std::string reason(int error) {
-    struct texts {
-        int error;
-        const char* glibc;
-        const char* musl;
-    };
-    static const texts table[] = {
-        {0, "Success", "No error information"},
-        {EACCES, "Permission denied", "Permission denied"},
-        {EBADF, "Bad file descriptor", "Bad file descriptor"},
-        {EBUSY, "Device or resource busy", "Resource busy"},
-        {EINTR, "Interrupted system call", "Interrupted system call"},
-        {EINVAL, "Invalid argument", "Invalid argument"},
-        {EIO, "Input/output error", "I/O error"},
-        {ENODEV, "No such device", "No such device"},
-        {ENOENT, "No such file or directory", "No such file or directory"},
-        {ENOSPC, "No space left on device", "No space left on device"},
-        {ENOTTY, "Inappropriate ioctl for device", "Not a tty"},
-    };
     for (const texts& row : table) {
         if (row.error == error) {
-            return musl ? row.musl : row.glibc;
+            return musl() ? row.musl : row.glibc;
         }
     }
-    ADD_FAILURE() << "the harness has no " << name << " text for errno " << error;
+    ADD_FAILURE() << "the harness has no C library text for errno " << error;
     return "";
+}
+
+int number(const std::string& error_name) {
+    for (const texts& row : table) {
+        if (row.name == error_name) {
+            return row.error;
+        }
+    }
+    return -1;
 }
 
 } // namespace c_library
@@ -336,8 +414,14 @@ std::string reason(int error) {
 namespace logged {
 namespace {
 
-const std::string node = "/dev/hornio";
-const std::string proc = "/proc/lampstat";
+const std::string node = HORNIO_NODE_PATH;
+const std::string proc = HORNIO_LAMPSTAT_PATH;
+
+std::string hex32(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08x", value);
+    return text;
+}
 
 std::string line(const std::string& op, const std::string& path,
                  std::vector<hornemu::log_field> fields, std::optional<std::string> result,
@@ -346,6 +430,8 @@ std::string line(const std::string& op, const std::string& path,
            "\n";
 }
 
+const std::string text_size = std::to_string(HORNIO_TEXT_SIZE);
+
 } // namespace
 
 const std::string proc_read =
@@ -353,6 +439,10 @@ const std::string proc_read =
 const std::string proc_missing = line("open", proc, {{"mode", "r"}}, "ENOENT");
 const std::string node_open = line("open", node, {{"flags", "O_RDWR"}}, "ok");
 const std::string node_close = line("close", node, {}, "0");
+
+std::string proc_failed(const std::string& error_name) {
+    return line("open", proc, {{"mode", "r"}}, error_name);
+}
 
 std::string node_open_failed(const std::string& error_name) {
     return line("open", node, {{"flags", "O_RDWR"}}, error_name);
@@ -365,11 +455,12 @@ std::string write(const std::string& bytes, const std::string& result) {
 
 std::string read_returned(const std::string& bytes, long result) {
     const std::string count = result < 0 ? std::to_string(bytes.size()) : std::to_string(result);
-    return line("read", node, {{"count", "2000"}}, count, {{"data", hornemu::hex_encode(bytes)}});
+    return line("read", node, {{"count", text_size}}, count,
+                {{"data", hornemu::hex_encode(bytes)}});
 }
 
 std::string read_failed(const std::string& result) {
-    return line("read", node, {{"count", "2000"}}, result);
+    return line("read", node, {{"count", text_size}}, result);
 }
 
 std::string request(uint32_t number, uint32_t word, const std::string& result) {
@@ -379,6 +470,14 @@ std::string request(uint32_t number, uint32_t word, const std::string& result) {
 std::string get_request(uint32_t word_out) {
     return line("ioctl", node, {{"request", hex32(get_request_number)}, {"word", hex32(0)}}, "0",
                 {{"word", hex32(word_out)}});
+}
+
+std::string used(const std::string& operations) {
+    return proc_read + node_open + operations + node_close;
+}
+
+std::string failed(const std::string& operations) {
+    return proc_read + node_open + operations;
 }
 
 } // namespace logged

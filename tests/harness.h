@@ -1,7 +1,12 @@
-// Runs the built hornset on the emulated board and captures what it did.
+// Runs the built hornset on a board and captures what it did. The board is the
+// emulated one, or with HORNSET_TEST_DRIVER=module the stand-in kernel module
+// behind the real "/dev/hornio" and "/proc/lampstat" (the kernel guests). The
+// environment may name another hornset (HORNSET_TEST_TOOL), its C library
+// (HORNSET_TEST_LIBC: glibc or musl) and the emulated board's library built
+// for that C library (HORNSET_TEST_PRELOAD), instead of this build's.
 #pragma once
 
-#include "hornio.h"
+#include "device/hornio.h"
 
 #include <gtest/gtest.h>
 
@@ -13,9 +18,9 @@
 
 namespace hornset_test {
 
-// What the emulated board looks like for one run: the content of
-// "/proc/lampstat" (none: the file does not exist), the driver's directives
-// (faults, "node absent") and the status reply it gives instead of its own.
+// What the board looks like for one run: the content of "/proc/lampstat"
+// (none: the file does not exist), the driver's directives (faults, "node
+// absent") and the status reply it gives instead of its own.
 struct scenario {
     std::optional<std::string> lampstat;
     std::string board_conf;
@@ -23,8 +28,6 @@ struct scenario {
 };
 
 extern const std::string qtr_pn_lampstat;
-extern const std::string request_lampstat;
-
 scenario qtr_pn(const std::string& board_conf = "");
 scenario request_board(const std::string& board_conf = "");
 scenario no_lampstat(const std::string& board_conf = "");
@@ -35,94 +38,129 @@ struct outcome {
     std::string out;
     std::string err;
     int status = -1;
-    std::string log;    // the emulated board's log of every operation on its two paths
-    std::string node;   // what reached the node's file past the driver (or, with "node
-                        // regular", the regular file in its place): every case expects nothing
-    std::string writes; // with streams::traced, strace's lines of every write and
-                        // signal action hornset made
+    std::string log;    // the board's record of what reached its two paths
+    std::string node;   // what reached a regular file in the node's place: always nothing
+    std::string writes; // with streams::traced, strace's lines of writes and signal actions
 };
 
 std::ostream& operator<<(std::ostream& stream, const outcome& result);
 
 enum class output { captured, full_device, broken_pipe };
-
-// Runs hornset with these arguments (argv[0] is "hornset") in a fresh
-// scenario directory. With output::full_device its standard output is
-// "/dev/full", with output::broken_pipe a pipe whose reader has gone, and
-// outcome::out stays empty. environment adds NAME=VALUE
-// entries to the few the run always has.
-outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
-                    output stdout_to = output::captured,
-                    const std::vector<std::string>& environment = {});
+enum class buffering { standard, line, none }; // standard output's (stdbuf -oL, -o0)
 
 // The standard streams hornset starts with, as callers hand them over.
-enum class buffering { standard, line, none }; // standard output's buffering (stdbuf -oL, -o0)
-
 struct streams {
     std::vector<int> closed; // standard descriptors hornset starts without
     bool joined = false;     // standard error is standard output (2>&1): all in outcome::out
     output stdout_to = output::captured;
     buffering mode = buffering::standard;
     bool traced = false; // run under strace, recording writes and signal actions
+    int descriptors = 0; // a limit of open descriptors (ulimit -n, through /bin/sh), or none
     std::vector<std::string> environment = {}; // NAME=VALUE entries added to the few a run has
 };
 
+// Runs hornset with these arguments (argv[0] is "hornset") on a fresh board.
 outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
-                    const streams& given);
+                    const streams& given = {});
+
+// Why this run cannot be set up on the board in use, or empty.
+std::string cannot_set_up(const scenario& board, const streams& given);
+
+// What the board in use records of a run the emulated board logs so: the log
+// itself, or the stand-in module's account of what reached it.
+std::string recorded(const std::string& log, const scenario& board);
+
+// The stand-in kernel module as the board: its parameters set the scenario up,
+// its record says what reached the driver.
+namespace module_board {
+std::string cannot_set_up(const scenario& board);
+void set_up(const scenario& board);
+std::string record();
+std::string recorded(const std::string& log, const scenario& board);
+} // namespace module_board
+
+std::string read_file(const std::string& path);
 
 // Whether hornset runs under a wrapper (valgrind), which needs standard error for itself.
 bool runs_under_wrapper();
-
+// Whether the board is the stand-in kernel module rather than the emulated board.
+bool on_module();
 // Whether hornset's system calls can be traced (strace runs here, hornset is not wrapped).
 bool writes_can_be_traced();
 
-// Whether standard output's buffering can be chosen (stdbuf runs here, not under qemu-user).
-bool buffering_can_be_chosen();
+// Texts hornset prints that come from the C library it is linked with: getopt's
+// diagnostics and the system's error reasons, for glibc and musl.
+namespace c_library {
+bool musl();
+std::string invalid_option(char option);   // getopt's line for an unknown option
+std::string missing_value(char option);    // getopt's line for an option without its value
+std::string reason(int error);             // strerror's text, as perror shows it
+int number(const std::string& error_name); // "EIO" -> EIO
+} // namespace c_library
+
+// Every text hornset prints of its own, once.
+namespace says {
+inline const std::string usage = "Usage: hornset [-options] [value]\n";
+inline const std::string option_list = "\tAllowed options are:\n"
+                                       "\t-d    Show Buzzer Status.\n"
+                                       "\t-t    Buzzer Period.\n"
+                                       "\t-c    Repeat Count.\n"
+                                       "\t-p    Buzzer Pattern.\n";
+inline const std::string help = "Usage: hornset [off time] [on time] [count]\n"
+                                "--help     : help\n"
+                                "--version  : version\n"
+                                "off time : 1-255\n"
+                                "on time  : 1-255\n"
+                                "count    : 0-255 (255 = buzzer always running.)\n";
+inline const std::string version = "hornset version " HORNSET_VERSION "\n";
+inline const std::string no_proc = "fail to open " HORNIO_LAMPSTAT_PATH "\n";
+inline const std::string invalid = "Error: Invalid parameter.\n";
+inline const std::string zero = invalid + "Can't set to zero.\n";
+inline const std::string negative = invalid + "Can't set to negative value.\n";
+inline const std::string over = invalid + "Can't set to over 255.\n";
+inline const std::string open_error = "driver open error.\n";
+inline const std::string write_error = "driver write error.\n";
+inline const std::string read_error = "driver read error.\n";
+inline const std::string ioctl_error = "driver ioctl error.\n";
+// The option dialect's usage errors, with the usage line after them.
+inline std::string refusal(const std::string& message) {
+    return "Error: hornset - " + message + "\n" + usage;
+}
+inline const std::string too_few = refusal("too few arguments");
+inline const std::string bad_option = refusal("invalid option");
+inline const std::string bad_period = refusal("invalid period value");
+inline const std::string bad_count = refusal("invalid count value");
+inline const std::string no_option = refusal("no pattern or period option");
+inline const std::string no_pattern = refusal("no pattern option");
+inline const std::string command_too_long = refusal("command too long");
+inline const std::string pattern_too_long = refusal("pattern too long");
+inline std::string trace(const std::string& command) {
+    return "cmd for hornio=\"" + command + "\"\n";
+}
+inline std::string open_failed(int error) {
+    return "open: " + c_library::reason(error) + "\n";
+}
+inline std::string call_failed(int error) {
+    return "hornset:: " + c_library::reason(error) + "\n";
+}
+inline std::string output_lost(int error) {
+    return "hornset: write error: " + c_library::reason(error) + "\n";
+}
+} // namespace says
 
 // One run of each device operation, as the tables use them: a command write
 // (with its trace line), a status read, a set request (of set_word) and a get request.
 inline const std::vector<std::string> write_args = {"-t", "10"};
-inline const std::string trace = "cmd for hornio=\"period 10\"\n";
+inline const std::string trace = says::trace("period 10");
 inline const std::vector<std::string> read_args = {"-d"};
 inline const std::vector<std::string> set_args = {"10", "20", "3"};
 constexpr uint32_t set_word = 0x000A1403;
 inline const std::vector<std::string> get_args = {};
+// The emulated driver's status reply before any command.
+extern const std::string idle_reply;
 
-// One end-to-end case: a board, the arguments, and everything expected back.
-struct run_case {
-    std::string name;
-    scenario board;
-    std::vector<std::string> args;
-    std::string out;
-    std::string err;
-    int status;
-    std::string log;
-    // Why this build cannot run the case, or empty.
-    std::string skip = {};
-};
-
-void PrintTo(const run_case& c, std::ostream* stream);
-std::string case_name(const testing::TestParamInfo<run_case>& info);
-
-// Cases are instantiated per area with INSTANTIATE_TEST_SUITE_P(Area, RunCase, ...).
-// Each case also runs with POSIXLY_CORRECT set, which must change nothing
-// (not under a wrapper such as valgrind).
-class RunCase : public testing::TestWithParam<run_case> {};
-
-// The request numbers the driver must receive: the device contract's, whose encoding the
-// emulator's tests check against known answers.
 constexpr uint32_t set_request_number = HORNIO_SET_REQUEST;
 constexpr uint32_t get_request_number = HORNIO_GET_REQUEST;
-
-// Texts hornset prints that come from the C library it is linked with, not
-// from hornset: getopt's diagnostics and the system's error reasons. The C
-// library is chosen when the tests are built (HORNSET_TEST_LIBC).
-namespace c_library {
-extern const std::string name;           // "glibc" or "musl"
-std::string invalid_option(char option); // getopt's line for an unknown option
-std::string missing_value(char option);  // getopt's line for an option without its value
-std::string reason(int error);           // strerror's text, as perror shows it
-} // namespace c_library
 
 // Lines of the emulated board's log.
 namespace logged {
@@ -130,6 +168,7 @@ extern const std::string proc_read;    // "/proc/lampstat" opened and closed
 extern const std::string proc_missing; // opening "/proc/lampstat" failed with ENOENT
 extern const std::string node_open;
 extern const std::string node_close;
+std::string proc_failed(const std::string& error_name);
 std::string node_open_failed(const std::string& error_name);
 std::string write(const std::string& bytes, const std::string& result);
 // A read that returned these bytes; result, when given, is the count the driver
@@ -138,9 +177,38 @@ std::string read_returned(const std::string& bytes, long result = -1);
 std::string read_failed(const std::string& result);
 std::string request(uint32_t number, uint32_t word, const std::string& result);
 std::string get_request(uint32_t word_out);
+// The proc file read, the node opened, these operations on it, and the node closed.
+std::string used(const std::string& operations);
+// The same, the run ending at the last operation (a failure).
+std::string failed(const std::string& operations);
 } // namespace logged
 
-// The emulated driver's status reply before any command.
-extern const std::string idle_reply;
+// One end-to-end case: a board, the arguments, the streams, and everything expected back.
+struct run_case {
+    std::string name;
+    scenario board;
+    std::vector<std::string> args;
+    std::string out;
+    std::string err;
+    int status;
+    std::optional<std::string> log; // what reached the board; none: not compared
+    streams given = {};
+    std::string skip = {}; // why this build cannot run the case, or empty
+};
+
+// A case that writes nothing to standard error.
+inline run_case prints(const std::string& name, const scenario& board,
+                       const std::vector<std::string>& args, const std::string& out, int status,
+                       const std::string& log) {
+    return {name, board, args, out, "", status, log};
+}
+
+void PrintTo(const run_case& c, std::ostream* stream);
+std::string case_name(const testing::TestParamInfo<run_case>& info);
+
+// Cases are instantiated per area with INSTANTIATE_TEST_SUITE_P(Area, RunCase, ...).
+// Each case also runs with POSIXLY_CORRECT set, which must change nothing
+// (not under a wrapper such as valgrind).
+class RunCase : public testing::TestWithParam<run_case> {};
 
 } // namespace hornset_test

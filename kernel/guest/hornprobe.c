@@ -9,9 +9,6 @@
  *   hornprobe ioctl REQ WORD     issues request REQ (hex) with the address of WORD;
  *                                prints the result and the word afterwards.
  *                                WORD "bad" passes an address nobody owns.
- *   hornprobe closedpipe PROG [ARG...]
- *                                runs PROG with standard output a pipe whose reader
- *                                has gone and SIGPIPE at its default action
  *   hornprobe exit CODE          ends the virtual machine with CODE (0 or 1)
  *
  * Results are printed as the count or 0, or as minus the errno on failure.
@@ -20,9 +17,10 @@
  * (ARM's semihosting exit call) or -DEXIT_PVPANIC (a power-off for a pass, the
  * pvpanic device for a failure).
  */
+#include "hornio.h"
+
 #include <errno.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -39,10 +37,8 @@
 #error "build with -DEXIT_DEBUG_EXIT, -DEXIT_SEMIHOSTING or -DEXIT_PVPANIC"
 #endif
 
-static const char node[] = "/dev/hornio";
-
 static int open_node(void) {
-    int fd = open(node, O_RDWR);
+    int fd = open(HORNIO_NODE_PATH, O_RDWR);
     if (fd < 0) {
         printf("open %d\n", -errno);
         exit(1);
@@ -184,24 +180,9 @@ int main(int argc, char** argv) {
         printf("%ld 0x%08x\n", ret, (unsigned int)word);
         return 0;
     }
-    if (argc >= 3 && strcmp(argv[1], "closedpipe") == 0) {
-        int ends[2];
-        if (pipe(ends) != 0 || close(ends[0]) != 0 || dup2(ends[1], 1) != 1) {
-            fprintf(stderr, "hornprobe: pipe: %s\n", strerror(errno));
-            return 2;
-        }
-        if (ends[1] != 1)
-            close(ends[1]);
-        signal(SIGPIPE, SIG_DFL);
-        execvp(argv[2], argv + 2);
-        fprintf(stderr, "hornprobe: %s: %s\n", argv[2], strerror(errno));
-        return 127;
-    }
     if (argc == 3 && strcmp(argv[1], "exit") == 0)
         end_machine(atoi(argv[2]));
-    fprintf(
-        stderr,
-        "usage: hornprobe put PATH TEXT | write TEXT | read N | ioctl REQ WORD | closedpipe PROG "
-        "[ARG...] | exit CODE\n");
+    fprintf(stderr, "usage: hornprobe put PATH TEXT | write TEXT | read N | ioctl REQ WORD | exit "
+                    "CODE\n");
     return 2;
 }

@@ -1,7 +1,30 @@
 #!/bin/sh
 # Checks of the stand-in module itself, through hornprobe's raw system calls;
-# sourced by /init after lib.sh.
-# shellcheck disable=SC2034 # kind names the checks in lib.sh's failure reports
+# sourced by /init, whose counters passed and failed they add to.
+P=/sys/module/hornsim/parameters
+param() { hornprobe put "$P/$1" "$2" || echo "setup: cannot set $1"; }
+prior() { hornprobe write "$1" >/dev/null; }
+prior_set() { hornprobe ioctl "$SET_REQ" "$1" >/dev/null; }
+
+# pc NAME SETUP EXPECTED ARGS...: hornprobe ARGS prints EXPECTED (a printf
+# format) after SETUP (shell code using the helpers above) on a reset module.
+pc() {
+    _name=$1 _setup=$2
+    # shellcheck disable=SC2059 # the expected output is a format
+    printf "$3" >/tmp/exp.out
+    shift 3
+    param reset all
+    eval "$_setup"
+    hornprobe "$@" >/tmp/got.out 2>&1
+    if cmp -s /tmp/exp.out /tmp/got.out; then
+        passed=$((passed + 1))
+        return
+    fi
+    failed=$((failed + 1))
+    echo "FAIL [$kind] $_name"
+    diff -au /tmp/exp.out /tmp/got.out | tr '\000' @ | sed -e 's/^/  out| /' | head -n 20
+}
+
 kind=module
 pc "grammar: period" '' '9\n' write 'period 10'
 pc "grammar: count" '' '7\n' write 'count 3'

@@ -71,7 +71,8 @@ def main():
     image = kernel_image(abi)
     module = build_module(headers, make_options)
     hornsets = [build_hornset(build) for build in planned_builds()]
-    initramfs = pack_initramfs(module, hornsets)
+    suite = build_suite()
+    initramfs = pack_initramfs(module, hornsets, suite)
     verdict(boot(image, initramfs))
 
 
@@ -347,10 +348,10 @@ def build_hornset(build):
 
 # ---- the initramfs ----
 APPLETS = ("sh mount umount insmod rmmod lsmod cat printf cmp diff echo mkdir rm head tail tr wc od "
-           "sed grep cut sleep ls dmesg true false env seq").split()
+           "sed grep cut sleep ls dmesg true false env seq sort uniq").split()
 
 
-def pack_initramfs(module, hornsets):
+def pack_initramfs(module, hornsets, suite):
     """busybox, /init and the cases, the module, hornprobe and the hornset
     builds, with a dynamic build's loader and libraries, and the guest's
     config.sh; packed as a gzipped cpio archive."""
@@ -381,6 +382,7 @@ def pack_initramfs(module, hornsets):
         if build.linkage == "dynamic":
             add_libraries(rootfs, build)
     add_permission_tools(rootfs)
+    add_suite(rootfs, suite)
     write_config(rootfs / "kt/config.sh", hornsets, probe32_dir)
     names = sorted(output(["find", "."], cwd=rootfs).splitlines())
     archive = subprocess.run(["cpio", "-o", "-H", "newc", "-R", "0:0", "--quiet"], cwd=rootfs,
@@ -451,9 +453,30 @@ def add_program(rootfs, program, where, found_in, multiarch):
             todo.append(guest_libraries / library)
 
 
+def build_suite():
+    """The suite of this checkout, built for the board and linked statically: the guest
+    runs its end-to-end cases against the module with each hornset build (tests/harness.h)."""
+    script.say("building the suite")
+    ensure_packages("googletest", "libgtest-dev", "qemu-user-static")
+    directory = work / "suite"
+    toolchain = [f"-DCMAKE_TOOLCHAIN_FILE={ROOT}/cmake/toolchains/{board.name}.cmake"] if board.foreign else []
+    logged("suite build", work / "suite.log", [
+        ["cmake", "-S", ROOT, "-B", directory, "-G", "Unix Makefiles", "-DCMAKE_BUILD_TYPE=MinSizeRel",
+         "-DHORNSET_BUILD_TESTS=ON", "-DCMAKE_EXE_LINKER_FLAGS=-static",
+         "-DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST", *toolchain],
+        ["cmake", "--build", directory, "--target", "hornset_tests", "-j2"]])
+    return directory / "tests/hornset_tests"
+
+
+def add_suite(rootfs, suite):
+    """The suite, and README, whose examples are cases of it."""
+    shutil.copy(suite, rootfs / "kt/hornset_tests")
+    shutil.copy(ROOT / "README.md", rootfs / "kt/README.md")
+
+
 def build_probe(b, directory):
     directory.mkdir(parents=True, exist_ok=True)
-    run([b.tool("gcc"), "-static", "-Os", "-Wall", "-Werror", f"-D{exit_kind.define}", "-o",
+    run([b.tool("gcc"), "-static", "-Os", "-Wall", "-Werror", f"-D{exit_kind.define}", "-I", ROOT / "device", "-o",
          directory / "hornprobe", ROOT / "kernel/guest/hornprobe.c"])
 
 

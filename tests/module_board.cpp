@@ -1,0 +1,210 @@
+// The stand-in kernel module as the board a run meets (HORNSET_TEST_DRIVER=module,
+// in the kernel guests): the emulated board's scenario told to the module
+// through its parameters, and the emulated board's log of a run turned into
+// the module's record of what reached the driver.
+#include "harness.h"
+
+#include "emulator/logrecord.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sstream>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace hornset_test {
+
+std::string recorded(const std::string& log, const scenario& board) {
+    return on_module() ? module_board::recorded(log, board) : log;
+}
+
+namespace module_board {
+namespace {
+
+const std::string parameters = "/sys/module/hornsim/parameters/";
+const std::string linked = HORNIO_NODE_PATH ".alt";
+
+struct setting {
+    std::vector<std::pair<std::string, std::string>> values; // parameter and value, in order
+    std::string node;    // what takes the node's place: absent, regular, fifo, link; or nothing
+    std::string problem; // what the module cannot be told, or empty
+};
+
+void add_lampstat(const std::optional<std::string>& text, setting* s) {
+    if (!text) {
+        s->values.emplace_back("proc", "0");
+    } else if (text->empty()) {
+        s->values.emplace_back("lampstat", "\n"); // a lone newline empties it
+    } else if (text->back() != '\n' || text->find_first_of(std::string("|\0", 2)) != text->npos) {
+        s->problem = "the module's proc file ends with a newline and holds no '|' or NUL";
+    } else {
+        std::string lines = text->substr(0, text->size() - 1);
+        std::replace(lines.begin(), lines.end(), '\n', '|');
+        s->values.emplace_back("lampstat", lines);
+    }
+}
+
+void add_reply(const std::optional<std::string>& text, setting* s) {
+    if (!text) {
+        return;
+    }
+    std::string reply = *text;
+    const size_t nul = reply.find('\0');
+    if (nul != std::string::npos) {
+        reply[nul] = '@';
+        s->values.emplace_back("reply_nul", std::to_string(nul));
+    }
+    if (reply.empty() || reply.find('\0') != std::string::npos) {
+        s->problem = "the module's reply is not empty and holds one NUL at most";
+    }
+    s->values.emplace_back("reply", reply);
+}
+
+// One of the emulated driver's directives: "open fail EIO", "read return 0", "node absent".
+void add_directive(const std::string& line, setting* s) {
+    std::istringstream words(line);
+    std::string call;
+    std::string verb;
+    std::string value;
+    words >> call >> verb >> value;
+    const int error = c_library::number(value);
+    const long count = std::strtol(value.c_str(), nullptr, 10);
+    const bool device_call = call == "open" || call == "write" || call == "read" || call == "ioctl";
+    if (call == "node" &&
+        (verb == "absent" || verb == "regular" || verb == "fifo" || verb == "link")) {
+        s->node = verb;
+    } else if (device_call && verb == "fail" && error > 0) {
+        s->values.emplace_back(call + "_errno", std::to_string(error));
+    } else if (call == "write" && verb == "return" && value == "0") {
+        s->values.emplace_back("write_zero", "1");
+    } else if (call == "read" && verb == "return" && value == "0") {
+        s->values.emplace_back("read_empty", "1");
+    } else if (call == "read" && verb == "return" && count > HORNIO_TEXT_SIZE) {
+        s->values.emplace_back("read_extra", std::to_string(count - HORNIO_TEXT_SIZE));
+    } else if (call == "ioctl" && verb == "return" && count > 0) {
+        s->values.emplace_back("ioctl_result", value);
+    } else {
+        s->problem = "the module cannot be told \"" + line + "\"";
+    }
+}
+
+setting translate(const scenario& board) {
+    setting s;
+    add_lampstat(board.lampstat, &s);
+    add_reply(board.reply, &s);
+    std::istringstream lines(board.board_conf);
+    for (std::string line; std::getline(lines, line);) {
+        add_directive(line, &s);
+    }
+    return s;
+}
+
+void put(const std::string& name, const std::string& value) {
+    const int fd = open((parameters + name).c_str(), O_WRONLY);
+    const bool put =
+        fd >= 0 && write(fd, value.data(), value.size()) == static_cast<ssize_t>(value.size());
+    EXPECT_TRUE(put) << "cannot set the module's " << name << ": " << std::strerror(errno);
+    if (fd >= 0) {
+        close(fd);
+    }
+}
+
+// A device node of the module's numbers at this path.
+void make_node(const char* path) {
+    const std::string numbers = read_file("/sys/class/misc/hornio/dev"); // "MAJOR:MINOR"
+    const auto major = std::strtoul(numbers.c_str(), nullptr, 10);
+    const auto minor = std::strtoul(numbers.substr(numbers.find(':') + 1).c_str(), nullptr, 10);
+    EXPECT_EQ(mknod(path, S_IFCHR | 0600,
+                    makedev(static_cast<unsigned int>(major), static_cast<unsigned int>(minor))),
+              0)
+        << std::strerror(errno);
+}
+
+// The module's own node at its path again, whatever an earlier run put there.
+void restore_node() {
+    struct stat node {};
+    if (lstat(HORNIO_NODE_PATH, &node) == 0 && S_ISCHR(node.st_mode)) {
+        return;
+    }
+    unlink(HORNIO_NODE_PATH);
+    unlink(linked.c_str());
+    make_node(HORNIO_NODE_PATH);
+}
+
+std::string count(unsigned int calls, const std::string& last) {
+    return std::to_string(calls) + (calls > 0 ? last : "");
+}
+
+} // namespace
+
+std::string cannot_set_up(const scenario& board) {
+    return translate(board).problem;
+}
+
+void set_up(const scenario& board) {
+    const setting s = translate(board);
+    restore_node();
+    put("reset", "all");
+    for (const auto& [name, value] : s.values) {
+        put(name, value);
+    }
+    if (s.node.empty()) {
+        return;
+    }
+    unlink(HORNIO_NODE_PATH);
+    if (s.node == "regular") {
+        close(open(HORNIO_NODE_PATH, O_CREAT | O_WRONLY, 0600));
+    } else if (s.node == "fifo") {
+        EXPECT_EQ(mkfifo(HORNIO_NODE_PATH, 0600), 0) << std::strerror(errno);
+    } else if (s.node == "link") {
+        make_node(linked.c_str());
+        EXPECT_EQ(symlink(linked.c_str(), HORNIO_NODE_PATH), 0) << std::strerror(errno);
+    }
+}
+
+std::string record() {
+    return read_file(parameters + "seen");
+}
+
+// The module counts the opens, writes, reads and requests that reached it and
+// keeps the last of each: "open 1 rdwr; write 1 9 "period 10"; read 0; ioctl 0".
+std::string recorded(const std::string& log, const scenario& board) {
+    unsigned int opens = 0;
+    unsigned int writes = 0;
+    unsigned int reads = 0;
+    unsigned int requests = 0;
+    std::string written;
+    std::string read;
+    std::string request;
+    const std::string node = translate(board).node;
+    std::istringstream lines(node.empty() || node == "link" ? log : "");
+    for (std::string line; std::getline(lines, line);) {
+        const std::optional<hornemu::log_record> r = hornemu::parse_log_record(line);
+        if (!r || r->path != HORNIO_NODE_PATH) {
+            continue;
+        }
+        if (r->op == "open") {
+            ++opens;
+        } else if (r->op == "write") {
+            ++writes;
+            written = " " + std::string(hornemu::field(*r, "count")) + " \"" +
+                      hornemu::hex_decode(hornemu::field(*r, "data")).value_or("") + "\"";
+        } else if (r->op == "read") {
+            ++reads;
+            read = " " + std::string(hornemu::field(*r, "count"));
+        } else if (r->op == "ioctl") {
+            ++requests;
+            request = " " + std::string(hornemu::field(*r, "request")) + " " +
+                      std::string(hornemu::field(*r, "word"));
+        }
+    }
+    return "open " + count(opens, " rdwr") + "; write " + count(writes, written) + "; read " +
+           count(reads, read) + "; ioctl " + count(requests, request) + "\n";
+}
+
+} // namespace module_board
+} // namespace hornset_test
