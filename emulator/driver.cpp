@@ -1,12 +1,8 @@
 #include "driver.h"
 
-#include "real.h"
 #include "scenario.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <string_view>
 
 namespace hornemu {
@@ -110,29 +106,6 @@ outcome as_outcome(long result, const hornio_fault& fault) {
                                                      : outcome{result, 0};
 }
 
-// The first bytes (up to size) of the scenario's reply file into out: their count, or -1 when
-// there is no such file.
-ssize_t read_reply_file(char* out, size_t size) {
-    char path[path_max];
-    const int fd = real::open(scenario_path(path, "reply"), O_RDONLY | O_CLOEXEC, 0);
-    if (fd < 0 && errno == ENOENT) {
-        return -1;
-    }
-    size_t copied = 0;
-    for (ssize_t got = 1;
-         fd >= 0 && got != 0 && copied<size; copied += got> 0 ? static_cast<size_t>(got) : 0) {
-        got = real::read(fd, out + copied, size - copied);
-        if (got < 0 && errno != EINTR) {
-            fatal("cannot read ", path, std::strerror(errno));
-        }
-    }
-    if (fd < 0) {
-        fatal("cannot open ", path, std::strerror(errno));
-    }
-    real::close(fd);
-    return static_cast<ssize_t>(copied);
-}
-
 } // namespace
 
 outcome driver_write(const void* bytes, size_t count) {
@@ -149,7 +122,7 @@ outcome driver_read(void* buffer, size_t count) {
     // A reply as long as hornemu copies; a read takes no more than count bytes of it.
     static char reply[size_t{1} << 20U];
     const size_t want = count < sizeof reply ? count : sizeof reply;
-    ssize_t length = read_reply_file(reply, want);
+    ssize_t length = read_scenario_file("reply", reply, want, false);
     if (length < 0) {
         load_memory();
         length = static_cast<ssize_t>(hornio_model_status(&model, reply, want));

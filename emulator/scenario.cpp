@@ -235,7 +235,7 @@ const char* scenario_path(char (&buffer)[path_max], const char* name) {
     return buffer;
 }
 
-ssize_t read_scenario_file(const char* name, char* buffer, size_t size) {
+ssize_t read_scenario_file(const char* name, char* buffer, size_t size, bool whole) {
     char path[path_max];
     const int fd = real::open(scenario_path(path, name), O_RDONLY | O_CLOEXEC, 0);
     if (fd < 0) {
@@ -258,8 +258,11 @@ ssize_t read_scenario_file(const char* name, char* buffer, size_t size) {
         }
         length += static_cast<size_t>(got);
         char probe = 0;
-        if (length == size && real::read(fd, &probe, 1) != 0) {
+        if (length == size && whole && real::read(fd, &probe, 1) != 0) {
             fatal("file too large: ", path);
+        }
+        if (length == size) {
+            break;
         }
     }
     real::close(fd);
