@@ -252,6 +252,15 @@ run_result finish_run(int status) {
     return result;
 }
 
+void check_run(const run_result& result) {
+    if (result.status != 0 && result.status != 1) {
+        fail("status is neither 0 nor 1", &result);
+    }
+    if (current.opens > 1 || current.operations > 1 || current.closes > current.opens) {
+        fail("more than one device operation", &result);
+    }
+}
+
 void fail(const char* what, const run_result* result) {
     run_result captured = finish_run(result != nullptr ? result->status : end_status);
     if (result != nullptr) {

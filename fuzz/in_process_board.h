@@ -90,6 +90,14 @@ int run_front_end(void (*front_end)(int, char**), int argc, char** argv);
 // Stops capturing and returns what was written and the status.
 run_result finish_run(int status);
 
+// Reports, as fail does, a run without what every run of a front end has whatever its
+// arguments: a status of 0 or 1, at most one open and one operation, no close without an open.
+void check_run(const run_result& result);
+
+inline bool starts_with(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
+
 // Reports a broken expectation of a target (with the run's output, when
 // given) and aborts, so that libFuzzer records the input as a crash.
 [[noreturn]] void fail(const char* what, const run_result* result);
