@@ -407,23 +407,6 @@ TEST(Log, RendersOpenFlags) {
     }
 }
 
-// Each entry point a program may reach the two paths through.
-TEST(Interposer, CatchesEveryEntryPoint) {
-    for (const std::string open : {"open", "open64"}) {
-        SCOPED_TRACE(open);
-        const scenario board;
-        EXPECT_EQ(probe(board, {open, "/dev/hornio", "O_RDWR", "read", "5", "close"}).out,
-                  open + " -> fd\nread -> 5 \"statu\"\nclose -> 0\n");
-        EXPECT_EQ(board.log(), "open /dev/hornio flags=O_RDWR -> ok\n"
-                               "read /dev/hornio count=5 -> 5 data=7374617475\n"
-                               "close /dev/hornio -> 0\n");
-    }
-    const scenario board;
-    board.put("lampstat", "one\ntwo\n");
-    EXPECT_EQ(probe(board, {"fopen64", "/proc/lampstat", "r", "fgets", "fgets", "fclose"}).out,
-              "fopen64 -> 0\nfgets -> 0 \"one\\x0a\"\nfgets -> 0 \"two\\x0a\"\nfclose -> 0\n");
-}
-
 TEST(Interposer, PassesEverythingElseThrough) {
     // Another file, even in the scenario directory: real results, nothing logged.
     const scenario board;
