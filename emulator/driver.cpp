@@ -1,8 +1,8 @@
 #include "driver.h"
 
+#include "logline.h"
 #include "scenario.h"
 
-#include <algorithm>
 #include <string_view>
 
 namespace hornemu {
@@ -15,10 +15,6 @@ constexpr uint32_t get_request = HORNIO_GET_REQUEST;
 // command, hex encoded) or "word 0xHHHHHHHH" (the last set word); no file while it is idle.
 hornio_model model;
 char state_text[2 * sizeof model.command + 16];
-
-char hex_digit(unsigned value) {
-    return static_cast<char>(value < 10 ? '0' + value : 'a' + value - 10);
-}
 
 int hex_value(char digit) {
     return digit >= '0' && digit <= '9'   ? digit - '0'
@@ -79,25 +75,15 @@ void load_memory() {
 }
 
 void save_memory() {
-    char* at = state_text;
-    const auto put_hex = [&at](const char* bytes, size_t length) {
-        for (const char* byte = bytes; byte != bytes + length; ++byte) {
-            *at++ = hex_digit(static_cast<unsigned char>(*byte) >> 4U);
-            *at++ = hex_digit(static_cast<unsigned char>(*byte) & 15U);
-        }
-    };
+    start_scenario_file("state.new");
+    log_line line("state.new");
     if (model.setting == HORNIO_COMMAND) {
-        at = std::copy_n("command ", 8, at);
-        put_hex(model.command, model.command_length);
+        line.text("command ").hex_bytes(model.command, model.command_length);
     } else {
-        const auto word = static_cast<uint32_t>(model.word);
-        const char bytes[] = {static_cast<char>(word >> 24), static_cast<char>(word >> 16),
-                              static_cast<char>(word >> 8), static_cast<char>(word)};
-        at = std::copy_n("word 0x", 7, at);
-        put_hex(bytes, sizeof bytes);
+        line.text("word ").hex32(static_cast<uint32_t>(model.word));
     }
-    *at++ = '\n';
-    write_scenario_file("state", state_text, static_cast<size_t>(at - state_text));
+    line.finish();
+    rename_scenario_file("state.new", "state");
 }
 
 // A negative result is an error, unless a fault made it the operation's return value.

@@ -37,8 +37,11 @@ const char* scenario_path(char (&buffer)[path_max], const char* name);
 // failure ends the process, as does a file larger than size unless only its start is wanted.
 ssize_t read_scenario_file(const char* name, char* buffer, size_t size, bool whole = true);
 
-// Replaces a scenario file with these bytes (written beside it, then renamed over it).
-void write_scenario_file(const char* name, const char* bytes, size_t length);
+// A scenario file written whole and then renamed over another (so that no one reads it half
+// written): start_scenario_file empties it, append_scenario_file writes it, and
+// rename_scenario_file puts it in the other's place.
+void start_scenario_file(const char* name);
+void rename_scenario_file(const char* from, const char* to);
 
 // Appends these bytes to a scenario file (created when missing) in one write where it can.
 void append_scenario_file(const char* name, const char* bytes, size_t length);
