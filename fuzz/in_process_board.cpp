@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 // The linker's --wrap names: __wrap_f receives the calls of f, __real_f is f.
 // NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
@@ -250,6 +251,14 @@ run_result finish_run(int status) {
     saved_out = nullptr;
     saved_err = nullptr;
     return result;
+}
+
+run_result run_on_input(void (*front_end)(int, char**), const uint8_t* data, size_t size) {
+    start_run();
+    choose_node_fault(data[0]);
+    argument_vector arguments(data + 1, size - 1);
+    optind = 0; // glibc: reinitialise getopt completely for this vector
+    return finish_run(run_front_end(front_end, arguments.argc(), arguments.argv()));
 }
 
 void check_run(const run_result& result) {

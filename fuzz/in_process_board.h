@@ -90,6 +90,10 @@ int run_front_end(void (*front_end)(int, char**), int argc, char** argv);
 // Stops capturing and returns what was written and the status.
 run_result finish_run(int status);
 
+// One whole run of a front end on input of at least one byte: its first byte chooses the node's
+// fault (choose_node_fault), the rest are the arguments (argument_vector); getopt starts afresh.
+run_result run_on_input(void (*front_end)(int, char**), const uint8_t* data, size_t size);
+
 // Reports, as fail does, a run without what every run of a front end has whatever its
 // arguments: a status of 0 or 1, at most one open and one operation, no close without an open.
 void check_run(const run_result& result);

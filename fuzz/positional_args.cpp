@@ -39,14 +39,8 @@ void check(const fuzz::run_result& result) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0) {
-        return 0;
+    if (size != 0) {
+        check(fuzz::run_on_input(positional_front_end, data, size));
     }
-    fuzz::start_run();
-    fuzz::choose_node_fault(data[0]);
-    fuzz::argument_vector arguments(data + 1, size - 1);
-    const int status =
-        fuzz::run_front_end(positional_front_end, arguments.argc(), arguments.argv());
-    check(fuzz::finish_run(status));
     return 0;
 }
