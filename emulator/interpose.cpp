@@ -336,21 +336,6 @@ int followed_duplicate(int fd, int result, int error) {
     return result;
 }
 
-// The emulated driver's node is a character device, whatever file stands behind it.
-template <typename Stat>
-int as_device(int fd, int result, Stat* info) {
-    const emulated_fd* entry = node_descriptor(fd);
-    if (result == 0 && entry != nullptr && entry->driver && info != nullptr) {
-        info->st_mode = static_cast<decltype(info->st_mode)>(S_IFCHR | 0660);
-        // makedev(10, 61), written out: st_rdev is narrower than dev_t on some
-        // architectures (mips), and a small constant fits them all.
-        constexpr unsigned int misc_device = (10U << 8) | 61U;
-        info->st_rdev = misc_device;
-        info->st_size = 0;
-    }
-    return result;
-}
-
 bool needs_mode(int flags) {
     return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
 }
