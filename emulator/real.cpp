@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 #include <dlfcn.h>
-#include <iterator>
 #include <string_view>
 #include <unistd.h>
 
