@@ -1,12 +1,8 @@
 #include "driver.h"
 
-#include "real.h"
+#include "logline.h"
 #include "scenario.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <string_view>
 
 namespace hornemu {
@@ -19,10 +15,6 @@ constexpr uint32_t get_request = HORNIO_GET_REQUEST;
 // command, hex encoded) or "word 0xHHHHHHHH" (the last set word); no file while it is idle.
 hornio_model model;
 char state_text[2 * sizeof model.command + 16];
-
-char hex_digit(unsigned value) {
-    return static_cast<char>(value < 10 ? '0' + value : 'a' + value - 10);
-}
 
 int hex_value(char digit) {
     return digit >= '0' && digit <= '9'   ? digit - '0'
@@ -83,54 +75,21 @@ void load_memory() {
 }
 
 void save_memory() {
-    char* at = state_text;
-    const auto put_hex = [&at](const char* bytes, size_t length) {
-        for (const char* byte = bytes; byte != bytes + length; ++byte) {
-            *at++ = hex_digit(static_cast<unsigned char>(*byte) >> 4U);
-            *at++ = hex_digit(static_cast<unsigned char>(*byte) & 15U);
-        }
-    };
+    start_scenario_file("state.new");
+    log_line line("state.new");
     if (model.setting == HORNIO_COMMAND) {
-        at = std::copy_n("command ", 8, at);
-        put_hex(model.command, model.command_length);
+        line.text("command ").hex_bytes(model.command, model.command_length);
     } else {
-        const auto word = static_cast<uint32_t>(model.word);
-        const char bytes[] = {static_cast<char>(word >> 24), static_cast<char>(word >> 16),
-                              static_cast<char>(word >> 8), static_cast<char>(word)};
-        at = std::copy_n("word 0x", 7, at);
-        put_hex(bytes, sizeof bytes);
+        line.text("word ").hex32(static_cast<uint32_t>(model.word));
     }
-    *at++ = '\n';
-    write_scenario_file("state", state_text, static_cast<size_t>(at - state_text));
+    line.finish();
+    rename_scenario_file("state.new", "state");
 }
 
 // A negative result is an error, unless a fault made it the operation's return value.
 outcome as_outcome(long result, const hornio_fault& fault) {
     return result < 0 && fault.kind != HORNIO_RETURN ? outcome{-1, static_cast<int>(-result)}
                                                      : outcome{result, 0};
-}
-
-// The first bytes (up to size) of the scenario's reply file into out: their count, or -1 when
-// there is no such file.
-ssize_t read_reply_file(char* out, size_t size) {
-    char path[path_max];
-    const int fd = real::open(scenario_path(path, "reply"), O_RDONLY | O_CLOEXEC, 0);
-    if (fd < 0 && errno == ENOENT) {
-        return -1;
-    }
-    size_t copied = 0;
-    for (ssize_t got = 1;
-         fd >= 0 && got != 0 && copied<size; copied += got> 0 ? static_cast<size_t>(got) : 0) {
-        got = real::read(fd, out + copied, size - copied);
-        if (got < 0 && errno != EINTR) {
-            fatal("cannot read ", path, std::strerror(errno));
-        }
-    }
-    if (fd < 0) {
-        fatal("cannot open ", path, std::strerror(errno));
-    }
-    real::close(fd);
-    return static_cast<ssize_t>(copied);
 }
 
 } // namespace
@@ -149,7 +108,7 @@ outcome driver_read(void* buffer, size_t count) {
     // A reply as long as hornemu copies; a read takes no more than count bytes of it.
     static char reply[size_t{1} << 20U];
     const size_t want = count < sizeof reply ? count : sizeof reply;
-    ssize_t length = read_reply_file(reply, want);
+    ssize_t length = read_scenario_file("reply", reply, want, false);
     if (length < 0) {
         load_memory();
         length = static_cast<ssize_t>(hornio_model_status(&model, reply, want));

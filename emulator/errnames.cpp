@@ -12,62 +12,27 @@ struct errno_row {
     const char* name;
 };
 
+// An errno and its name, spelled once.
+// NOLINTNEXTLINE(cppcoreguidelines-macro-usage): the name is the macro's spelling
+#define ERRNO_ROW(name)                                                                            \
+    { name, #name }
+
 // Canonical names come before their aliases, so that a value prints as its usual name.
 constexpr errno_row errno_table[] = {
-    {EPERM, "EPERM"},
-    {ENOENT, "ENOENT"},
-    {ESRCH, "ESRCH"},
-    {EINTR, "EINTR"},
-    {EIO, "EIO"},
-    {ENXIO, "ENXIO"},
-    {E2BIG, "E2BIG"},
-    {ENOEXEC, "ENOEXEC"},
-    {EBADF, "EBADF"},
-    {ECHILD, "ECHILD"},
-    {EAGAIN, "EAGAIN"},
-    {ENOMEM, "ENOMEM"},
-    {EACCES, "EACCES"},
-    {EFAULT, "EFAULT"},
-    {EBUSY, "EBUSY"},
-    {EEXIST, "EEXIST"},
-    {EXDEV, "EXDEV"},
-    {ENODEV, "ENODEV"},
-    {ENOTDIR, "ENOTDIR"},
-    {EISDIR, "EISDIR"},
-    {EINVAL, "EINVAL"},
-    {ENFILE, "ENFILE"},
-    {EMFILE, "EMFILE"},
-    {ENOTTY, "ENOTTY"},
-    {ETXTBSY, "ETXTBSY"},
-    {EFBIG, "EFBIG"},
-    {ENOSPC, "ENOSPC"},
-    {ESPIPE, "ESPIPE"},
-    {EROFS, "EROFS"},
-    {EMLINK, "EMLINK"},
-    {EPIPE, "EPIPE"},
-    {EDOM, "EDOM"},
-    {ERANGE, "ERANGE"},
-    {EDEADLK, "EDEADLK"},
-    {ENAMETOOLONG, "ENAMETOOLONG"},
-    {ENOSYS, "ENOSYS"},
-    {ELOOP, "ELOOP"},
-    {ENODATA, "ENODATA"},
-    {ETIME, "ETIME"},
-    {EPROTO, "EPROTO"},
-    {EOVERFLOW, "EOVERFLOW"},
-    {EILSEQ, "EILSEQ"},
-    {EOPNOTSUPP, "EOPNOTSUPP"},
-    {ETIMEDOUT, "ETIMEDOUT"},
-    {EALREADY, "EALREADY"},
-    {EINPROGRESS, "EINPROGRESS"},
-    {ECANCELED, "ECANCELED"},
-    {EDQUOT, "EDQUOT"},
-    {EHOSTDOWN, "EHOSTDOWN"},
-    {EREMOTEIO, "EREMOTEIO"},
-    {EWOULDBLOCK, "EWOULDBLOCK"},
-    {ENOTSUP, "ENOTSUP"},
-    {EDEADLOCK, "EDEADLOCK"},
-};
+    ERRNO_ROW(EPERM),     ERRNO_ROW(ENOENT),      ERRNO_ROW(ESRCH),        ERRNO_ROW(EINTR),
+    ERRNO_ROW(EIO),       ERRNO_ROW(ENXIO),       ERRNO_ROW(E2BIG),        ERRNO_ROW(ENOEXEC),
+    ERRNO_ROW(EBADF),     ERRNO_ROW(ECHILD),      ERRNO_ROW(EAGAIN),       ERRNO_ROW(ENOMEM),
+    ERRNO_ROW(EACCES),    ERRNO_ROW(EFAULT),      ERRNO_ROW(EBUSY),        ERRNO_ROW(EEXIST),
+    ERRNO_ROW(EXDEV),     ERRNO_ROW(ENODEV),      ERRNO_ROW(ENOTDIR),      ERRNO_ROW(EISDIR),
+    ERRNO_ROW(EINVAL),    ERRNO_ROW(ENFILE),      ERRNO_ROW(EMFILE),       ERRNO_ROW(ENOTTY),
+    ERRNO_ROW(ETXTBSY),   ERRNO_ROW(EFBIG),       ERRNO_ROW(ENOSPC),       ERRNO_ROW(ESPIPE),
+    ERRNO_ROW(EROFS),     ERRNO_ROW(EMLINK),      ERRNO_ROW(EPIPE),        ERRNO_ROW(EDOM),
+    ERRNO_ROW(ERANGE),    ERRNO_ROW(EDEADLK),     ERRNO_ROW(ENAMETOOLONG), ERRNO_ROW(ENOSYS),
+    ERRNO_ROW(ELOOP),     ERRNO_ROW(ENODATA),     ERRNO_ROW(ETIME),        ERRNO_ROW(EPROTO),
+    ERRNO_ROW(EOVERFLOW), ERRNO_ROW(EILSEQ),      ERRNO_ROW(EOPNOTSUPP),   ERRNO_ROW(ETIMEDOUT),
+    ERRNO_ROW(EALREADY),  ERRNO_ROW(EINPROGRESS), ERRNO_ROW(ECANCELED),    ERRNO_ROW(EDQUOT),
+    ERRNO_ROW(EHOSTDOWN), ERRNO_ROW(EREMOTEIO),   ERRNO_ROW(EWOULDBLOCK),  ERRNO_ROW(ENOTSUP),
+    ERRNO_ROW(EDEADLOCK)};
 
 } // namespace
 

@@ -44,10 +44,12 @@ int noted_exec(Exec exec) {
     return result;
 }
 
-// execl and its variants: the arguments after arg, up to the null one, and then for execle the
-// environment.
-template <typename Exec>
-int list_exec(const char* arg, va_list& rest, bool with_environment, Exec exec) {
+using exec_fn = int (*)(const char*, char* const*, char* const*);
+
+// execl and its variants: exec of file with the arguments after arg, up to the null one, and
+// then for execle the environment.
+int list_exec(exec_fn exec, const char* file, const char* arg, va_list& rest,
+              bool with_environment) {
     constexpr size_t most = 4096;
     std::array<char*, most + 1> argv{};
     // exec's argv is char* const*, though no exec writes through it.
@@ -61,10 +63,9 @@ int list_exec(const char* arg, va_list& rest, bool with_environment, Exec exec) 
         errno = E2BIG;
         return -1;
     }
-    return exec(argv.data(), envp);
+    return exec(file, argv.data(), envp);
 }
 
-using exec_fn = int (*)(const char*, char* const*, char* const*);
 using spawn_fn = int (*)(pid_t*, const char*, const posix_spawn_file_actions_t*,
                          const posix_spawnattr_t*, char* const*, char* const*);
 
@@ -110,9 +111,7 @@ HORNEMU_EXPORT int fexecve(int fd, char* const* argv, char* const* envp) {
 HORNEMU_EXPORT int execl(const char* path, const char* arg, ...) {
     va_list rest;
     va_start(rest, arg);
-    const int result = list_exec(arg, rest, false, [path](char* const* argv, char* const* envp) {
-        return execve(path, argv, envp);
-    });
+    const int result = list_exec(execve, path, arg, rest, false);
     va_end(rest);
     return result;
 }
@@ -120,9 +119,7 @@ HORNEMU_EXPORT int execl(const char* path, const char* arg, ...) {
 HORNEMU_EXPORT int execlp(const char* file, const char* arg, ...) {
     va_list rest;
     va_start(rest, arg);
-    const int result = list_exec(arg, rest, false, [file](char* const* argv, char* const* envp) {
-        return execvpe(file, argv, envp);
-    });
+    const int result = list_exec(execvpe, file, arg, rest, false);
     va_end(rest);
     return result;
 }
@@ -130,9 +127,7 @@ HORNEMU_EXPORT int execlp(const char* file, const char* arg, ...) {
 HORNEMU_EXPORT int execle(const char* path, const char* arg, ...) {
     va_list rest;
     va_start(rest, arg);
-    const int result = list_exec(arg, rest, true, [path](char* const* argv, char* const* envp) {
-        return execve(path, argv, envp);
-    });
+    const int result = list_exec(execve, path, arg, rest, true);
     va_end(rest);
     return result;
 }

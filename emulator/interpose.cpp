@@ -143,10 +143,12 @@ FILE** free_stream() {
     return find_stream(nullptr);
 }
 
-void log_open_result(log_line& line, int error) {
+// " -> ok" (with the descriptor fd when it is a standard one) or " -> ENAME", ending the line.
+void log_open_result(log_line& line, int error, int fd = -1) {
     line.text(" -> ");
     if (error == 0) {
         line.text("ok");
+        log_standard_fd(line, fd);
     } else {
         line.error(error);
     }
@@ -189,14 +191,7 @@ bool emulated_open(const char* path, int flags, mode_t mode, int& result) {
     }
     log_line line;
     line.text("open ").text(path).text(" flags=").open_flags(flags);
-    line.text(" -> ");
-    if (error == 0) {
-        line.text("ok");
-        log_standard_fd(line, result);
-    } else {
-        line.error(error);
-    }
-    line.finish();
+    log_open_result(line, error, result);
     errno = error != 0 ? error : saved;
     return true;
 }
@@ -298,25 +293,17 @@ int emulated_close(emulated_fd& entry) {
     const int saved = errno;
     const path_kind kind = entry.kind;
     entry.kind = path_kind::none;
-    const int result = real::close(entry.fd);
+    // The emulated driver's release always succeeds.
+    const int result = real::close(entry.fd) != 0 && !entry.driver ? -1 : 0;
     const int error = result != 0 ? errno : 0;
     log_line line;
-    if (kind == path_kind::node && entry.driver) {
-        // The driver's release always succeeds.
-        line.text("close ").text(node_path);
-        log_standard_fd(line, entry.fd);
-        line.text(" -> 0").finish();
-        errno = saved;
-        return 0;
-    }
     if (kind == path_kind::node) {
         line.text("close ").text(node_path);
         log_standard_fd(line, entry.fd);
         line.result(result, error).finish();
-        errno = error != 0 ? error : saved;
-        return result;
+    } else {
+        line.text("close ").text(proc_path).finish();
     }
-    line.text("close ").text(proc_path).finish();
     errno = error != 0 ? error : saved;
     return result;
 }
@@ -324,53 +311,28 @@ int emulated_close(emulated_fd& entry) {
 // A duplicate of a descriptor of the two paths is the same open file: it is followed like the
 // original and logged. result is what the real call returned.
 int followed_duplicate(int fd, int result, int error) {
-    emulated_fd* original = find_descriptor(fd);
+    const emulated_fd* original = find_descriptor(fd);
+    emulated_fd* entry = original != nullptr && result >= 0 ? free_descriptor() : nullptr;
+    if (result >= 0) {
+        forget(result); // the number now belongs to the duplicate
+    }
     if (original == nullptr) {
-        if (result >= 0) {
-            forget(result); // the number now belongs to something else
-        }
         errno = error;
         return result;
     }
-    const emulated_fd copy = *original;
-    log_line line;
-    line.text("dup ").text(copy.kind == path_kind::node ? node_path : proc_path);
-    log_standard_fd(line, fd);
-    line.text(" -> ");
-    if (result < 0) {
-        line.error(error).finish();
-        errno = error;
-        return result;
-    }
-    emulated_fd* entry = free_descriptor();
-    forget(result);
-    if (entry == nullptr) {
+    if (result >= 0 && entry == nullptr) {
         real::close(result);
-        line.error(EMFILE).finish();
-        errno = EMFILE;
-        return -1;
+        result = -1;
+        error = EMFILE;
+    } else if (result >= 0) {
+        *entry = *original;
+        entry->fd = result;
     }
-    *entry = copy;
-    entry->fd = result;
-    line.text("ok");
-    log_standard_fd(line, result);
-    line.finish();
+    log_line line;
+    line.text("dup ").text(original->kind == path_kind::node ? node_path : proc_path);
+    log_standard_fd(line, fd);
+    log_open_result(line, result < 0 ? error : 0, result);
     errno = error;
-    return result;
-}
-
-// The emulated driver's node is a character device, whatever file stands behind it.
-template <typename Stat>
-int as_device(int fd, int result, Stat* info) {
-    const emulated_fd* entry = node_descriptor(fd);
-    if (result == 0 && entry != nullptr && entry->driver && info != nullptr) {
-        info->st_mode = static_cast<decltype(info->st_mode)>(S_IFCHR | 0660);
-        // makedev(10, 61), written out: st_rdev is narrower than dev_t on some
-        // architectures (mips), and a small constant fits them all.
-        constexpr unsigned int misc_device = (10U << 8) | 61U;
-        info->st_rdev = misc_device;
-        info->st_size = 0;
-    }
     return result;
 }
 
@@ -491,8 +453,13 @@ HORNEMU_EXPORT int close(int fd) {
 
 namespace {
 
-bool duplicates(int command) {
-    return command == F_DUPFD || command == F_DUPFD_CLOEXEC;
+// fcntl and its variants through the C library function Real; a duplicate of a descriptor of
+// the two paths is followed.
+template <auto Real>
+int fcntl_entry(int fd, int command, void* argument) {
+    const int result = Real(fd, command, argument);
+    const bool duplicates = command == F_DUPFD || command == F_DUPFD_CLOEXEC;
+    return duplicates ? followed_duplicate(fd, result, errno) : result;
 }
 
 } // namespace
@@ -500,30 +467,27 @@ bool duplicates(int command) {
 HORNEMU_EXPORT int fcntl(int fd, int command, ...) {
     va_list arguments;
     va_start(arguments, command);
-    void* argument = va_arg(arguments, void*);
+    const int result = fcntl_entry<real::fcntl>(fd, command, va_arg(arguments, void*));
     va_end(arguments);
-    const int result = real::fcntl(fd, command, argument);
-    return duplicates(command) ? followed_duplicate(fd, result, errno) : result;
+    return result;
 }
 
 #ifdef __GLIBC__
 HORNEMU_EXPORT int fcntl64(int fd, int command, ...) {
     va_list arguments;
     va_start(arguments, command);
-    void* argument = va_arg(arguments, void*);
+    const int result = fcntl_entry<real::fcntl64>(fd, command, va_arg(arguments, void*));
     va_end(arguments);
-    const int result = real::fcntl64(fd, command, argument);
-    return duplicates(command) ? followed_duplicate(fd, result, errno) : result;
+    return result;
 }
 #endif
 
 HORNEMU_EXPORT int __fcntl_time64(int fd, int command, ...) {
     va_list arguments;
     va_start(arguments, command);
-    void* argument = va_arg(arguments, void*);
+    const int result = fcntl_entry<real::fcntl_time64>(fd, command, va_arg(arguments, void*));
     va_end(arguments);
-    const int result = real::fcntl_time64(fd, command, argument);
-    return duplicates(command) ? followed_duplicate(fd, result, errno) : result;
+    return result;
 }
 
 HORNEMU_EXPORT int fstat(int fd, struct stat* info) {

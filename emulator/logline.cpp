@@ -62,8 +62,15 @@ log_line& log_line::hex_bytes(const void* bytes, size_t length) {
 }
 
 log_line& log_line::hex32(uint32_t value) {
-    text("0x");
-    for (unsigned shift = 32; shift != 0;) {
+    return text("0x").hex(value, 8);
+}
+
+log_line& log_line::hex(uint32_t value, unsigned digits) {
+    unsigned shift = 32;
+    while (shift > 4 * digits && (value >> (shift - 4)) == 0) {
+        shift -= 4;
+    }
+    while (shift != 0) {
         shift -= 4;
         const char digit = hex_digit(value >> shift & 15U);
         put(&digit, 1);
@@ -103,19 +110,7 @@ log_line& log_line::open_flags(int flags) {
         shown |= bits;
     }
     const unsigned rest = all & ~shown;
-    if (rest != 0) {
-        text("|0x");
-        unsigned shift = 32;
-        while (shift > 4 && (rest >> (shift - 4)) == 0) {
-            shift -= 4;
-        }
-        while (shift != 0) {
-            shift -= 4;
-            const char digit = hex_digit(rest >> shift & 15U);
-            put(&digit, 1);
-        }
-    }
-    return *this;
+    return rest != 0 ? text("|0x").hex(rest, 1) : *this;
 }
 
 log_line& log_line::error(int value) {

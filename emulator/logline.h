@@ -27,6 +27,8 @@ class log_line {
     void finish();
 
   private:
+    // value in lower-case hex digits, at least digits of them.
+    log_line& hex(uint32_t value, unsigned digits);
     void put(const char* bytes, size_t length);
     void flush();
 

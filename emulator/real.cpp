@@ -4,43 +4,20 @@
 #include <cerrno>
 #include <cstring>
 #include <dlfcn.h>
+#include <string_view>
 #include <unistd.h>
 
 namespace hornemu::real {
 namespace {
 
-// One entry point of the C library: its name, and its address once looked up.
+// The entry points of the C library: their names, and their addresses once looked up.
 struct symbol {
-    const char* name;
-    void* address;
+    std::string_view name;
+    void* address = nullptr;
 };
-
-symbol open_symbol{"open", nullptr};
-symbol open64_symbol{"open64", nullptr};
-symbol fopen_symbol{"fopen", nullptr};
-symbol fopen64_symbol{"fopen64", nullptr};
-symbol fclose_symbol{"fclose", nullptr};
-symbol read_symbol{"read", nullptr};
-symbol write_symbol{"write", nullptr};
-symbol ioctl_symbol{"ioctl", nullptr};
-symbol ioctl_time64_symbol{"__ioctl_time64", nullptr};
-symbol close_symbol{"close", nullptr};
-symbol fcntl_symbol{"fcntl", nullptr};
-symbol fcntl64_symbol{"fcntl64", nullptr};
-symbol fcntl_time64_symbol{"__fcntl_time64", nullptr};
-symbol fstat_symbol{"fstat", nullptr};
-#ifdef __GLIBC__
-symbol fstat64_symbol{"fstat64", nullptr};
-#endif
-
-symbol* const symbols[] = {
-    &open_symbol,    &open64_symbol,  &fopen_symbol,        &fopen64_symbol,      &fclose_symbol,
-    &read_symbol,    &write_symbol,   &ioctl_symbol,        &ioctl_time64_symbol, &close_symbol,
-    &fcntl_symbol,   &fcntl64_symbol, &fcntl_time64_symbol, &fstat_symbol,
-#ifdef __GLIBC__
-    &fstat64_symbol,
-#endif
-};
+symbol symbols[] = {{"open"},    {"open64"}, {"fopen"},   {"fopen64"},        {"fclose"},
+                    {"read"},    {"write"},  {"ioctl"},   {"close"},          {"fcntl"},
+                    {"fcntl64"}, {"fstat"},  {"fstat64"}, {"__ioctl_time64"}, {"__fcntl_time64"}};
 
 [[noreturn]] void missing(const char* name) {
     char message[128] = "hornemu: the C library has no ";
@@ -56,15 +33,19 @@ symbol* const symbols[] = {
 // The entry point as a function of type Fn; nullptr for an optional one (some C libraries lack
 // it, and the caller has a fallback) when the C library lacks it.
 template <typename Fn>
-Fn function(symbol& entry, bool optional = false) {
-    if (entry.address == nullptr) {
-        entry.address = dlsym(RTLD_NEXT, entry.name);
+Fn function(std::string_view name, bool optional = false) {
+    void*& found =
+        std::find_if(std::begin(symbols), std::end(symbols), [name](const symbol& entry) {
+            return entry.name == name;
+        })->address;
+    if (found == nullptr) {
+        found = dlsym(RTLD_NEXT, name.data());
     }
-    if (entry.address == nullptr && !optional) {
-        missing(entry.name);
+    if (found == nullptr && !optional) {
+        missing(name.data());
     }
     Fn address = nullptr;
-    std::memcpy(&address, &entry.address, sizeof address);
+    std::memcpy(&address, &found, sizeof address);
     return address;
 }
 
@@ -75,78 +56,78 @@ using fcntl_fn = int (*)(int, int, ...);
 
 void resolve_all() {
     const int saved = errno;
-    for (symbol* entry : symbols) {
-        entry->address = dlsym(RTLD_NEXT, entry->name);
+    for (symbol& entry : symbols) {
+        entry.address = dlsym(RTLD_NEXT, entry.name.data());
     }
     errno = saved;
 }
 
 int open(const char* path, int flags, mode_t mode) {
-    return function<open_fn>(open_symbol)(path, flags, mode);
+    return function<open_fn>("open")(path, flags, mode);
 }
 
 int open64(const char* path, int flags, mode_t mode) {
-    return function<open_fn>(open64_symbol)(path, flags, mode);
+    return function<open_fn>("open64")(path, flags, mode);
 }
 
 FILE* fopen(const char* path, const char* mode) {
-    return function<FILE* (*)(const char*, const char*)>(fopen_symbol)(path, mode);
+    return function<FILE* (*)(const char*, const char*)>("fopen")(path, mode);
 }
 
 FILE* fopen64(const char* path, const char* mode) {
-    return function<FILE* (*)(const char*, const char*)>(fopen64_symbol)(path, mode);
+    return function<FILE* (*)(const char*, const char*)>("fopen64")(path, mode);
 }
 
 int fclose(FILE* stream) {
-    return function<int (*)(FILE*)>(fclose_symbol)(stream);
+    return function<int (*)(FILE*)>("fclose")(stream);
 }
 
 ssize_t read(int fd, void* buffer, size_t count) {
-    return function<ssize_t (*)(int, void*, size_t)>(read_symbol)(fd, buffer, count);
+    return function<ssize_t (*)(int, void*, size_t)>("read")(fd, buffer, count);
 }
 
 ssize_t write(int fd, const void* bytes, size_t count) {
-    return function<ssize_t (*)(int, const void*, size_t)>(write_symbol)(fd, bytes, count);
+    return function<ssize_t (*)(int, const void*, size_t)>("write")(fd, bytes, count);
 }
 
 int ioctl(int fd, ioctl_request request, void* argument) {
-    return function<int (*)(int, ioctl_request, ...)>(ioctl_symbol)(fd, request, argument);
+    return function<int (*)(int, ioctl_request, ...)>("ioctl")(fd, request, argument);
 }
 
 // Only 32-bit C libraries with 64-bit time have this entry; elsewhere plain ioctl stands in.
 int ioctl_time64(int fd, unsigned long request, void* argument) {
-    const auto time64 = function<int (*)(int, unsigned long, ...)>(ioctl_time64_symbol, true);
+    const auto time64 = function<int (*)(int, unsigned long, ...)>("__ioctl_time64", true);
     return time64 != nullptr ? time64(fd, request, argument)
                              : ioctl(fd, as_ioctl_request(request), argument);
 }
 
 int close(int fd) {
-    return function<int (*)(int)>(close_symbol)(fd);
+    return function<int (*)(int)>("close")(fd);
 }
 
 int fcntl(int fd, int command, void* argument) {
-    return function<fcntl_fn>(fcntl_symbol)(fd, command, argument);
+    return function<fcntl_fn>("fcntl")(fd, command, argument);
 }
 
 // fcntl64 (glibc 2.28 on) and __fcntl_time64 (32-bit, 64-bit time) stand in for fcntl where
 // the C library has them.
 int fcntl64(int fd, int command, void* argument) {
-    const auto wide = function<fcntl_fn>(fcntl64_symbol, true);
+    const auto wide = function<fcntl_fn>("fcntl64", true);
     return wide != nullptr ? wide(fd, command, argument) : fcntl(fd, command, argument);
 }
 
 int fcntl_time64(int fd, int command, void* argument) {
-    const auto time64 = function<fcntl_fn>(fcntl_time64_symbol, true);
+    const auto time64 = function<fcntl_fn>("__fcntl_time64", true);
     return time64 != nullptr ? time64(fd, command, argument) : fcntl64(fd, command, argument);
 }
 
 int fstat(int fd, struct stat* info) {
-    return function<int (*)(int, struct stat*)>(fstat_symbol)(fd, info);
+    return function<int (*)(int, struct stat*)>("fstat")(fd, info);
 }
 
 #ifdef __GLIBC__
 int fstat64(int fd, struct stat64* info) {
-    return function<int (*)(int, struct stat64*)>(fstat64_symbol)(fd, info);
+    return function<int (*)(int, struct stat64*)>("fstat64")(fd, info);
 }
 
 #endif

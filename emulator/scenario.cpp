@@ -235,7 +235,7 @@ const char* scenario_path(char (&buffer)[path_max], const char* name) {
     return buffer;
 }
 
-ssize_t read_scenario_file(const char* name, char* buffer, size_t size) {
+ssize_t read_scenario_file(const char* name, char* buffer, size_t size, bool whole) {
     char path[path_max];
     const int fd = real::open(scenario_path(path, name), O_RDONLY | O_CLOEXEC, 0);
     if (fd < 0) {
@@ -258,28 +258,27 @@ ssize_t read_scenario_file(const char* name, char* buffer, size_t size) {
         }
         length += static_cast<size_t>(got);
         char probe = 0;
-        if (length == size && real::read(fd, &probe, 1) != 0) {
+        if (length == size && whole && real::read(fd, &probe, 1) != 0) {
             fatal("file too large: ", path);
+        }
+        if (length == size) {
+            break;
         }
     }
     real::close(fd);
     return static_cast<ssize_t>(length);
 }
 
-void write_scenario_file(const char* name, const char* bytes, size_t length) {
-    char new_name[32];
-    const size_t name_length = std::strlen(name);
-    if (name_length + sizeof ".new" > sizeof new_name) {
-        fatal("scenario file name too long: ", name);
-    }
-    std::copy_n(".new", sizeof ".new", std::copy_n(name, name_length, new_name));
+void start_scenario_file(const char* name) {
     char path[path_max];
-    char temporary[path_max];
-    scenario_path(path, name);
-    const int fd = open_scenario_file(temporary, new_name, O_WRONLY | O_CREAT | O_TRUNC);
-    write_all(fd, bytes, length, temporary);
-    if (real::close(fd) != 0 || std::rename(temporary, path) != 0) {
-        fatal("cannot write ", path, std::strerror(errno));
+    real::close(open_scenario_file(path, name, O_WRONLY | O_CREAT | O_TRUNC));
+}
+
+void rename_scenario_file(const char* from, const char* to) {
+    char from_path[path_max];
+    char to_path[path_max];
+    if (std::rename(scenario_path(from_path, from), scenario_path(to_path, to)) != 0) {
+        fatal("cannot write ", to_path, std::strerror(errno));
     }
 }
 

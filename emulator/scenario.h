@@ -33,12 +33,15 @@ const board_config& config();
 // "DIR/NAME" of a file in the scenario directory, in buffer.
 const char* scenario_path(char (&buffer)[path_max], const char* name);
 
-// Reads a whole scenario file into buffer: its length, or -1 when it does not exist. Any
-// other failure, or a file larger than size, ends the process.
-ssize_t read_scenario_file(const char* name, char* buffer, size_t size);
+// Reads a scenario file into buffer: its length, or -1 when it does not exist. Any other
+// failure ends the process, as does a file larger than size unless only its start is wanted.
+ssize_t read_scenario_file(const char* name, char* buffer, size_t size, bool whole = true);
 
-// Replaces a scenario file with these bytes (written beside it, then renamed over it).
-void write_scenario_file(const char* name, const char* bytes, size_t length);
+// A scenario file written whole and then renamed over another (so that no one reads it half
+// written): start_scenario_file empties it, append_scenario_file writes it, and
+// rename_scenario_file puts it in the other's place.
+void start_scenario_file(const char* name);
+void rename_scenario_file(const char* from, const char* to);
 
 // Appends these bytes to a scenario file (created when missing) in one write where it can.
 void append_scenario_file(const char* name, const char* bytes, size_t length);

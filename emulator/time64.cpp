@@ -16,12 +16,5 @@ HORNEMU_EXPORT int __fstat64_time64(int fd, struct stat* info) {
     using fstat_fn = int (*)(int, struct stat*);
     // NOLINTNEXTLINE(cppcoreguidelines-pro-type-reinterpret-cast): dlsym's answer is a function
     static const auto real = reinterpret_cast<fstat_fn>(dlsym(RTLD_NEXT, "__fstat64_time64"));
-    const int result = real(fd, info);
-    if (result == 0 && hornemu::is_driver_node(fd)) {
-        // The emulated driver's node, as the other fstat entry points show it.
-        info->st_mode = S_IFCHR | 0660;
-        info->st_rdev = (10U << 8) | 61U; // makedev(10, 61)
-        info->st_size = 0;
-    }
-    return result;
+    return hornemu::as_device(fd, real(fd, info), info);
 }

@@ -12,8 +12,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
+#include <vector>
 
 // The linker's --wrap names: __wrap_f receives the calls of f, __real_f is f.
 // NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
@@ -111,10 +114,6 @@ ssize_t proc_read(void* /*cookie*/, char* buffer, size_t size) {
     return static_cast<ssize_t>(n);
 }
 
-int proc_close(void* /*cookie*/) {
-    return 0;
-}
-
 FILE* open_proc() {
     if (!current.proc_present) {
         errno = ENOENT;
@@ -122,8 +121,7 @@ FILE* open_proc() {
     }
     proc_position = 0;
     cookie_io_functions_t functions{};
-    functions.read = proc_read;
-    functions.close = proc_close;
+    functions.read = proc_read; // nothing to release: no close function
     return fopencookie(nullptr, "r", functions);
 }
 
@@ -174,6 +172,12 @@ board_state& board() {
     return current;
 }
 
+namespace {
+
+// Sets the node's behaviour from one byte of the input: half the runs meet a
+// working driver, the others a failed open, a node that is not a device,
+// transfers of 0 bytes (a request returning 1) or failures, with ENOENT,
+// EACCES, EBUSY or EIO.
 void choose_node_fault(uint8_t selector) {
     static const std::array<int, 4> errors = {ENOENT, EACCES, EBUSY, EIO};
     if ((selector & 1U) == 0) {
@@ -198,23 +202,39 @@ void choose_node_fault(uint8_t selector) {
     }
 }
 
-argument_vector::argument_vector(const uint8_t* data, size_t size) {
-    constexpr size_t most_arguments = 64;
-    given_.emplace_back("hornset");
-    const uint8_t* start = data;
-    const uint8_t* const end = data + size;
-    while (start < end && given_.size() <= most_arguments) {
-        const uint8_t* const nul = std::find(start, end, 0);
-        given_.emplace_back(start, nul);
-        start = nul + 1;
+// An argument vector made from the input: argv[0] is "hornset", then one
+// argument per NUL-separated piece of the bytes. Each argument has an
+// allocation of its own, so a read past its end is caught. The vector is
+// writable, as getopt permutes it.
+class argument_vector {
+  public:
+    argument_vector(const uint8_t* data, size_t size) {
+        std::vector<std::string> given;
+        constexpr size_t most_arguments = 64;
+        given.emplace_back("hornset");
+        const uint8_t* start = data;
+        const uint8_t* const end = data + size;
+        while (start < end && given.size() <= most_arguments) {
+            const uint8_t* const nul = std::find(start, end, 0);
+            given.emplace_back(start, nul);
+            start = nul + 1;
+        }
+        for (const std::string& argument : given) {
+            storage_.emplace_back(new char[argument.size() + 1]);
+            std::memcpy(storage_.back().get(), argument.c_str(), argument.size() + 1);
+            pointers_.push_back(storage_.back().get());
+        }
+        pointers_.push_back(nullptr);
     }
-    for (const std::string& argument : given_) {
-        storage_.emplace_back(new char[argument.size() + 1]);
-        std::memcpy(storage_.back().get(), argument.c_str(), argument.size() + 1);
-        pointers_.push_back(storage_.back().get());
-    }
-    pointers_.push_back(nullptr);
-}
+    [[nodiscard]] int argc() const { return static_cast<int>(pointers_.size()) - 1; }
+    char** argv() { return pointers_.data(); }
+
+  private:
+    std::vector<std::unique_ptr<char[]>> storage_;
+    std::vector<char*> pointers_;
+};
+
+} // namespace
 
 void start_run() {
     current = board_state{};
@@ -250,6 +270,23 @@ run_result finish_run(int status) {
     saved_out = nullptr;
     saved_err = nullptr;
     return result;
+}
+
+run_result run_on_input(void (*front_end)(int, char**), const uint8_t* data, size_t size) {
+    start_run();
+    choose_node_fault(data[0]);
+    argument_vector arguments(data + 1, size - 1);
+    optind = 0; // glibc: reinitialise getopt completely for this vector
+    return finish_run(run_front_end(front_end, arguments.argc(), arguments.argv()));
+}
+
+void check_run(const run_result& result) {
+    if (result.status != 0 && result.status != 1) {
+        fail("status is neither 0 nor 1", &result);
+    }
+    if (current.opens > 1 || current.operations > 1 || current.closes > current.opens) {
+        fail("more than one device operation", &result);
+    }
 }
 
 void fail(const char* what, const run_result* result) {
@@ -312,17 +349,11 @@ int __wrap_open64(const char* path, int flags, ...) {
 }
 
 FILE* __wrap_fopen(const char* path, const char* mode) {
-    if (std::strcmp(path, fuzz::proc_path) == 0) {
-        return fuzz::open_proc();
-    }
-    return __real_fopen(path, mode);
+    return std::strcmp(path, fuzz::proc_path) == 0 ? fuzz::open_proc() : __real_fopen(path, mode);
 }
 
 FILE* __wrap_fopen64(const char* path, const char* mode) {
-    if (std::strcmp(path, fuzz::proc_path) == 0) {
-        return fuzz::open_proc();
-    }
-    return __real_fopen64(path, mode);
+    return std::strcmp(path, fuzz::proc_path) == 0 ? fuzz::open_proc() : __real_fopen64(path, mode);
 }
 
 ssize_t __wrap_read(int fd, void* buffer, size_t count) {

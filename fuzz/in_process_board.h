@@ -13,9 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
-#include <vector>
 
 namespace fuzz {
 
@@ -56,30 +54,6 @@ struct run_result {
     std::string err; // what it wrote on standard error
 };
 
-// Sets the node's behaviour from one byte of the input: half the runs meet a
-// working driver, the others a failed open, a node that is not a device,
-// transfers of 0 bytes (a request returning 1) or failures, with ENOENT,
-// EACCES, EBUSY or EIO.
-void choose_node_fault(uint8_t selector);
-
-// An argument vector made from the input: argv[0] is "hornset", then one
-// argument per NUL-separated piece of the bytes. Each argument has an
-// allocation of its own, so a read past its end is caught. The vector is
-// writable, as getopt permutes it.
-class argument_vector {
-  public:
-    argument_vector(const uint8_t* data, size_t size);
-    [[nodiscard]] int argc() const { return static_cast<int>(pointers_.size()) - 1; }
-    char** argv() { return pointers_.data(); }
-    // The arguments as given (argv may be permuted after a run).
-    [[nodiscard]] const std::vector<std::string>& given() const { return given_; }
-
-  private:
-    std::vector<std::unique_ptr<char[]>> storage_;
-    std::vector<char*> pointers_;
-    std::vector<std::string> given_;
-};
-
 // Resets the board to a fresh state (keeping nothing of the previous run)
 // and captures standard output and standard error until finish_run.
 void start_run();
@@ -89,6 +63,19 @@ int run_front_end(void (*front_end)(int, char**), int argc, char** argv);
 
 // Stops capturing and returns what was written and the status.
 run_result finish_run(int status);
+
+// One whole run of a front end on input of at least one byte: its first byte chooses the node's
+// fault, the rest are the arguments (argv[0] "hornset", then one per NUL-separated piece of the
+// bytes); getopt starts afresh.
+run_result run_on_input(void (*front_end)(int, char**), const uint8_t* data, size_t size);
+
+// Reports, as fail does, a run without what every run of a front end has whatever its
+// arguments: a status of 0 or 1, at most one open and one operation, no close without an open.
+void check_run(const run_result& result);
+
+inline bool starts_with(const std::string& text, const std::string& prefix) {
+    return text.compare(0, prefix.size(), prefix) == 0;
+}
 
 // Reports a broken expectation of a target (with the run's output, when
 // given) and aborts, so that libFuzzer records the input as a crash.

@@ -11,19 +11,10 @@
 
 namespace {
 
-bool starts_with(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-
 void check(const fuzz::run_result& result) {
     const fuzz::board_state& b = fuzz::board();
-    if (result.status != 0 && result.status != 1) {
-        fuzz::fail("status is neither 0 nor 1", &result);
-    }
-    if (b.opens > 1 || b.operations > 1 || b.closes > b.opens) {
-        fuzz::fail("more than one device operation", &result);
-    }
-    if (starts_with(result.out, "Error: Invalid parameter.\n") &&
+    fuzz::check_run(result);
+    if (fuzz::starts_with(result.out, "Error: Invalid parameter.\n") &&
         (b.opens != 0 || result.status != 1)) {
         fuzz::fail("a refused command line touched the device or succeeded", &result);
     }
@@ -48,14 +39,8 @@ void check(const fuzz::run_result& result) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size == 0) {
-        return 0;
+    if (size != 0) {
+        check(fuzz::run_on_input(positional_front_end, data, size));
     }
-    fuzz::start_run();
-    fuzz::choose_node_fault(data[0]);
-    fuzz::argument_vector arguments(data + 1, size - 1);
-    const int status =
-        fuzz::run_front_end(positional_front_end, arguments.argc(), arguments.argv());
-    check(fuzz::finish_run(status));
     return 0;
 }

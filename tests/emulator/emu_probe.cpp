@@ -1,8 +1,8 @@
 // A program for the emulator's tests to run on the emulated board: performs the operations
 // named on its command line, one after another, and prints what each returned.
 //
-//   open|open64 PATH FLAGS   FLAGS: O_RDWR|O_CREAT|0x40000 ...
-//   fopen|fopen64 PATH MODE, fgets, fclose
+//   open PATH FLAGS   FLAGS: O_RDWR|O_CREAT|O_NOATIME ...
+//   fopen PATH MODE, fgets, fclose
 //   write TEXT (\xNN escapes), read N, set HEXWORD, get, ioctl HEXREQUEST, close
 //   dupfd N (fcntl F_DUPFD from N, shown as "fd"), rawwrite TEXT (the system call, past the
 //   C library), fstat (adds the file type: chr, reg, fifo or other), chdir DIR, exit N, signal N
@@ -82,11 +82,6 @@ void print_bytes(const char* bytes, size_t length) {
     putchar('"');
 }
 
-int open_as(const std::string& op, const char* path, int flags) {
-    const int mode = 0600;
-    return op == "open" ? open(path, flags, mode) : open64(path, flags, mode);
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -104,14 +99,13 @@ int main(int argc, char** argv) {
         uint32_t word = 0;
         const char* type = "";
         errno = EDOM;
-        if (op.rfind("open", 0) == 0) {
+        if (op == "open") {
             const char* path = argument();
-            result = open_as(op, path, parse_flags(argument()));
+            result = open(path, parse_flags(argument()), 0600);
             fd = result >= 0 ? static_cast<int>(result) : fd;
-        } else if (op == "fopen" || op == "fopen64") {
+        } else if (op == "fopen") {
             const char* path = argument();
-            const char* mode = argument();
-            stream = op == "fopen" ? fopen(path, mode) : fopen64(path, mode);
+            stream = fopen(path, argument());
             result = stream != nullptr ? 0 : -1;
         } else if (op == "fgets") {
             result = fgets(buffer, sizeof buffer, stream) != nullptr ? 0 : -1;
@@ -169,7 +163,7 @@ int main(int argc, char** argv) {
             printf("%s -> %ld %s", op.c_str(), result, name);
         } else if (result < 0) {
             printf("%s -> %ld errno %d", op.c_str(), result, error);
-        } else if (op.rfind("open", 0) == 0 || op == "dupfd") {
+        } else if (op == "open" || op == "dupfd") {
             printf("%s -> fd%s", op.c_str(), changed);
         } else {
             printf("%s -> %ld%s", op.c_str(), result, changed);

@@ -195,8 +195,6 @@ TEST(Driver, AnswersAndFaults) {
     const driver_case cases[] = {
         {"idle reply", "", with_node({"read", "100", "read", "4", "close"}),
          "open -> fd\n" + idle + "read -> 4 \"stat\"\nclose -> 0\n"},
-        {"node absent", "node absent\n", with_node({}), "open -> -1 ENOENT\n"},
-        {"open fails", "open fail EBUSY\n", with_node({}), "open -> -1 EBUSY\n"},
         {"errno by number", "open fail 13\n", with_node({}), "open -> -1 EACCES\n"},
         {"write returns 0", "write return 0\n", with_node({"write", "period 10", "read", "100"}),
          "open -> fd\nwrite -> 0\n" + idle},
@@ -220,7 +218,6 @@ TEST(Driver, AnswersAndFaults) {
          "lampstat fail EACCES\n",
          {"fopen", "/proc/lampstat", "r"},
          "fopen -> -1 EACCES\n"},
-        {"lampstat absent", "", {"fopen", "/proc/lampstat", "r"}, "fopen -> -1 ENOENT\n"},
         {"no stdio on the node", "", {"fopen", "/dev/hornio", "r+"}, "fopen -> -1 EOPNOTSUPP\n"},
     };
     for (const driver_case& c : cases) {
@@ -405,23 +402,6 @@ TEST(Log, RendersOpenFlags) {
         probe(board, {"open", "/dev/hornio", flags});
         EXPECT_EQ(board.log(), "open /dev/hornio flags=" + logged + " -> ok\n");
     }
-}
-
-// Each entry point a program may reach the two paths through.
-TEST(Interposer, CatchesEveryEntryPoint) {
-    for (const std::string open : {"open", "open64"}) {
-        SCOPED_TRACE(open);
-        const scenario board;
-        EXPECT_EQ(probe(board, {open, "/dev/hornio", "O_RDWR", "read", "5", "close"}).out,
-                  open + " -> fd\nread -> 5 \"statu\"\nclose -> 0\n");
-        EXPECT_EQ(board.log(), "open /dev/hornio flags=O_RDWR -> ok\n"
-                               "read /dev/hornio count=5 -> 5 data=7374617475\n"
-                               "close /dev/hornio -> 0\n");
-    }
-    const scenario board;
-    board.put("lampstat", "one\ntwo\n");
-    EXPECT_EQ(probe(board, {"fopen64", "/proc/lampstat", "r", "fgets", "fgets", "fclose"}).out,
-              "fopen64 -> 0\nfgets -> 0 \"one\\x0a\"\nfgets -> 0 \"two\\x0a\"\nfclose -> 0\n");
 }
 
 TEST(Interposer, PassesEverythingElseThrough) {
