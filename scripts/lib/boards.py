@@ -1,9 +1,10 @@
-"""The board table, boards.tsv: one row per board, read by every script."""
+"""The board table, boards.tsv, read by every script: one row per board, its columns named by the
+table's header. `python3 boards.py [COLUMN [WORD]]` lists the names of the boards with a value in
+COLUMN (containing WORD), for CI and scripts/boards."""
 
 import re
 import subprocess
 import sys
-from dataclasses import dataclass
 from pathlib import Path
 
 TABLE = Path(__file__).resolve().parents[2] / "boards.tsv"
@@ -13,39 +14,20 @@ TABLE = Path(__file__).resolve().parents[2] / "boards.tsv"
 REQUESTS = {"generic": ("0x40046b01", "0x80046b02"), "mips": ("0x80046b01", "0x40046b02")}
 
 
-@dataclass(frozen=True)
 class Board:
-    board: str
-    triple: str
-    deb_arch: str
-    processor: str
-    qemu: str
-    cpu: str
-    requests: str
-    machine: str
-    musl: str
-    baseline: str
-    kernel: str
-    qemu_system: str
-    kernel_qemu: str
-    console: str
-    kernel_exit: str
-    kernel_also: str
-    buildroot: str
-    buildroot_config: str
-    ci: str
+    """A row: each column an attribute ("-" read as ""), the first column also as `name`."""
 
-    @property
-    def name(self):
-        return self.board
+    def __init__(self, columns):
+        self.__dict__.update(columns)
+        self.name = next(iter(columns.values()))
+
+    def __getattr__(self, column):
+        sys.exit(f"{TABLE}: no column {column}")
 
     @property
     def foreign(self):
         """True for a board whose programs run under qemu-user here."""
         return bool(self.qemu)
-
-    def runs_in_ci(self, stage):
-        return stage in self.ci.split()
 
     def request_numbers(self):
         """(set, get) as the board's kernel numbers them."""
@@ -59,8 +41,7 @@ class Board:
         return f"{self.triple}-{name}" if self.foreign else name
 
     def musl_package(self):
-        """The package of musl that builds its programs with the C++ compiler: Debian's musl-tools
-        here, the board architecture's musl-dev for a board."""
+        """musl for the board: Debian's musl-tools here, the board architecture's musl-dev."""
         return f"musl-dev:{self.deb_arch}" if self.foreign else "musl-tools"
 
     def qemu_user(self, oldest_cpu=False, libraries=False):
@@ -80,29 +61,30 @@ class Board:
 
 
 def _rows():
-    header = None
-    for line in TABLE.read_text().splitlines():
+    """The rows; one with another number of fields than the header ends the script, naming it."""
+    header, rows = None, []
+    for number, line in enumerate(TABLE.read_text().splitlines(), 1):
         if not line.strip() or line.startswith("#"):
             continue
         fields = ["" if f == "-" else f for f in re.split(r"\t+", line.strip())]
         if header is None:
             header = fields
-            continue
-        if len(fields) != len(header):
-            sys.exit(f"{TABLE}: {len(fields)} columns where the header has {len(header)}: {line}")
-        yield Board(**dict(zip(header, fields)))
+        elif len(fields) != len(header):
+            sys.exit(f"{TABLE}:{number}: {len(fields)} fields where the header has {len(header)}")
+        else:
+            rows.append(Board(dict(zip(header, fields))))
+    return rows
 
 
-BOARDS = list(_rows())
+BOARDS = _rows()
 
 
-def board(name, program, column="board"):
+def board(name, program, column=None):
     """The board NAME (looked up by COLUMN); a usage error naming the choices if none."""
-    for b in BOARDS:
-        if getattr(b, column) == name:
-            return b
-    choices = ", ".join(getattr(b, column) for b in BOARDS if getattr(b, column))
-    print(f"{program}: unknown board '{name}' ({choices})", file=sys.stderr)
+    found = [b for b in BOARDS if (getattr(b, column) if column else b.name) == name]
+    if found:
+        return found[0]
+    print(f"{program}: unknown board '{name}' ({', '.join(names(column))})", file=sys.stderr)
     sys.exit(2)
 
 
@@ -111,6 +93,17 @@ def this_machine():
     return next(b for b in BOARDS if not b.foreign)
 
 
-def names(column="board", having=None):
-    """The boards' names in COLUMN, of those with a value in column HAVING."""
-    return [getattr(b, column) for b in BOARDS if getattr(b, having or column)]
+def names(column=None, having=None, word=None):
+    """The boards' names (or values in COLUMN) of those with a value in column HAVING (or COLUMN),
+    that value holding WORD when given."""
+    having = having or column
+    return [getattr(b, column) if column else b.name for b in BOARDS
+            if not having or (getattr(b, having) and (word is None or word in getattr(b, having).split()))]
+
+
+if __name__ == "__main__":
+    if len(sys.argv) > 3:
+        sys.exit("usage: scripts/boards [COLUMN [WORD]]")
+    for listed in names(having=sys.argv[1] if len(sys.argv) > 1 else None,
+                        word=sys.argv[2] if len(sys.argv) > 2 else None):
+        print(listed)

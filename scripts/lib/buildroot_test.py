@@ -18,13 +18,13 @@ if len(sys.argv) != 2:
     script.usage("BUILDROOT_SOURCE=buildroot-X.tar.xz BUILDROOT_HOST_SOURCES=DIR "
                  f"scripts/buildroot-test {choices}")
 # Buildroot's name for the board, or the board's own (arm64 is aarch64 there).
-board = next((b for b in boards.BOARDS if b.buildroot and sys.argv[1] == b.board), None) or \
+board = next((b for b in boards.BOARDS if b.buildroot and sys.argv[1] == b.name), None) or \
     boards.board(sys.argv[1], "buildroot-test", column="buildroot")
 arch = board.buildroot
 source = os.environ.get("BUILDROOT_SOURCE", "")
 host_sources = os.environ.get("BUILDROOT_HOST_SOURCES", "")
 if not source or not os.path.exists(source):
-    script.die("needs Buildroot's sources: set BUILDROOT_SOURCE to a Buildroot release tarball or "
+    script.die(f"needs Buildroot's sources, not '{source}': set BUILDROOT_SOURCE to a Buildroot release tarball or "
                "unpacked tree (e.g. buildroot-2026.02.3.tar.xz), and, offline, "
                "BUILDROOT_HOST_SOURCES to a folder holding the source tarballs of pkgconf, ninja "
                "and tar (pkgconf_*.tar.*, ninja*.tar.*, tar_*.tar.*)", 2)
