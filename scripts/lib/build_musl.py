@@ -8,8 +8,8 @@ import sys
 from pathlib import Path
 
 import boards
-from common import (ROOT, Script, baseline_problem, describe, ensure_packages_announced,
-                    glibc_traces, interpreter, needed, output, readelf, run, stripped_size)
+from common import (ROOT, Script, ensure_packages_announced, glibc_traces, output, readelf, run,
+                    static_problems, stripped_size)
 
 script = Script("build-musl")
 musl_boards = boards.names(having="musl")
@@ -33,25 +33,12 @@ for stale in (hornset, link_map):
     stale.unlink(missing_ok=True)
 run(["cmake", "--build", "--preset", preset, "--", "-j2"])
 
-description = describe(hornset)
-print(f"{hornset}: {description}", flush=True)
-if "statically linked" not in description:
-    script.fail("file does not call it statically linked")
-if not re.search(board.machine, description):
-    script.fail(f"not built for {board.name}: {description}")
 kind = re.search(r"Type: *(\S+)", readelf("-h", hornset))
-if not kind or kind.group(1) != "EXEC":
-    script.fail(f"not a plain static executable: Type: {kind.group(1) if kind else 'none'}")
-if interpreter(hornset):
-    script.fail("it asks for a program interpreter")
-# An ARM board's binary must run on every CPU of its baseline, musl's libc.a included.
-problem = baseline_problem(board, hornset)
-if problem:
-    script.fail(f"not for every {board.name} board: {problem}")
-if needed(hornset):
-    script.fail(f"it needs shared libraries: {' '.join(needed(hornset))}")
-if glibc_traces(hornset):
-    script.fail(f"it holds glibc's strings: {' '.join(glibc_traces(hornset))}")
+for problem in [*static_problems(board, hornset),
+                (not kind or kind[1] != "EXEC") and "not a plain static executable",
+                glibc_traces(hornset) and f"it holds glibc's strings: {' '.join(glibc_traces(hornset))}"]:
+    if problem:
+        script.fail(problem)
 
 # Every input of the link is the build's own objects, musl's start files and libc.a, or the
 # compiler's own libgcc and start files: nothing else, and nothing of glibc's directories.

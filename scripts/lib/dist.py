@@ -4,7 +4,6 @@ the table with a musl triple, and dist/SHA256SUMS; checked, and with --reproduci
 import filecmp
 import hashlib
 import os
-import re
 import shutil
 import stat
 import subprocess
@@ -14,9 +13,8 @@ import time
 from pathlib import Path
 
 import boards
-from common import (ROOT, Script, baseline_problem, board_absent, describe,
-                    ensure_packages_announced, glibc_traces, interpreter, output, project_version,
-                    rebuild, run, scratch)
+from common import (ROOT, Script, describe, ensure_packages_announced, glibc_traces, output,
+                    project_version, rebuild, run, scratch, static_problems, version_problem)
 
 script = Script("scripts/dist")
 if sys.argv[1:] not in ([], ["--reproducible"]):
@@ -113,33 +111,15 @@ def check_archive(out, board, tree):
         if not filecmp.cmp(document(tree, board, doc), unpacked / name / Path(doc).name, shallow=False):
             script.fail(f"{archive}: {Path(doc).name} is not the commit's {doc}")
 
+    # The binary: static, stripped, for the board, no glibc, and it runs (under qemu-user on the
+    # board's oldest CPU) with its version.
     hornset = unpacked / name / "hornset"
-    description = describe(hornset)
-    if "statically linked" not in description:
-        script.fail(f"{archive}: the binary is not statically linked: {description}")
-    if "not stripped" in description:
-        script.fail(f"{archive}: the binary is not stripped")
-    if not re.search(board.machine, description):
-        script.fail(f"{archive}: the binary is not for {board.name}: {description}")
-    if interpreter(hornset):
-        script.fail(f"{archive}: the binary asks for a program interpreter")
-    if glibc_traces(hornset):
-        script.fail(f"{archive}: the binary holds glibc's strings")
-    problem = baseline_problem(board, hornset)
-    if problem:
-        script.fail(f"{archive}: the binary is not for every {board.name} board: {problem}")
-
-    if not board_absent():
-        # On a board the binary would drive the real buzzer: not run here.
-        print(f"{archive}: this machine has /proc/lampstat or /dev/hornio: binary not run")
-    else:
-        # Under qemu-user for a board, on its baseline's oldest CPU; nothing in the environment.
-        runner = [*board.qemu_user(oldest_cpu=True), str(hornset)]
-        no_board = b"fail to open /proc/lampstat\n"
-        script.expect_run(f"{archive}: hornset --version", [*runner, "--version"],
-                          no_board + f"hornset version {version}\n".encode(), env={})
-        script.expect_run(f"{archive}: hornset 0 20 3", [*runner, "0", "20", "3"],
-                          no_board + b"Error: Invalid parameter.\nCan't set to zero.\n", status=1, env={})
+    for problem in [*static_problems(board, hornset), version_problem(
+            [*board.qemu_user(oldest_cpu=True), str(hornset)]),
+            "not stripped" in describe(hornset) and "it is not stripped",
+            glibc_traces(hornset) and "it holds glibc's strings"]:
+        if problem:
+            script.fail(f"{archive}: {problem}")
     print(f"{archive}: {hornset.stat().st_size} bytes stripped; checked")
 
 
