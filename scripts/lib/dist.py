@@ -32,16 +32,6 @@ os.environ["SOURCE_DATE_EPOCH"] = epoch
 # the build configures it).
 DOCUMENTS = ["hornset.1", "README.md", "packaging/60-hornset.rules", "packaging/copyright"]
 
-# Everything every musl build needs, installed once, saying first what it adds: about a minute of
-# apt's work on a machine that has none of it.
-ensure_packages_announced(script.name, [
-    ("the tools", ["git", "tar", "gzip", "coreutils", "file", "binutils", "qemu-user-static", "cmake",
-                   "ninja-build"]),
-    ("the compilers", [b.compiler_package() for b in musl_boards]),
-    ("musl for each board", [b.musl_package() for b in musl_boards]),
-])
-
-
 def archive_name(board):
     return f"hornset-{version}-{board.name}-linux-musl-static"
 
@@ -123,32 +113,46 @@ def check_archive(out, board, tree):
     print(f"{archive}: {hornset.stat().st_size} bytes stripped; checked")
 
 
-# Only what is committed goes in: a fresh clone of the last commit.
-out = ROOT / "dist"
-rebuild(ROOT / "build/dist/tree", commit, "now", lambda tree: build_all(tree, out))
-for board in musl_boards:
-    check_archive(out, board, ROOT / "build/dist/tree")
-print(f"SHA256SUMS (commit {commit}, SOURCE_DATE_EPOCH {epoch}):")
-print((out / "SHA256SUMS").read_text(), end="")
-if output(["git", "status", "--porcelain"]):
-    print(f"scripts/dist: uncommitted changes are not in the archives, which hold commit {commit}")
+def main():
+    # Everything every musl build needs, installed once, saying first what it adds: about a minute of
+    # apt's work on a machine that has none of it.
+    ensure_packages_announced(script.name, [
+        ("the tools", ["git", "tar", "gzip", "coreutils", "file", "binutils", "qemu-user-static", "cmake",
+                       "ninja-build"]),
+        ("the compilers", [b.compiler_package() for b in musl_boards]),
+        ("musl for each board", [b.musl_package() for b in musl_boards]),
+    ])
 
-if reproducible:
-    # The same commit again, elsewhere and otherwise: other path, file dates, umask, time zone
-    # and locale.
-    again = scratch()
-    time.sleep(1)
-    rebuild(again / "built/again/elsewhere/tree", commit, "last year",
-            lambda tree: build_all(tree, again / "dist"),
-            umask=0o077, tz="Pacific/Kiritimati", locale="C")
-    if (out / "SHA256SUMS").read_bytes() == (again / "dist/SHA256SUMS").read_bytes():
-        print("scripts/dist: reproducible: a second build from another clone gave the same SHA256SUMS")
-    else:
-        script.fail("a second build from another clone gave other archives:")
-        subprocess.run(["diff", str(out / "SHA256SUMS"), str(again / "dist/SHA256SUMS")], stdout=sys.stderr)
+    # Only what is committed goes in: a fresh clone of the last commit.
+    out = ROOT / "dist"
+    rebuild(ROOT / "build/dist/tree", commit, "now", lambda tree: build_all(tree, out))
     for board in musl_boards:
-        archive = f"{archive_name(board)}.tar.gz"
-        if not filecmp.cmp(out / archive, again / "dist" / archive, shallow=False):
-            script.fail(f"{archive} differs from the second build's")
+        check_archive(out, board, ROOT / "build/dist/tree")
+    print(f"SHA256SUMS (commit {commit}, SOURCE_DATE_EPOCH {epoch}):")
+    print((out / "SHA256SUMS").read_text(), end="")
+    if output(["git", "status", "--porcelain"]):
+        print(f"scripts/dist: uncommitted changes are not in the archives, which hold commit {commit}")
 
-script.finish("scripts/dist: the archives in dist/ passed", "check(s) failed")
+    if reproducible:
+        # The same commit again, elsewhere and otherwise: other path, file dates, umask, time zone
+        # and locale.
+        again = scratch()
+        time.sleep(1)
+        rebuild(again / "built/again/elsewhere/tree", commit, "last year",
+                lambda tree: build_all(tree, again / "dist"),
+                umask=0o077, tz="Pacific/Kiritimati", locale="C")
+        if (out / "SHA256SUMS").read_bytes() == (again / "dist/SHA256SUMS").read_bytes():
+            print("scripts/dist: reproducible: a second build from another clone gave the same SHA256SUMS")
+        else:
+            script.fail("a second build from another clone gave other archives:")
+            subprocess.run(["diff", str(out / "SHA256SUMS"), str(again / "dist/SHA256SUMS")],
+                           stdout=sys.stderr)
+        for board in musl_boards:
+            archive = f"{archive_name(board)}.tar.gz"
+            if not filecmp.cmp(out / archive, again / "dist" / archive, shallow=False):
+                script.fail(f"{archive} differs from the second build's")
+
+    script.finish("scripts/dist: the archives in dist/ passed", "check(s) failed")
+
+
+main()
