@@ -227,26 +227,31 @@ def suite():
         script.fail("the suite failed against the Buildroot-built hornset")
 
 
-shared.mkdir(parents=True, exist_ok=True)
-work.mkdir(parents=True, exist_ok=True)
-buildroot, overrides = step("unpack Buildroot and the host sources", sources)
-step("toolchain wrapper and sysroot", make_toolchain)
-external = sorted(str(p) for p in (ROOT / "packaging/buildroot").rglob("*") if p.is_file())
-step("Buildroot's check-package on the external tree", run,
-     ["/usr/bin/python3", str(buildroot / "utils/check-package"), "-b", *external])
+def main():
+    shared.mkdir(parents=True, exist_ok=True)
+    work.mkdir(parents=True, exist_ok=True)
+    buildroot, overrides = step("unpack Buildroot and the host sources", sources)
+    step("toolchain wrapper and sysroot", make_toolchain)
+    external = sorted(str(p) for p in (ROOT / "packaging/buildroot").rglob("*") if p.is_file())
+    step("Buildroot's check-package on the external tree", run,
+         ["/usr/bin/python3", str(buildroot / "utils/check-package"), "-b", *external])
 
-# Without the stack protector: host tools, toolchain and hornset; then with it.
-# Each time the toolchain wrapper, which has the choice built in, and hornset
-# are built again, so that a second run does not find the previous run's last
-# choice. `make hornset` rather than a whole image: the image's last step also
-# needs host-patchelf, whose source is not at hand offline.
-for ssp, name in (("BR2_SSP_NONE", "build"), ("BR2_SSP_STRONG", "rebuild the toolchain wrapper and hornset")):
-    step(f"configure with {ssp}", configure, buildroot, overrides, ssp)
-    step(f"{name} with {ssp}", brmake, buildroot, "toolchain-external-custom-rebuild",
-         "hornset-dirclean", "hornset")
-    check(ssp)
-step("end-to-end suite under qemu-user", suite)
+    # Without the stack protector: host tools, toolchain and hornset; then with it.
+    # Each time the toolchain wrapper, which has the choice built in, and hornset
+    # are built again, so that a second run does not find the previous run's last
+    # choice. `make hornset` rather than a whole image: the image's last step also
+    # needs host-patchelf, whose source is not at hand offline.
+    for ssp, name in (("BR2_SSP_NONE", "build"),
+                      ("BR2_SSP_STRONG", "rebuild the toolchain wrapper and hornset")):
+        step(f"configure with {ssp}", configure, buildroot, overrides, ssp)
+        step(f"{name} with {ssp}", brmake, buildroot, "toolchain-external-custom-rebuild",
+             "hornset-dirclean", "hornset")
+        check(ssp)
+    step("end-to-end suite under qemu-user", suite)
 
-print(f"buildroot-test {arch}: steps:", *steps, sep="\n")
-script.name = f"buildroot-test {arch}"
-script.finish(f"buildroot-test {arch}: passed")
+    print(f"buildroot-test {arch}: steps:", *steps, sep="\n")
+    script.name = f"buildroot-test {arch}"
+    script.finish(f"buildroot-test {arch}: passed")
+
+
+main()
