@@ -13,8 +13,8 @@ from dataclasses import dataclass
 from pathlib import Path
 
 import boards
-from common import CALLER_DIR, ROOT, Script, ensure_packages, needed, output, project_version, \
-    readelf, run, sudo
+from common import CALLER_DIR, ROOT, Script, ensure_packages, interpreter, needed, output, \
+    project_version, run, sudo
 
 # How the guest ends the machine with its result: the qemu options that give it the means, the
 # define that builds hornprobe's call for it, and QEMU's exit status for a pass and a failure.
@@ -359,15 +359,10 @@ def build_hornset(build):
             ["cmake", "--install", directory, "--prefix", build.stage]])
         if not os.access(hornset, os.X_OK):
             fail(f"hornset ({build.name}) was not installed to bin/hornset")
-    has_loader = loader_of(hornset) is not None
+    has_loader = interpreter(hornset) is not None
     if has_loader != (build.linkage == "dynamic"):
         fail(f"hornset ({build.name}) has {'a' if has_loader else 'no'} program interpreter")
     return build
-
-
-def loader_of(program):
-    found = re.search(r"Requesting program interpreter: (.*)\]", readelf("-l", program))
-    return found[1] if found else None
 
 
 # ---- the initramfs ----
@@ -427,7 +422,7 @@ def add_libraries(rootfs, build):
     multiarch = output([build.board.tool("gcc"), "-print-multiarch"]).strip()
     # The C library of this machine's board is its own; another board's is its cross toolchain's.
     libraries = Path(f"/usr/{build.board.triple}/lib") if build.board.foreign else Path("/lib", multiarch)
-    loader = loader_of(hornset)
+    loader = interpreter(hornset)
     if not (libraries / Path(loader).name).exists():
         fail(f"loader {loader} not found in {libraries}")
     (rootfs / loader[1:]).parent.mkdir(parents=True, exist_ok=True)
