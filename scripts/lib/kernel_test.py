@@ -127,9 +127,9 @@ def private_update():
     if later:
         # This machine's archives, with the later release's suites for this release's.
         this = re.search(r"^VERSION_CODENAME=(\S+)", Path("/etc/os-release").read_text(), re.M)[1]
-        targets = output(["apt-get", "indextargets", "--format", "$(REPO_URI) $(RELEASE)",
+        indexes = output(["apt-get", "indextargets", "--format", "$(REPO_URI) $(RELEASE)",
                           "Created-By: Packages"]).split("\n")
-        suites = sorted({line.replace(f" {this}", f" {later['release']}") for line in targets
+        suites = sorted({line.replace(f" {this}", f" {later['release']}") for line in indexes
                          if f" {this}" in line})
         (private_apt / "sources.list").write_text("".join(
             f"deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] {suite} main\n"
