@@ -1,7 +1,7 @@
 # The board table, boards.tsv, for CMake: toolchain files and packaging take
 # every per-board fact from it.
-#   hornset_board_facts(BOARD)   sets hornset_board_<column> for each column of
-#                                BOARD's row ("-" becomes empty); an unknown
+#   hornset_board_facts(ARCH)    sets hornset_board_<column> for each column of
+#                                ARCH's row ("-" becomes empty); an unknown
 #                                board is an error that names the known ones
 #   hornset_boards(OUT)          the names of all boards, in the table's order
 #   hornset_toolchain_board(FILE)  for the toolchain file FILE: the facts of the

@@ -1,7 +1,7 @@
 # Toolchain file for Debian's cross compilers (packages g++-TRIPLE, or
 # crossbuild-essential-ARCH), for the board HORNSET_BOARD of boards.tsv:
 #   cmake -S . -B build/board -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/debian-cross.cmake -DHORNSET_BOARD=armhf
-# (cmake/toolchains/BOARD.cmake name the board themselves). The board's GNU
+# (cmake/toolchains/ARCH.cmake name it themselves). The board's GNU
 # triple, processor and qemu-user binary come from the table. Its libraries
 # and headers live in /usr/TRIPLE, where the compilers already look; no
 # --sysroot is needed.
