@@ -8,7 +8,7 @@ import subprocess
 import sys
 from pathlib import Path
 
-import boards
+import targets
 from common import (ROOT, Script, board_absent, ensure_packages, needed, project_version, run,
                     scratch, stripped_size)
 
@@ -171,7 +171,7 @@ for name, board, arguments in RUNS:
 
 # The release binary: its stripped size (budgeted on this machine's own board of the table) and
 # the libraries it needs.
-here = boards.this_machine()
+here = targets.this_machine()
 size = stripped_size(here, hornset)
 libraries = " ".join(needed(hornset))
 size_verdict = f"  over {SIZE_LIMIT}" if machine == here.processor and size > SIZE_LIMIT else ""
@@ -207,7 +207,7 @@ if not check:
 # which must have neither /proc/lampstat nor /dev/hornio (on a board they would drive the buzzer).
 print()
 print("Static musl builds (scripts/build-musl), stripped:")
-for board in (b for b in boards.BOARDS if b.musl):
+for board in (b for b in targets.TARGETS if b.musl):
     run([str(ROOT / "scripts/build-musl"), board.name], quiet=True)
     size = stripped_size(board, ROOT / f"build/musl-{board.name}/cli/hornset")
     verdict = f"  over {MUSL_SIZE_LIMIT}" if size > MUSL_SIZE_LIMIT else ""

@@ -7,15 +7,15 @@ import subprocess
 import sys
 from pathlib import Path
 
-import boards
+import targets
 from common import (ROOT, Script, ensure_packages_announced, glibc_traces, output, readelf, run,
                     static_problems, stripped_size)
 
 script = Script("build-musl")
-musl_boards = boards.names(having="musl")
+musl_boards = targets.names(having="musl")
 if len(sys.argv) != 2 or sys.argv[1] not in musl_boards:
     script.usage(f"scripts/build-musl {'|'.join(musl_boards)}")
-board = boards.board(sys.argv[1], script.name)
+board = targets.target(sys.argv[1], script.name)
 
 # musl for a board comes from the board's own Debian architecture, added when missing.
 ensure_packages_announced(script.name, [

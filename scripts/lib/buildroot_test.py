@@ -9,17 +9,17 @@ import sys
 import time
 from pathlib import Path
 
-import boards
+import targets
 from common import ROOT, Script, describe, ensure_packages, needed, project_version, readelf, run
 
 script = Script("buildroot-test")
-choices = "|".join(boards.names("buildroot"))
+choices = "|".join(targets.names("buildroot"))
 if len(sys.argv) != 2:
     script.usage("BUILDROOT_SOURCE=buildroot-X.tar.xz BUILDROOT_HOST_SOURCES=DIR "
                  f"scripts/buildroot-test {choices}")
 # Buildroot's name for the board, or the board's own (arm64 is aarch64 there).
-board = next((b for b in boards.BOARDS if b.buildroot and sys.argv[1] == b.name), None) or \
-    boards.board(sys.argv[1], "buildroot-test", column="buildroot")
+board = next((b for b in targets.TARGETS if b.buildroot and sys.argv[1] == b.name), None) or \
+    targets.target(sys.argv[1], "buildroot-test", column="buildroot")
 arch = board.buildroot
 source = os.environ.get("BUILDROOT_SOURCE", "")
 host_sources = os.environ.get("BUILDROOT_HOST_SOURCES", "")
@@ -135,7 +135,7 @@ def make_toolchain():
 
 def configure(buildroot, overrides, ssp):
     """The smallest image around hornset: the external toolchain, no init, no shell, no
-    busybox, no root file system archive; the board's CPU and ABI from boards.tsv."""
+    busybox, no root file system archive; the board's CPU and ABI from targets.tsv."""
     cpu = [f"# {name} is not set" if value == "n" else f"{name}={value}"
            for name, value in (setting.split("=", 1) for setting in board.buildroot_config.split())]
     output_dir.mkdir(parents=True, exist_ok=True)

@@ -5,14 +5,14 @@ import re
 import sys
 import time
 
-import boards
+import targets
 from common import ROOT, Script, baseline_problem, describe, ensure_packages, run, scratch
 
 script = Script("cross-test")
-foreign = [b.name for b in boards.BOARDS if b.foreign]
+foreign = [b.name for b in targets.TARGETS if b.foreign]
 if len(sys.argv) < 2:
     script.usage(f"scripts/cross-test {'|'.join(foreign)} [ctest options]")
-board = boards.board(sys.argv[1], "cross-test")
+board = targets.target(sys.argv[1], "cross-test")
 if not board.foreign:
     script.die(f"{board.name} is this machine: scripts/test runs its suite", 2)
 start = time.monotonic()

@@ -12,7 +12,7 @@ import tarfile
 import time
 from pathlib import Path
 
-import boards
+import targets
 from common import (ROOT, Script, describe, ensure_packages_announced, glibc_traces, output,
                     project_version, rebuild, run, scratch, static_problems, version_problem)
 
@@ -21,7 +21,7 @@ if sys.argv[1:] not in ([], ["--reproducible"]):
     script.usage("scripts/dist [--reproducible]")
 reproducible = sys.argv[1:] == ["--reproducible"]
 
-musl_boards = [b for b in boards.BOARDS if b.musl]
+musl_boards = [b for b in targets.TARGETS if b.musl]
 version = project_version()
 commit = output(["git", "rev-parse", "HEAD"]).strip()
 epoch = os.environ.get("SOURCE_DATE_EPOCH") or output(["git", "log", "-1", "--format=%ct"]).strip()

@@ -12,7 +12,7 @@ import time
 from dataclasses import dataclass
 from pathlib import Path
 
-import boards
+import targets
 from common import CALLER_DIR, ROOT, Script, ensure_packages, interpreter, needed, output, \
     project_version, run, sudo
 
@@ -34,13 +34,13 @@ EXITS = {
 LATER = {"riscv64": {"release": "trixie", "series": "6.12", "compiler": "gcc-12"}}
 APT = ["-o", "DPkg::Lock::Timeout=900"]
 
-guests = boards.names(having="kernel")
+guests = targets.names(having="kernel")
 if len(sys.argv) != 2 or sys.argv[1] not in guests:
     Script("kernel-test").usage(f"scripts/kernel-test {'|'.join(guests)}")
-board = boards.board(sys.argv[1], "kernel-test")
+board = targets.target(sys.argv[1], "kernel-test")
 # Boards whose builds this guest runs too, and this machine's board.
-also = [boards.board(name, "kernel-test") for name in board.kernel_also.split()]
-native = boards.this_machine()
+also = [targets.target(name, "kernel-test") for name in board.kernel_also.split()]
+native = targets.this_machine()
 flavour = board.kernel
 later = LATER.get(board.name)
 exit_qemu, exit_define, exit_passed, exit_failed = EXITS[board.kernel_exit]
@@ -301,7 +301,7 @@ def build_module(headers, make_options):
 class Build:
     """A hornset build the guest runs, as /opt/NAME/bin/hornset."""
     name: str
-    board: boards.Board
+    board: targets.Target
     linkage: str  # static or dynamic with glibc, or musl (static)
 
     @property

@@ -10,7 +10,7 @@ import subprocess
 import sys
 import time
 
-import boards
+import targets
 from common import (ROOT, Script, ensure_packages, needed, output, project_version, readelf, rebuild,
                     run, scratch, version_problem)
 
@@ -36,7 +36,7 @@ def main():
     preset = arguments[0] if arguments else "release"
     native_arch = output(["dpkg", "--print-architecture"]).strip()
     arch = arguments[1] if len(arguments) > 1 else native_arch
-    board = None if arch == native_arch else boards.board(arch, script.name, "deb_arch")
+    board = None if arch == native_arch else targets.target(arch, script.name, "deb_arch")
     # The emulated board is built when present, so that anything it might install would show up
     # in the file list; a checkout without it builds the tool alone.
     build = f"build/package-{preset}"

@@ -4,19 +4,19 @@ the board's machine and baseline, and running there (on its oldest CPU) with its
 import sys
 from pathlib import Path
 
-import boards
+import targets
 from common import ROOT, Script, ensure_packages, run, static_problems, version_problem
 
 script = Script("static-test")
-choices = [b.name for b in boards.BOARDS if b.foreign]
-choices += [f"musl-{name}" for name in boards.names(having="musl")]
+choices = [b.name for b in targets.TARGETS if b.foreign]
+choices += [f"musl-{name}" for name in targets.names(having="musl")]
 target = sys.argv[1] if len(sys.argv) > 1 else ""
 if len(sys.argv) > 2 or target not in ("", *choices):
     script.usage(f"scripts/static-test [{'|'.join(choices)}]")
 
 # The build: the static preset for this machine, the board's cross compiler, or scripts/build-musl
 # (which checks that no part of glibc is inside).
-board = boards.board(target.removeprefix("musl-"), script.name) if target else boards.this_machine()
+board = targets.target(target.removeprefix("musl-"), script.name) if target else targets.this_machine()
 ensure_packages("cmake", "ninja-build", board.compiler_package(), "libc6-dev", "binutils", "file",
                 *(["qemu-user-static"] if board.foreign else []))
 if not target:
@@ -27,7 +27,7 @@ elif not target.startswith("musl-"):
     build = f"build/static-{board.name}"
     run(["cmake", "-S", ".", "-B", build, "-G", "Ninja",
          f"-DCMAKE_TOOLCHAIN_FILE={ROOT}/cmake/toolchains/debian-cross.cmake",
-         f"-DHORNSET_BOARD={board.name}", "-DCMAKE_BUILD_TYPE=MinSizeRel", "-DHORNSET_DEVELOPER_MODE=ON",
+         f"-DHORNSET_TARGET={board.name}", "-DCMAKE_BUILD_TYPE=MinSizeRel", "-DHORNSET_DEVELOPER_MODE=ON",
          "-DHORNSET_STATIC=ON", "-DHORNSET_BUILD_TESTS=OFF", "-DHORNSET_BUILD_EMULATOR=OFF"])
     run(["cmake", "--build", build, "--target", "hornset", "-j", "2"])
     hornset = Path(build, "cli/hornset")

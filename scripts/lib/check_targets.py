@@ -1,19 +1,19 @@
-"""Checks that what cannot be generated from boards.tsv agrees with it: the presets in
+"""Checks that what cannot be generated from targets.tsv agrees with it: the presets in
 CMakePresets.json (cross-ARCH for each board run under qemu-user, musl-ARCH for each board
 with a musl triple) and the per-board toolchain files in cmake/toolchains/."""
 
 import json
 import re
 
-import boards
+import targets
 from common import ROOT, Script
 
-script = Script("check-boards")
+script = Script("check-targets")
 presets = json.loads((ROOT / "CMakePresets.json").read_text())
 kinds = {"configure": "configurePresets", "build": "buildPresets", "test": "testPresets"}
 by_kind = {kind: {p["name"]: p for p in presets.get(key, [])} for kind, key in kinds.items()}
 wanted = {"musl-dynamic", "musl-suite"}  # the musl suite's presets, which are no board's
-for b in boards.BOARDS:
+for b in targets.TARGETS:
     for prefix, base, shared, preset_kinds in (("cross-", "cross", "debian-cross.cmake", kinds),
                                                ("musl-", "musl", "musl.cmake", ("configure", "build"))):
         if not (b.foreign if base == "cross" else b.musl):
@@ -22,23 +22,23 @@ for b in boards.BOARDS:
         wanted.add(name)
         for kind in preset_kinds:
             preset = by_kind[kind].get(name, {})
-            got = ((preset.get("inherits"), preset.get("cacheVariables", {}).get("HORNSET_BOARD"))
+            got = ((preset.get("inherits"), preset.get("cacheVariables", {}).get("HORNSET_TARGET"))
                    if kind == "configure" else preset.get("configurePreset"))
             if got != ((base, b.name) if kind == "configure" else name):
                 script.fail(f"CMakePresets.json: {kind} preset {name} is not as the others of {base} "
                             f"for {b.name} (got {got!r})")
         toolchain = ROOT / "cmake/toolchains" / f"{'' if base == 'cross' else prefix}{b.name}.cmake"
         text = toolchain.read_text() if toolchain.is_file() else ""
-        if f"set(HORNSET_BOARD {b.name})" not in text or shared not in text:
-            script.fail(f"{toolchain.relative_to(ROOT)} does not set HORNSET_BOARD {b.name} and "
+        if f"set(HORNSET_TARGET {b.name})" not in text or shared not in text:
+            script.fail(f"{toolchain.relative_to(ROOT)} does not set HORNSET_TARGET {b.name} and "
                         f"include {shared}")
 
 for kind, named in by_kind.items():
     for name in named:
         if re.match(r"(cross|musl)-", name) and name not in wanted:
-            script.fail(f"{kind} preset {name} is for no board of boards.tsv")
+            script.fail(f"{kind} preset {name} is for no architecture of targets.tsv")
 for path in (ROOT / "cmake/toolchains").glob("*.cmake"):
-    if "set(HORNSET_BOARD" in path.read_text() and path.stem.removeprefix("musl-") not in boards.names():
-        script.fail(f"{path.relative_to(ROOT)} is for no board of boards.tsv")
-script.finish(f"check-boards: the presets and toolchain files agree with boards.tsv "
-              f"({len(boards.BOARDS)} boards)", "disagreement(s) with boards.tsv")
+    if "set(HORNSET_TARGET" in path.read_text() and path.stem.removeprefix("musl-") not in targets.names():
+        script.fail(f"{path.relative_to(ROOT)} is for no architecture of targets.tsv")
+script.finish(f"check-targets: the presets and toolchain files agree with targets.tsv "
+              f"({len(targets.TARGETS)} boards)", "disagreement(s) with targets.tsv")

@@ -1,5 +1,5 @@
-"""The board table, boards.tsv, read by every script: one row per board, its columns named by the
-table's header. `python3 boards.py [COLUMN [WORD]]` lists the names of the boards with a value in
+"""The target table, targets.tsv, read by every script: one row per board, its columns named by the
+table's header. `python3 targets.py [COLUMN [WORD]]` lists the names of the boards with a value in
 COLUMN (containing WORD), for CI and scripts/boards."""
 
 import re
@@ -7,14 +7,14 @@ import subprocess
 import sys
 from pathlib import Path
 
-TABLE = Path(__file__).resolve().parents[2] / "boards.tsv"
+TABLE = Path(__file__).resolve().parents[2] / "targets.tsv"
 
 # The set and get request numbers of each encoding, written out here apart from
 # the headers that the tool and the emulated driver take them from.
 REQUESTS = {"generic": ("0x40046b01", "0x80046b02"), "mips": ("0x80046b01", "0x40046b02")}
 
 
-class Board:
+class Target:
     """A row: each column an attribute ("-" read as ""), the first column also as `name`."""
 
     def __init__(self, columns):
@@ -72,16 +72,16 @@ def _rows():
         elif len(fields) != len(header):
             sys.exit(f"{TABLE}:{number}: {len(fields)} fields where the header has {len(header)}")
         else:
-            rows.append(Board(dict(zip(header, fields))))
+            rows.append(Target(dict(zip(header, fields))))
     return rows
 
 
-BOARDS = _rows()
+TARGETS = _rows()
 
 
-def board(name, program, column=None):
+def target(name, program, column=None):
     """The board NAME (looked up by COLUMN); a usage error naming the choices if none."""
-    found = [b for b in BOARDS if (getattr(b, column) if column else b.name) == name]
+    found = [b for b in TARGETS if (getattr(b, column) if column else b.name) == name]
     if found:
         return found[0]
     print(f"{program}: unknown board '{name}' ({', '.join(names(column))})", file=sys.stderr)
@@ -90,14 +90,14 @@ def board(name, program, column=None):
 
 def this_machine():
     """The board that is this machine: the one whose programs need no qemu-user."""
-    return next(b for b in BOARDS if not b.foreign)
+    return next(b for b in TARGETS if not b.foreign)
 
 
 def names(column=None, having=None, word=None):
     """The boards' names (or values in COLUMN) of those with a value in column HAVING (or COLUMN),
     that value holding WORD when given."""
     having = having or column
-    return [getattr(b, column) if column else b.name for b in BOARDS
+    return [getattr(b, column) if column else b.name for b in TARGETS
             if not having or (getattr(b, having) and (word is None or word in getattr(b, having).split()))]
 
 
