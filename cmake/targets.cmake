@@ -2,10 +2,10 @@
 # every per-board fact from it.
 #   hornset_target_facts(ARCH)    sets hornset_target_<column> for each column of
 #                                ARCH's row ("-" becomes empty); an unknown
-#                                board is an error that names the known ones
-#   hornset_targets(OUT)          the names of all boards, in the table's order
+#                                one is an error that names the known ones
+#   hornset_targets(OUT)          the names of all architectures, in order
 #   hornset_toolchain_target(FILE)  for the toolchain file FILE: the facts of the
-#                                board HORNSET_TARGET names, which the checks
+#                                architecture HORNSET_TARGET names, which the checks
 #                                CMake compiles with the file see too
 include_guard(GLOBAL)
 set(hornset_targets_table "${CMAKE_CURRENT_LIST_DIR}/../targets.tsv")

@@ -1,6 +1,6 @@
 # Shared part of the toolchain files for a hornset built against musl, with
 # Debian's own packages: musl-tools (x86-64) or musl-dev:ARCH (the boards,
-# through multiarch), and g++ or g++-TRIPLE, for the board HORNSET_TARGET of
+# through multiarch), and g++ or g++-TRIPLE, for the architecture HORNSET_TARGET of
 # targets.tsv (cmake/toolchains/musl-ARCH.cmake name it themselves):
 #   cmake -S . -B build/musl -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/musl.cmake -DHORNSET_TARGET=armhf -DHORNSET_STATIC=ON
 # musl's triple, the GNU triple of the C++ compiler and, for a board other

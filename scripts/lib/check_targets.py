@@ -1,6 +1,6 @@
 """Checks that what cannot be generated from targets.tsv agrees with it: the presets in
-CMakePresets.json (cross-ARCH for each board run under qemu-user, musl-ARCH for each board
-with a musl triple) and the per-board toolchain files in cmake/toolchains/."""
+CMakePresets.json (cross-ARCH for each architecture run under qemu-user, musl-ARCH for each
+one with a musl triple) and the per-architecture toolchain files in cmake/toolchains/."""
 
 import json
 import re
@@ -12,7 +12,7 @@ script = Script("check-targets")
 presets = json.loads((ROOT / "CMakePresets.json").read_text())
 kinds = {"configure": "configurePresets", "build": "buildPresets", "test": "testPresets"}
 by_kind = {kind: {p["name"]: p for p in presets.get(key, [])} for kind, key in kinds.items()}
-wanted = {"musl-dynamic", "musl-suite"}  # the musl suite's presets, which are no board's
+wanted = {"musl-dynamic", "musl-suite"}  # the musl suite's presets, which are no architecture's
 for b in targets.TARGETS:
     for prefix, base, shared, preset_kinds in (("cross-", "cross", "debian-cross.cmake", kinds),
                                                ("musl-", "musl", "musl.cmake", ("configure", "build"))):
@@ -41,4 +41,4 @@ for path in (ROOT / "cmake/toolchains").glob("*.cmake"):
     if "set(HORNSET_TARGET" in path.read_text() and path.stem.removeprefix("musl-") not in targets.names():
         script.fail(f"{path.relative_to(ROOT)} is for no architecture of targets.tsv")
 script.finish(f"check-targets: the presets and toolchain files agree with targets.tsv "
-              f"({len(targets.TARGETS)} boards)", "disagreement(s) with targets.tsv")
+              f"({len(targets.TARGETS)} architectures)", "disagreement(s) with targets.tsv")
