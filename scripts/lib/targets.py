@@ -1,6 +1,6 @@
-"""The target table, targets.tsv, read by every script: one row per CPU architecture, columns named by the
-table's header. `python3 targets.py [COLUMN [WORD]]` lists the names of the rows with a value in
-COLUMN (containing WORD), for CI and scripts/boards."""
+"""The target table, targets.tsv, read by every script: one row per CPU architecture, columns
+named by the table's header. `python3 targets.py [COLUMN [WORD]]` lists the names of the rows
+with a value in COLUMN (containing WORD), for CI and scripts/boards."""
 
 import re
 import subprocess
