@@ -420,8 +420,7 @@ def add_libraries(rootfs, build):
     directory, so that builds of two boards live side by side."""
     hornset = build.stage / "bin/hornset"
     multiarch = output([build.board.tool("gcc"), "-print-multiarch"]).strip()
-    # The C library of this machine's board is its own; another board's is its cross toolchain's.
-    libraries = Path(f"/usr/{build.board.triple}/lib") if build.board.foreign else Path("/lib", multiarch)
+    libraries = build.board.libraries()
     loader = interpreter(hornset)
     if not (libraries / Path(loader).name).exists():
         fail(f"loader {loader} not found in {libraries}")

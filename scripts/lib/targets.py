@@ -44,13 +44,17 @@ class Target:
         """musl for the board: Debian's musl-tools here, the board architecture's musl-dev."""
         return f"musl-dev:{self.deb_arch}" if self.foreign else "musl-tools"
 
+    def libraries(self):
+        """Where its C library and loader are: the cross toolchain's tree, or this machine's."""
+        return Path(f"/usr/{self.triple}/lib") if self.foreign else Path("/lib", self.triple)
+
     def qemu_user(self, oldest_cpu=False, libraries=False):
         """The command prefix that runs one of its static programs here; with LIBRARIES one of its
-        dynamic programs, with the loader and libraries of the board's tree (/usr/TRIPLE) alone."""
+        dynamic programs, with the loader and libraries of its tree alone."""
         if not self.foreign:
             return []
         cpu = ["-cpu", self.cpu] if oldest_cpu and self.cpu else []
-        tree = ["-L", f"/usr/{self.triple}", "-E", f"LD_LIBRARY_PATH=/usr/{self.triple}/lib"]
+        tree = ["-L", str(self.libraries().parent), "-E", f"LD_LIBRARY_PATH={self.libraries()}"]
         return [f"/usr/bin/{self.qemu}", *cpu, *(tree if libraries else [])]
 
     def pointer_bits(self):
