@@ -8,8 +8,8 @@ import sys
 from pathlib import Path
 
 import targets
-from common import (ROOT, Script, ensure_packages_announced, glibc_traces, output, readelf, run,
-                    static_problems, stripped_size)
+from common import (ROOT, Script, ensure_packages, glibc_traces, output, readelf, run, static_problems,
+                    stripped_size)
 
 script = Script("build-musl")
 musl_boards = targets.names(having="musl")
@@ -18,10 +18,7 @@ if len(sys.argv) != 2 or sys.argv[1] not in musl_boards:
 board = targets.target(sys.argv[1], script.name)
 
 # musl for a board comes from the board's own Debian architecture, added when missing.
-ensure_packages_announced(script.name, [
-    ("the tools", ["cmake", "ninja-build", "binutils", "file"]),
-    (f"the compiler and musl for {board.name}", [board.compiler_package(), board.musl_package()]),
-])
+ensure_packages("cmake", "ninja-build", "binutils", "file", board.compiler_package(), board.musl_package())
 
 preset = f"musl-{board.name}"
 hornset = Path("build", preset, "cli/hornset")

@@ -97,30 +97,6 @@ def ensure_packages(*packages):
     run([str(ROOT / "scripts/ensure-packages"), *packages])
 
 
-def ensure_packages_announced(program, needs):
-    """Installs the packages of NEEDS, pairs of (what they are for, packages), that are missing.
-    Says first, a line each, which foreign Debian architectures it adds for packages written
-    NAME:ARCH and which packages it installs, so that a long apt run does not pass in silence."""
-    def installed(package):
-        return output(["dpkg-query", "-W", "-f=${Status}", package], stderr=subprocess.DEVNULL,
-                      check=False) == "install ok installed"
-    missing = [(what, [p for p in packages if not installed(p)]) for what, packages in needs]
-    known = output(["dpkg", "--print-architecture"]).split()
-    known += output(["dpkg", "--print-foreign-architectures"]).split()
-    architectures = list(dict.fromkeys(
-        package.partition(":")[2] for _, packages in missing for package in packages
-        if package.partition(":")[2] not in ("", *known)))
-    if architectures:
-        print(f"{program}: adding the Debian architectures {' '.join(architectures)}",
-              file=sys.stderr, flush=True)
-    for what, packages in missing:
-        if packages:
-            print(f"{program}: installing {what}: {' '.join(packages)}", file=sys.stderr, flush=True)
-    for architecture in architectures:
-        run([*sudo(), "dpkg", "--add-architecture", architecture])
-    ensure_packages(*(package for _, packages in missing for package in packages))
-
-
 def project_version():
     """The version in CMakeLists.txt's project(), the only place it is written."""
     match = re.search(r"^project\(hornset\s+VERSION\s+([0-9.]+)", (ROOT / "CMakeLists.txt").read_text(),
