@@ -10,7 +10,7 @@ import time
 from pathlib import Path
 
 import targets
-from common import ROOT, Script, describe, ensure_packages, needed, project_version, readelf, run
+from common import ROOT, Script, describe, ensure_packages, project_version, readelf, run
 
 script = Script("buildroot-test")
 choices = "|".join(targets.names("buildroot"))
@@ -167,28 +167,16 @@ def brmake(buildroot, *targets):
 
 
 def check(ssp):
-    """What landed on the target, with the stack protector choice SSP."""
-    target = output_dir / "target"
-    binary = target / "usr/bin/hornset"
+    """What landed on the target, with the stack protector choice SSP. That the protected build is
+    the board's and needs the C library alone, the suite checks when it runs it."""
+    binary = output_dir / "target/usr/bin/hornset"
     if not binary.is_file():
         return script.fail(f"{ssp}: no usr/bin/hornset on the target")
-    description = describe(binary)
-    print(f"{ssp}: usr/bin/hornset: {description}")
-    if not re.search(board.machine, description):
-        script.fail(f"{ssp}: hornset is not built for {arch}")
-    libraries = needed(binary)
-    print(f"{ssp}: needs {' '.join(libraries)}")
-    # glibc's dynamic loader counts as the C library: on ARM and MIPS the
-    # stack protector's guard word lives in it.
-    if libraries[:1] not in (["libc.so.6"], ["libc.so"]) or \
-            any(not re.fullmatch(r"ld.*\.so\.\d", lib) for lib in libraries[1:]):
-        script.fail(f"{ssp}: hornset needs more than the C library: {' '.join(libraries)}")
+    print(f"{ssp}: usr/bin/hornset: {describe(binary)}")
     protected = "__stack_chk_fail" in readelf("--dyn-syms", binary)
     print(f"{ssp}: {'references' if protected else 'no'} __stack_chk_fail")
     if protected != (ssp != "BR2_SSP_NONE"):
         script.fail(f"{ssp}: hornset {'references' if protected else 'has no'} __stack_chk_fail")
-    if any(p.name == "DEBIAN" or "lintian" in str(p) for p in target.rglob("*")):
-        script.fail(f"{ssp}: a Debian packaging file is on the target")
     if ssp != "BR2_SSP_NONE":
         return None
     # What hornset installed, as Buildroot recorded it on the first build (a
