@@ -1,5 +1,5 @@
 """Steps the scripts share: reporting, installing what is missing, running and
-checking programs, the project's version, fresh clones of a commit."""
+checking programs, the project's version, builds in fresh clones of a commit."""
 
 import os
 import re
@@ -189,27 +189,23 @@ def version_problem(command):
     return None
 
 
-def fresh_clone(directory, commit, date):
-    """A fresh clone of COMMIT at DIRECTORY, its files dated DATE (as `touch -d` takes it)."""
-    directory = Path(directory)
-    shutil.rmtree(directory, ignore_errors=True)
-    directory.parent.mkdir(parents=True, exist_ok=True)
-    run(["git", "clone", "--quiet", "--no-hardlinks", str(ROOT), str(directory)])
-    run(["git", "-C", str(directory), "checkout", "--quiet", "--detach", commit])
-    files = [str(p) for p in directory.rglob("*") if ".git" not in p.relative_to(directory).parts]
-    run(["touch", "-d", date, str(directory), *files])
-    return directory
-
-
 def rebuild(directory, commit, date, step, umask=None, tz=None, locale=None):
-    """STEP(tree) run in a fresh clone of COMMIT at DIRECTORY, its files dated DATE; the clone and
-    STEP under UMASK, time zone TZ and locale LOCALE (each left as it is when None). A build that
-    gives the same bytes this way depends on none of them, nor on its directory or the time."""
+    """STEP(tree) run in a fresh clone of COMMIT at DIRECTORY, its files dated DATE (as `touch -d`
+    takes it); the clone and STEP under UMASK, time zone TZ and locale LOCALE (each left as it is
+    when None). A build that gives the same bytes this way depends on none of them, nor on its
+    directory or the time."""
     saved_umask = os.umask(umask) if umask is not None else None
     saved_environment = dict(os.environ)
     os.environ.update({name: value for name, value in (("TZ", tz), ("LC_ALL", locale)) if value})
     try:
-        return step(fresh_clone(directory, commit, date))
+        tree = Path(directory)
+        shutil.rmtree(tree, ignore_errors=True)
+        tree.parent.mkdir(parents=True, exist_ok=True)
+        run(["git", "clone", "--quiet", "--no-hardlinks", str(ROOT), str(tree)])
+        run(["git", "-C", str(tree), "checkout", "--quiet", "--detach", commit])
+        files = [str(p) for p in tree.rglob("*") if ".git" not in p.relative_to(tree).parts]
+        run(["touch", "-d", date, str(tree), *files])
+        return step(tree)
     finally:
         os.environ.clear()
         os.environ.update(saved_environment)
