@@ -6,23 +6,23 @@
 set(HORNSET_DEB_ARCHITECTURE "" CACHE STRING
     "Debian architecture of the package (empty: derived from the target)")
 
-# Debian's name for the target architecture, from boards.tsv: the board the
-# toolchain file named (HORNSET_BOARD), else the row whose GNU triple is the
+# Debian's name for the target architecture, from targets.tsv: the board the
+# toolchain file named (HORNSET_TARGET), else the row whose GNU triple is the
 # compiler's multiarch triplet, else the first whose processor is the target's
 # (for 32-bit ARM that is armhf, what current boards run: set
 # HORNSET_DEB_ARCHITECTURE=armel for soft-float).
 function(hornset_debian_architecture out)
-    include(${PROJECT_SOURCE_DIR}/cmake/boards.cmake)
-    set(board "${HORNSET_BOARD}")
+    include(${PROJECT_SOURCE_DIR}/cmake/targets.cmake)
+    set(board "${HORNSET_TARGET}")
     if(NOT board)
         string(TOLOWER "${CMAKE_SYSTEM_PROCESSOR}" processor)
-        hornset_boards(boards)
+        hornset_targets(boards)
         foreach(candidate IN LISTS boards)
-            hornset_board_facts(${candidate})
-            if(hornset_board_triple STREQUAL CMAKE_LIBRARY_ARCHITECTURE)
+            hornset_target_facts(${candidate})
+            if(hornset_target_triple STREQUAL CMAKE_LIBRARY_ARCHITECTURE)
                 set(board ${candidate})
                 break()
-            elseif(NOT by_processor AND hornset_board_processor STREQUAL processor)
+            elseif(NOT by_processor AND hornset_target_processor STREQUAL processor)
                 set(by_processor ${candidate})
             endif()
         endforeach()
@@ -31,10 +31,10 @@ function(hornset_debian_architecture out)
         endif()
     endif()
     if(board)
-        hornset_board_facts(${board})
-        set(${out} "${hornset_board_deb_arch}" PARENT_SCOPE)
+        hornset_target_facts(${board})
+        set(${out} "${hornset_target_deb_arch}" PARENT_SCOPE)
     else()
-        message(WARNING "No board of boards.tsv matches '${CMAKE_LIBRARY_ARCHITECTURE}' / "
+        message(WARNING "No architecture of targets.tsv matches '${CMAKE_LIBRARY_ARCHITECTURE}' / "
                         "'${CMAKE_SYSTEM_PROCESSOR}'; set HORNSET_DEB_ARCHITECTURE to package for it.")
         set(${out} "${CMAKE_SYSTEM_PROCESSOR}" PARENT_SCOPE)
     endif()

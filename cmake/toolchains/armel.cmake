@@ -1,4 +1,4 @@
-# Cross-compiling for the board armel of boards.tsv with Debian's cross compiler:
+# Cross-compiling for the architecture armel of targets.tsv with Debian's cross compiler:
 #   cmake -S . -B build/board -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/armel.cmake
-set(HORNSET_BOARD armel)
+set(HORNSET_TARGET armel)
 include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)

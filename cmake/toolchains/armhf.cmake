@@ -1,4 +1,4 @@
-# Cross-compiling for the board armhf of boards.tsv with Debian's cross compiler:
+# Cross-compiling for the architecture armhf of targets.tsv with Debian's cross compiler:
 #   cmake -S . -B build/board -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/armhf.cmake
-set(HORNSET_BOARD armhf)
+set(HORNSET_TARGET armhf)
 include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)

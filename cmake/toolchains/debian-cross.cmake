@@ -1,17 +1,17 @@
 # Toolchain file for Debian's cross compilers (packages g++-TRIPLE, or
-# crossbuild-essential-ARCH), for the board HORNSET_BOARD of boards.tsv:
-#   cmake -S . -B build/board -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/debian-cross.cmake -DHORNSET_BOARD=armhf
-# (cmake/toolchains/BOARD.cmake name the board themselves). The board's GNU
+# crossbuild-essential-ARCH), for the architecture HORNSET_TARGET of targets.tsv:
+#   cmake -S . -B build/board -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/debian-cross.cmake -DHORNSET_TARGET=armhf
+# (cmake/toolchains/ARCH.cmake name it themselves). The board's GNU
 # triple, processor and qemu-user binary come from the table. Its libraries
 # and headers live in /usr/TRIPLE, where the compilers already look; no
 # --sysroot is needed.
 
-include(${CMAKE_CURRENT_LIST_DIR}/../boards.cmake)
-hornset_toolchain_board(debian-cross.cmake)
-set(hornset_cross_triple ${hornset_board_triple})
+include(${CMAKE_CURRENT_LIST_DIR}/../targets.cmake)
+hornset_toolchain_target(debian-cross.cmake)
+set(hornset_cross_triple ${hornset_target_triple})
 
 set(CMAKE_SYSTEM_NAME Linux)
-set(CMAKE_SYSTEM_PROCESSOR ${hornset_board_processor})
+set(CMAKE_SYSTEM_PROCESSOR ${hornset_target_processor})
 
 set(CMAKE_C_COMPILER ${hornset_cross_triple}-gcc)
 set(CMAKE_CXX_COMPILER ${hornset_cross_triple}-g++)
@@ -34,7 +34,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # the cache, keeps every library in the target tree.
 # The path is absolute: the tests spawn it directly. Without qemu-user,
 # hornset still builds, and the tests and the emulated board are left out.
-find_program(HORNSET_CROSS_QEMU ${hornset_board_qemu} NO_CMAKE_FIND_ROOT_PATH
+find_program(HORNSET_CROSS_QEMU ${hornset_target_qemu} NO_CMAKE_FIND_ROOT_PATH
     DOC "qemu-user binary that runs ${hornset_cross_triple} programs")
 if(HORNSET_CROSS_QEMU)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${HORNSET_CROSS_QEMU} -L /usr/${hornset_cross_triple}

@@ -1,4 +1,4 @@
-# Cross-compiling for the board i386 of boards.tsv with Debian's cross compiler:
+# Cross-compiling for the architecture i386 of targets.tsv with Debian's cross compiler:
 #   cmake -S . -B build/board -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/i386.cmake
-set(HORNSET_BOARD i386)
+set(HORNSET_TARGET i386)
 include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)

@@ -1,4 +1,4 @@
-# Cross-compiling for the board mipsel of boards.tsv with Debian's cross compiler:
+# Cross-compiling for the architecture mipsel of targets.tsv with Debian's cross compiler:
 #   cmake -S . -B build/board -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mipsel.cmake
-set(HORNSET_BOARD mipsel)
+set(HORNSET_TARGET mipsel)
 include(${CMAKE_CURRENT_LIST_DIR}/debian-cross.cmake)

@@ -1,8 +1,8 @@
 # Shared part of the toolchain files for a hornset built against musl, with
 # Debian's own packages: musl-tools (x86-64) or musl-dev:ARCH (the boards,
-# through multiarch), and g++ or g++-TRIPLE, for the board HORNSET_BOARD of
-# boards.tsv (cmake/toolchains/musl-BOARD.cmake name the board themselves):
-#   cmake -S . -B build/musl -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/musl.cmake -DHORNSET_BOARD=armhf -DHORNSET_STATIC=ON
+# through multiarch), and g++ or g++-TRIPLE, for the architecture HORNSET_TARGET of
+# targets.tsv (cmake/toolchains/musl-ARCH.cmake name it themselves):
+#   cmake -S . -B build/musl -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/musl.cmake -DHORNSET_TARGET=armhf -DHORNSET_STATIC=ON
 # musl's triple, the GNU triple of the C++ compiler and, for a board other
 # than this machine, its processor come from the table.
 #
@@ -13,16 +13,16 @@
 # libhornemu.so and its runner hornemu build this way; the test programs need
 # the C++ library and are built against glibc (scripts/test musl).
 
-include(${CMAKE_CURRENT_LIST_DIR}/../boards.cmake)
-hornset_toolchain_board(musl.cmake)
-if(NOT hornset_board_musl)
-    message(FATAL_ERROR "boards.tsv names no musl triple for ${HORNSET_BOARD}")
+include(${CMAKE_CURRENT_LIST_DIR}/../targets.cmake)
+hornset_toolchain_target(musl.cmake)
+if(NOT hornset_target_musl)
+    message(FATAL_ERROR "targets.tsv names no musl triple for ${HORNSET_TARGET}")
 endif()
-set(hornset_musl_triple ${hornset_board_musl})
-set(hornset_gnu_triple ${hornset_board_triple})
-if(hornset_board_qemu)
+set(hornset_musl_triple ${hornset_target_musl})
+set(hornset_gnu_triple ${hornset_target_triple})
+if(hornset_target_qemu)
     set(CMAKE_SYSTEM_NAME Linux)
-    set(CMAKE_SYSTEM_PROCESSOR ${hornset_board_processor})
+    set(CMAKE_SYSTEM_PROCESSOR ${hornset_target_processor})
 endif()
 
 # Read by the hardening settings: musl's start-up code differs from glibc's.

@@ -9,22 +9,22 @@ import sys
 import time
 from pathlib import Path
 
-import boards
-from common import ROOT, Script, describe, ensure_packages, needed, project_version, readelf, run
+import targets
+from common import ROOT, Script, describe, ensure_packages, project_version, readelf, run
 
 script = Script("buildroot-test")
-choices = "|".join(boards.names("buildroot"))
+choices = "|".join(targets.names("buildroot"))
 if len(sys.argv) != 2:
     script.usage("BUILDROOT_SOURCE=buildroot-X.tar.xz BUILDROOT_HOST_SOURCES=DIR "
                  f"scripts/buildroot-test {choices}")
 # Buildroot's name for the board, or the board's own (arm64 is aarch64 there).
-board = next((b for b in boards.BOARDS if b.buildroot and sys.argv[1] == b.board), None) or \
-    boards.board(sys.argv[1], "buildroot-test", column="buildroot")
+board = next((b for b in targets.TARGETS if b.buildroot and sys.argv[1] == b.name), None) or \
+    targets.target(sys.argv[1], "buildroot-test", column="buildroot")
 arch = board.buildroot
 source = os.environ.get("BUILDROOT_SOURCE", "")
 host_sources = os.environ.get("BUILDROOT_HOST_SOURCES", "")
 if not source or not os.path.exists(source):
-    script.die("needs Buildroot's sources: set BUILDROOT_SOURCE to a Buildroot release tarball or "
+    script.die(f"needs Buildroot's sources, not '{source}': set BUILDROOT_SOURCE to a Buildroot release tarball or "
                "unpacked tree (e.g. buildroot-2026.02.3.tar.xz), and, offline, "
                "BUILDROOT_HOST_SOURCES to a folder holding the source tarballs of pkgconf, ninja "
                "and tar (pkgconf_*.tar.*, ninja*.tar.*, tar_*.tar.*)", 2)
@@ -135,7 +135,7 @@ def make_toolchain():
 
 def configure(buildroot, overrides, ssp):
     """The smallest image around hornset: the external toolchain, no init, no shell, no
-    busybox, no root file system archive; the board's CPU and ABI from boards.tsv."""
+    busybox, no root file system archive; the board's CPU and ABI from targets.tsv."""
     cpu = [f"# {name} is not set" if value == "n" else f"{name}={value}"
            for name, value in (setting.split("=", 1) for setting in board.buildroot_config.split())]
     output_dir.mkdir(parents=True, exist_ok=True)
@@ -167,28 +167,16 @@ def brmake(buildroot, *targets):
 
 
 def check(ssp):
-    """What landed on the target, with the stack protector choice SSP."""
-    target = output_dir / "target"
-    binary = target / "usr/bin/hornset"
+    """What landed on the target, with the stack protector choice SSP. That the protected build is
+    the board's and needs the C library alone, the suite checks when it runs it."""
+    binary = output_dir / "target/usr/bin/hornset"
     if not binary.is_file():
         return script.fail(f"{ssp}: no usr/bin/hornset on the target")
-    description = describe(binary)
-    print(f"{ssp}: usr/bin/hornset: {description}")
-    if not re.search(board.machine, description):
-        script.fail(f"{ssp}: hornset is not built for {arch}")
-    libraries = needed(binary)
-    print(f"{ssp}: needs {' '.join(libraries)}")
-    # glibc's dynamic loader counts as the C library: on ARM and MIPS the
-    # stack protector's guard word lives in it.
-    if libraries[:1] not in (["libc.so.6"], ["libc.so"]) or \
-            any(not re.fullmatch(r"ld.*\.so\.\d", lib) for lib in libraries[1:]):
-        script.fail(f"{ssp}: hornset needs more than the C library: {' '.join(libraries)}")
+    print(f"{ssp}: usr/bin/hornset: {describe(binary)}")
     protected = "__stack_chk_fail" in readelf("--dyn-syms", binary)
     print(f"{ssp}: {'references' if protected else 'no'} __stack_chk_fail")
     if protected != (ssp != "BR2_SSP_NONE"):
         script.fail(f"{ssp}: hornset {'references' if protected else 'has no'} __stack_chk_fail")
-    if any(p.name == "DEBIAN" or "lintian" in str(p) for p in target.rglob("*")):
-        script.fail(f"{ssp}: a Debian packaging file is on the target")
     if ssp != "BR2_SSP_NONE":
         return None
     # What hornset installed, as Buildroot recorded it on the first build (a
@@ -227,26 +215,31 @@ def suite():
         script.fail("the suite failed against the Buildroot-built hornset")
 
 
-shared.mkdir(parents=True, exist_ok=True)
-work.mkdir(parents=True, exist_ok=True)
-buildroot, overrides = step("unpack Buildroot and the host sources", sources)
-step("toolchain wrapper and sysroot", make_toolchain)
-external = sorted(str(p) for p in (ROOT / "packaging/buildroot").rglob("*") if p.is_file())
-step("Buildroot's check-package on the external tree", run,
-     ["/usr/bin/python3", str(buildroot / "utils/check-package"), "-b", *external])
+def main():
+    shared.mkdir(parents=True, exist_ok=True)
+    work.mkdir(parents=True, exist_ok=True)
+    buildroot, overrides = step("unpack Buildroot and the host sources", sources)
+    step("toolchain wrapper and sysroot", make_toolchain)
+    external = sorted(str(p) for p in (ROOT / "packaging/buildroot").rglob("*") if p.is_file())
+    step("Buildroot's check-package on the external tree", run,
+         ["/usr/bin/python3", str(buildroot / "utils/check-package"), "-b", *external])
 
-# Without the stack protector: host tools, toolchain and hornset; then with it.
-# Each time the toolchain wrapper, which has the choice built in, and hornset
-# are built again, so that a second run does not find the previous run's last
-# choice. `make hornset` rather than a whole image: the image's last step also
-# needs host-patchelf, whose source is not at hand offline.
-for ssp, name in (("BR2_SSP_NONE", "build"), ("BR2_SSP_STRONG", "rebuild the toolchain wrapper and hornset")):
-    step(f"configure with {ssp}", configure, buildroot, overrides, ssp)
-    step(f"{name} with {ssp}", brmake, buildroot, "toolchain-external-custom-rebuild",
-         "hornset-dirclean", "hornset")
-    check(ssp)
-step("end-to-end suite under qemu-user", suite)
+    # Without the stack protector: host tools, toolchain and hornset; then with it.
+    # Each time the toolchain wrapper, which has the choice built in, and hornset
+    # are built again, so that a second run does not find the previous run's last
+    # choice. `make hornset` rather than a whole image: the image's last step also
+    # needs host-patchelf, whose source is not at hand offline.
+    for ssp, name in (("BR2_SSP_NONE", "build"),
+                      ("BR2_SSP_STRONG", "rebuild the toolchain wrapper and hornset")):
+        step(f"configure with {ssp}", configure, buildroot, overrides, ssp)
+        step(f"{name} with {ssp}", brmake, buildroot, "toolchain-external-custom-rebuild",
+             "hornset-dirclean", "hornset")
+        check(ssp)
+    step("end-to-end suite under qemu-user", suite)
 
-print(f"buildroot-test {arch}: steps:", *steps, sep="\n")
-script.name = f"buildroot-test {arch}"
-script.finish(f"buildroot-test {arch}: passed")
+    print(f"buildroot-test {arch}: steps:", *steps, sep="\n")
+    script.name = f"buildroot-test {arch}"
+    script.finish(f"buildroot-test {arch}: passed")
+
+
+main()

@@ -1,5 +1,5 @@
 """Steps the scripts share: reporting, installing what is missing, running and
-checking programs, the project's version, fresh clones of a commit."""
+checking programs, the project's version, builds in fresh clones of a commit."""
 
 import os
 import re
@@ -70,18 +70,6 @@ class Script:
             self.die(f"{self.failures} {failed_what}")
         print(passed, flush=True)
 
-    def expect_run(self, label, command, stdout, stderr=b"", status=0, env=None):
-        """Runs COMMAND with nothing on standard input and checks its standard output,
-        standard error (bytes, or None for anything) and exit status."""
-        result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True, env=env)
-        if result.stdout != stdout:
-            self.fail(f"{label}: standard output {result.stdout!r}, expected {stdout!r}")
-        if stderr is not None and result.stderr != stderr:
-            self.fail(f"{label}: standard error {result.stderr!r}, expected {stderr!r}")
-        if result.returncode != status:
-            self.fail(f"{label}: exit status {result.returncode}, expected {status}")
-        return result
-
 
 def run(command, quiet=False, **options):
     """Runs COMMAND, which must succeed; QUIET keeps its output unless it fails."""
@@ -95,9 +83,9 @@ def run(command, quiet=False, **options):
     return result
 
 
-def output(command, **options):
-    """Standard output of COMMAND, which must succeed, as text."""
-    return subprocess.run(command, check=True, stdout=subprocess.PIPE, text=True,
+def output(command, check=True, **options):
+    """Standard output of COMMAND, which must succeed (unless CHECK is False), as text."""
+    return subprocess.run(command, check=check, stdout=subprocess.PIPE, text=True,
                           **options).stdout
 
 
@@ -107,43 +95,6 @@ def sudo():
 
 def ensure_packages(*packages):
     run([str(ROOT / "scripts/ensure-packages"), *packages])
-
-
-def missing_packages(packages):
-    """Those of PACKAGES (NAME or NAME:ARCH) that are not installed."""
-    def installed(package):
-        status = subprocess.run(["dpkg-query", "-W", "-f=${Status}", package], capture_output=True,
-                                text=True).stdout
-        return status == "install ok installed"
-    return [package for package in packages if not installed(package)]
-
-
-def ensure_packages_announced(program, needs):
-    """Installs the packages of NEEDS, pairs of (what they are for, packages), that are missing.
-    Says first, a line each, which foreign Debian architectures it adds for packages written
-    NAME:ARCH and which packages it installs, so that a long apt run does not pass in silence."""
-    missing = [(what, missing_packages(packages)) for what, packages in needs]
-    native = output(["dpkg", "--print-architecture"]).strip()
-    added = output(["dpkg", "--print-foreign-architectures"]).split()
-    architectures = list(dict.fromkeys(
-        package.partition(":")[2] for _, packages in missing for package in packages
-        if package.partition(":")[2] not in ("", native, *added)))
-    if architectures:
-        print(f"{program}: adding the Debian architectures {' '.join(architectures)}",
-              file=sys.stderr, flush=True)
-    for what, packages in missing:
-        if packages:
-            print(f"{program}: installing {what}: {' '.join(packages)}", file=sys.stderr, flush=True)
-    for architecture in architectures:
-        add_architecture(architecture)
-    ensure_packages(*(package for _, packages in missing for package in packages))
-
-
-def add_architecture(deb_arch):
-    """Lets apt install packages of DEB_ARCH (multiarch), once."""
-    if deb_arch not in output(["dpkg", "--print-foreign-architectures"]).split():
-        print(f"Adding the Debian architecture {deb_arch}", file=sys.stderr, flush=True)
-        run([*sudo(), "dpkg", "--add-architecture", deb_arch])
 
 
 def project_version():
@@ -209,27 +160,52 @@ def baseline_problem(board, path):
     return None
 
 
-def fresh_clone(directory, commit, date):
-    """A fresh clone of COMMIT at DIRECTORY, its files dated DATE (as `touch -d` takes it)."""
-    directory = Path(directory)
-    shutil.rmtree(directory, ignore_errors=True)
-    directory.parent.mkdir(parents=True, exist_ok=True)
-    run(["git", "clone", "--quiet", "--no-hardlinks", str(ROOT), str(directory)])
-    run(["git", "-C", str(directory), "checkout", "--quiet", "--detach", commit])
-    files = [str(p) for p in directory.rglob("*") if ".git" not in p.relative_to(directory).parts]
-    run(["touch", "-d", date, str(directory), *files])
-    return directory
+def static_problems(board, path):
+    """What keeps PATH from being a static executable for BOARD's machine and baseline."""
+    description = describe(path)
+    print(f"{path}: {description}")
+    return [problem for problem in (
+        "statically linked" not in description and "file does not call it statically linked",
+        not re.search(board.machine, description) and f"file does not name {board.name}'s machine",
+        interpreter(path) and "it asks for a program interpreter",
+        needed(path) and f"it needs shared libraries: {' '.join(needed(path))}",
+        baseline_problem(board, path)) if problem]
+
+
+def version_problem(command):
+    """What is wrong with hornset's --version run as COMMAND (a list ending in the binary) with
+    nothing in the environment, unless it ends in the project's version line; None on a board,
+    where hornset would drive the real buzzer."""
+    if not board_absent():
+        print(f"this machine has /proc/lampstat or /dev/hornio: {command[-1]} --version not run")
+        return None
+    shown = subprocess.run([*command, "--version"], stdin=subprocess.DEVNULL, capture_output=True,
+                           env={}, text=True)
+    wanted = f"hornset version {project_version()}"
+    last = (shown.stdout.splitlines() or [""])[-1]
+    if shown.returncode or last != wanted:
+        return f"--version: exit status {shown.returncode} and {last!r}, not {wanted!r}"
+    print(f"{command[-1]} --version: {last}")
+    return None
 
 
 def rebuild(directory, commit, date, step, umask=None, tz=None, locale=None):
-    """STEP(tree) run in a fresh clone of COMMIT at DIRECTORY, its files dated DATE; the clone and
-    STEP under UMASK, time zone TZ and locale LOCALE (each left as it is when None). A build that
-    gives the same bytes this way depends on none of them, nor on its directory or the time."""
+    """STEP(tree) run in a fresh clone of COMMIT at DIRECTORY, its files dated DATE (as `touch -d`
+    takes it); the clone and STEP under UMASK, time zone TZ and locale LOCALE (each left as it is
+    when None). A build that gives the same bytes this way depends on none of them, nor on its
+    directory or the time."""
     saved_umask = os.umask(umask) if umask is not None else None
     saved_environment = dict(os.environ)
     os.environ.update({name: value for name, value in (("TZ", tz), ("LC_ALL", locale)) if value})
     try:
-        return step(fresh_clone(directory, commit, date))
+        tree = Path(directory)
+        shutil.rmtree(tree, ignore_errors=True)
+        tree.parent.mkdir(parents=True, exist_ok=True)
+        run(["git", "clone", "--quiet", "--no-hardlinks", str(ROOT), str(tree)])
+        run(["git", "-C", str(tree), "checkout", "--quiet", "--detach", commit])
+        files = [str(p) for p in tree.rglob("*") if ".git" not in p.relative_to(tree).parts]
+        run(["touch", "-d", date, str(tree), *files])
+        return step(tree)
     finally:
         os.environ.clear()
         os.environ.update(saved_environment)

@@ -1,5 +1,5 @@
-"""scripts/kernel-test BOARD: hornset against real kernel drivers, the stand-in
-module in Debian's kernel for BOARD, booted under qemu-system (TCG)."""
+"""scripts/kernel-test ARCH: hornset against real kernel drivers, the stand-in
+module in Debian's kernel for ARCH, booted under qemu-system (TCG)."""
 
 import gzip
 import json
@@ -12,62 +12,65 @@ import time
 from dataclasses import dataclass
 from pathlib import Path
 
-import boards
-from common import CALLER_DIR, ROOT, Script, ensure_packages, needed, output, project_version, \
-    readelf, run, sudo
+import targets
+from common import CALLER_DIR, ROOT, Script, ensure_packages, interpreter, needed, output, \
+    project_version, run, sudo
 
-
-@dataclass(frozen=True)
-class Exit:
-    """A way for the guest to end the machine with its result: the qemu options
-    that give it the means, the define that builds hornprobe's call for it, and
-    QEMU's exit status for a pass and for a failure."""
-    qemu: tuple
-    define: str
-    passed: int
-    failed: int
-
-
+# How the guest ends the machine with its result: the qemu options that give it the means, the
+# define that builds hornprobe's call for it, and QEMU's exit status for a pass and a failure.
 EXITS = {
     # The isa-debug-exit port makes QEMU's status (value << 1) | 1.
-    "debug-exit": Exit(("-device", "isa-debug-exit,iobase=0xf4,iosize=0x04"), "EXIT_DEBUG_EXIT", 1, 3),
+    "debug-exit": (("-device", "isa-debug-exit,iobase=0xf4,iosize=0x04"), "EXIT_DEBUG_EXIT", 1, 3),
     # The semihosting exit call passes the code through.
-    "semihosting": Exit(("-semihosting-config", "enable=on,target=native,userspace=on"),
-                        "EXIT_SEMIHOSTING", 0, 1),
+    "semihosting": (("-semihosting-config", "enable=on,target=native,userspace=on"),
+                    "EXIT_SEMIHOSTING", 0, 1),
     # A power-off gives 0, the pvpanic device 1.
-    "pvpanic": Exit(("-device", "pvpanic-pci", "-action", "panic=exit-failure"), "EXIT_PVPANIC", 0, 1),
+    "pvpanic": (("-device", "pvpanic-pci", "-action", "panic=exit-failure"), "EXIT_PVPANIC", 0, 1),
 }
+# A guest whose kernel only a later Debian release has: that release's image, headers and
+# busybox, at the newest version of the kernel series for which this release also carries the
+# kbuild (the later release's kbuild programs need a newer glibc than this machine's), and the
+# module built by this release's cross compiler (the kernel's own compiler cannot run here).
+LATER = {"riscv64": {"release": "trixie", "series": "6.12", "compiler": "gcc-12"}}
 APT = ["-o", "DPkg::Lock::Timeout=900"]
 
-guests = boards.names(having="kernel")
-if len(sys.argv) < 2 or sys.argv[1] not in guests:
+guests = targets.names(having="kernel")
+if len(sys.argv) != 2 or sys.argv[1] not in guests:
     Script("kernel-test").usage(f"scripts/kernel-test {'|'.join(guests)}")
-board = boards.board(sys.argv[1], "kernel-test")
+board = targets.target(sys.argv[1], "kernel-test")
 # Boards whose builds this guest runs too, and this machine's board.
-also = [boards.board(name, "kernel-test") for name in board.kernel_also.split()]
-native = next(b for b in boards.BOARDS if not b.foreign)
+also = [targets.target(name, "kernel-test") for name in board.kernel_also.split()]
+native = targets.this_machine()
 flavour = board.kernel
-exit_kind = EXITS[board.kernel_exit]
+later = LATER.get(board.name)
+exit_qemu, exit_define, exit_passed, exit_failed = EXITS[board.kernel_exit]
 source = (CALLER_DIR / (os.environ.get("HORNSET_SOURCE_DIR") or ROOT)).resolve()
 timeout = int(os.environ.get("KERNEL_TEST_TIMEOUT") or 300)
 # Everything built or downloaded goes to WORK.
 work = ROOT / "build/kernel-test" / board.name
 downloads = work / "downloads"
 private_apt = work / "apt"
-sysroot = work / "sysroot"  # another board's kernel headers
-busybox_dir = work / f"busybox-{board.deb_arch}"
+sysroot = work / "sysroot"  # another board's kernel headers and busybox
 console_log = work / "console.log"
 os.environ["DEBIAN_FRONTEND"] = "noninteractive"
 script = Script(f"kernel-test {board.name}")
 start = time.monotonic()
+# This machine's board takes its packages through this machine's apt; the others through a
+# private apt state, so that this machine needs no foreign architecture.
+apt_options = APT if not board.foreign else [
+    *APT, "-o", f"Dir::State::Lists={private_apt}/lists", "-o", f"Dir::Cache={private_apt}/cache",
+    "-o", f"APT::Architecture={board.deb_arch}", "-o", f"APT::Architectures::={board.deb_arch}"]
+if later:
+    apt_options += ["-o", f"Dir::Etc::SourceList={private_apt}/sources.list",
+                    "-o", f"Dir::Etc::SourceParts={private_apt}/none"]
 
 
 def main():
     if not (source / "CMakeLists.txt").is_file():
         fail(f"{source} is not a source tree of hornset")
     install_packages()
-    abi = kernel_packages()
-    headers, make_options = kernel_headers(abi)
+    abi, kbuild = kernel_packages()
+    headers, make_options = kernel_headers(abi, kbuild)
     image = kernel_image(abi)
     module = build_module(headers, make_options)
     hornsets = [build_hornset(build) for build in planned_builds()]
@@ -85,8 +88,7 @@ def elapsed(since=None):
 
 
 def install_packages():
-    """This machine's tools, its own kernel headers (whose build helpers serve
-    every board's headers), the board's qemu-system and the cross compilers."""
+    """This machine's tools and kernel headers, the board's qemu-system, the cross compilers."""
     packages = ["cmake", "make", "g++", "gcc", "libc6-dev", "bc", "cpio", "busybox-static",
                 f"linux-headers-{native.kernel}", board.qemu_system]
     for b in (board, *also):
@@ -96,51 +98,51 @@ def install_packages():
 
 
 # ---- kernel packages ----
-# This machine's board takes them through this machine's apt; the others
-# through a private apt state, so that this machine needs no foreign architecture.
-apt_options = APT if not board.foreign else [
-    *APT, "-o", f"Dir::State::Lists={private_apt}/lists", "-o", f"Dir::Cache={private_apt}/cache",
-    "-o", f"APT::Architecture={board.deb_arch}", "-o", f"APT::Architectures::={board.deb_arch}"]
-
-
 def kernel_packages():
-    """The kernel ABI to test, with its packages downloaded (those not yet
-    unpacked). The ABI is the archive's current one for the board, never
-    pinned: security updates move it and remove the old packages, and not
-    every architecture is at the same ABI."""
+    """The kernel ABI to test and its kbuild, their packages downloaded. The ABI is the archive's
+    current one for the board, never pinned: security updates move it and remove old packages."""
     downloads.mkdir(parents=True, exist_ok=True)
     if board.foreign and not list(private_apt.glob("lists/*Packages*")):
         private_update()
-    abi = kernel_abi()
-    if download(abi):
-        return abi
+    abi, kbuild = kernel_abi()
+    if download(abi, kbuild):
+        return abi, kbuild
     script.say(f"the kernel packages of {abi} are gone; moving to the archive's current kernel")
-    host_update()
-    script.say(f"installing the current linux-headers-{native.kernel}")
-    run([*sudo(), "apt-get", *APT, "install", "-y", "-qq", "--no-install-recommends",
-         f"linux-headers-{native.kernel}"], stdout=subprocess.DEVNULL)
+    script.say("fetching this machine's package lists")
+    run([*sudo(), ROOT / "scripts/lib/apt-update", script.name, *APT])
+    if not later:
+        script.say(f"installing the current linux-headers-{native.kernel}")
+        run([*sudo(), "apt-get", *APT, "install", "-y", "-qq", "--no-install-recommends",
+             f"linux-headers-{native.kernel}"], stdout=subprocess.DEVNULL)
     if board.foreign:
         private_update()
-    abi = kernel_abi()
-    if not download(abi):
+    abi, kbuild = kernel_abi()
+    if not download(abi, kbuild):
         fail(f"cannot download the kernel packages of {abi}")
-    return abi
+    return abi, kbuild
 
 
 def private_update():
-    for directory in ("lists/partial", "cache/archives/partial"):
+    for directory in ("lists/partial", "cache/archives/partial", "none"):
         (private_apt / directory).mkdir(parents=True, exist_ok=True)
+    if later:
+        # This machine's archives, with the later release's suites for this release's.
+        this = re.search(r"^VERSION_CODENAME=(\S+)", Path("/etc/os-release").read_text(), re.M)[1]
+        indexes = output(["apt-get", "indextargets", "--format", "$(REPO_URI) $(RELEASE)",
+                          "Created-By: Packages"]).split("\n")
+        suites = sorted({line.replace(f" {this}", f" {later['release']}") for line in indexes
+                         if f" {this}" in line})
+        (private_apt / "sources.list").write_text("".join(
+            f"deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] {suite} main\n"
+            for suite in suites))
     script.say(f"fetching the {board.deb_arch} package lists (private apt state)")
     run([ROOT / "scripts/lib/apt-update", script.name, *apt_options])
 
 
-def host_update():
-    script.say("fetching this machine's package lists")
-    run([*sudo(), ROOT / "scripts/lib/apt-update", script.name, *APT])
-
-
 def kernel_abi():
-    """The ABI that the archive's (or, for this machine, the installed) headers package depends on."""
+    """The ABI the archive's (for this machine, the installed) headers package depends on."""
+    if later:
+        return later_abi()
     if board.foreign:
         text = output(["apt-cache", *apt_options, "depends", f"linux-headers-{flavour}"])
         found = re.search(rf"Depends: linux-headers-([0-9]\S*)-{re.escape(flavour)}$", text, re.M)
@@ -149,22 +151,41 @@ def kernel_abi():
         found = re.search(rf"linux-headers-([0-9][^ ,]*)-{re.escape(flavour)}\b", text)
     if not found:
         fail(f"cannot tell the kernel ABI from linux-headers-{flavour}")
-    return found.group(1)
+    return found[1], None
 
 
-def download(abi):
+def later_abi():
+    series = re.escape(later["series"])
+
+    def versions(options, package, suffix=""):
+        text = output(["apt-cache", *options, "search", "--names-only", f"^{package}-{series}\\."])
+        return {found[2]: found[1] for found in
+                re.finditer(rf"^{package}-(({series}\.[0-9]+)\+\S+){suffix} ", text, re.M)}
+    images = versions(apt_options, "linux-image", f"-{re.escape(flavour)}")
+    kbuilds = versions(APT, "linux-kbuild")
+    shared = sorted(images.keys() & kbuilds.keys(), key=lambda v: [int(p) for p in v.split(".")])
+    if not shared:
+        fail(f"no version of Linux {later['series']} is both in {later['release']}'s {board.deb_arch} "
+             f"kernels ({' '.join(sorted(images)) or 'none'}) and in this machine's kbuild packages "
+             f"({' '.join(sorted(kbuilds)) or 'none'})")
+    return images[shared[-1]], kbuilds[shared[-1]]
+
+
+def download(abi, kbuild):
     """Downloads the packages of ABI still needed; False when the archive has none."""
-    wanted = [] if unpacked_image(abi) else [f"linux-image-{abi}-{flavour}"]
-    if board.foreign:
-        if not headers_dir(abi).is_dir():
-            wanted += [f"linux-headers-{abi}-{flavour}", f"linux-headers-{abi}-common"]
-        if not (busybox_dir / "bin/busybox").is_file():
-            wanted.append("busybox-static")
-    for package in wanted:
+    wanted = [] if unpacked_image(abi) else [(apt_options, f"linux-image-{abi}-{flavour}")]
+    if board.foreign and not headers_dir(abi).is_dir():
+        wanted += [(apt_options, f"linux-headers-{abi}-{flavour}"),
+                   (apt_options, f"linux-headers-{abi}-common")]
+    if board.foreign and not busybox():
+        wanted.append((apt_options, "busybox-static"))
+    if kbuild and not (work / "kbuild" / f"usr/lib/linux-kbuild-{kbuild}").is_dir():
+        wanted.append((APT, f"linux-kbuild-{kbuild}"))
+    for options, package in wanted:
         if list(downloads.glob(f"{package}_*.deb")):
             continue
         script.say(f"downloading {package}")
-        if subprocess.run(["apt-get", *apt_options, "-o", "APT::Sandbox::User=root", "download", "-qq",
+        if subprocess.run(["apt-get", *options, "-o", "APT::Sandbox::User=root", "download", "-qq",
                            package], cwd=downloads).returncode != 0:
             return False
     return True
@@ -176,19 +197,21 @@ def deb(package):
 
 # ---- kernel headers and image ----
 def headers_dir(abi):
-    tree = sysroot if board.foreign else Path("/")
-    return tree / f"usr/src/linux-headers-{abi}-{flavour}"
+    return (sysroot if board.foreign else Path("/")) / f"usr/src/linux-headers-{abi}-{flavour}"
 
 
-def kernel_headers(abi):
-    """The headers to build the module against and make's options for them;
-    another board's unpacked from its packages, with busybox."""
+def busybox():
+    """The board's busybox, unpacked from its package (in /bin or, later, /usr/bin)."""
+    if not board.foreign:
+        return Path("/bin/busybox")
+    return next((p for p in (sysroot / "bin/busybox", sysroot / "usr/bin/busybox") if p.is_file()), None)
+
+
+def kernel_headers(abi, kbuild):
+    """The headers to build the module against and make's options for them."""
     headers = headers_dir(abi)
-    kbuild = Path("/usr/lib/linux-kbuild-" + ".".join(abi.split(".")[:2]))
     if board.foreign and not headers.is_dir():
         script.say(f"unpacking the {board.deb_arch} kernel headers")
-        shutil.rmtree(sysroot, ignore_errors=True)
-        sysroot.mkdir(parents=True)
         for package in (f"linux-headers-{abi}-{flavour}", f"linux-headers-{abi}-common"):
             run(["dpkg-deb", "-x", deb(package), sysroot])
         # The flavour's Makefile includes the common part by its absolute path:
@@ -200,20 +223,32 @@ def kernel_headers(abi):
         if fixed == text:
             fail(f"unexpected include in {makefile}")
         makefile.write_text(fixed)
-        # The headers' build helpers are programs of the board; this machine's
-        # own kbuild of the same version serves instead.
-        link = sysroot / kbuild.relative_to("/")
-        link.parent.mkdir(parents=True, exist_ok=True)
-        link.symlink_to(kbuild)
-    if board.foreign and not (busybox_dir / "bin/busybox").is_file():
-        shutil.rmtree(busybox_dir, ignore_errors=True)
-        run(["dpkg-deb", "-x", deb("busybox-static"), busybox_dir])
+    if board.foreign and not busybox():
+        run(["dpkg-deb", "-x", deb("busybox-static"), sysroot])
     if not headers.is_dir():
         fail(f"kernel headers not found at {headers}")
-    if not kbuild.is_dir():
-        fail(f"this machine has no {kbuild}")
-    # The headers' .kernelvariables set ARCH and the compiler's name.
-    return headers, [f"CROSS_COMPILE={board.triple}-"] if board.foreign else []
+    # The headers' build helpers (scripts/) are programs of the board's kernel
+    # build: a kbuild of the same version that runs here serves instead, this
+    # machine's own, or one unpacked from this release's archive.
+    wanted = Path("/usr/lib") / Path(os.readlink(headers / "scripts")).parent.name
+    here = wanted
+    if kbuild:
+        here = work / "kbuild" / f"usr/lib/linux-kbuild-{kbuild}"
+        if not here.is_dir():
+            run(["dpkg-deb", "-x", deb(f"linux-kbuild-{kbuild}"), work / "kbuild"])
+    if not here.is_dir():
+        fail(f"this machine has no {here}")
+    if board.foreign:
+        link = sysroot / wanted.relative_to("/")
+        link.parent.mkdir(parents=True, exist_ok=True)
+        if not link.is_symlink():
+            link.symlink_to(here)
+    # The headers' .kernelvariables set ARCH and the compiler's name; a later release's compiler
+    # is not this machine's, nor is the pahole its BTF needs.
+    options = [f"CROSS_COMPILE={board.triple}-"] if board.foreign else []
+    if later:
+        options += [f"CC={board.triple}-{later['compiler']}", "CONFIG_DEBUG_INFO_BTF_MODULES="]
+    return headers, options
 
 
 def unpacked_image(abi):
@@ -221,27 +256,18 @@ def unpacked_image(abi):
 
 
 def kernel_image(abi):
-    """The kernel image of ABI (vmlinuz, or an uncompressed vmlinux as on
-    PowerPC), taken from its package's /boot alone."""
+    """The kernel image of ABI (vmlinuz, or vmlinux as on PowerPC and RISC-V), from its package."""
     image = unpacked_image(abi)
     if image:
         return image
     package = f"linux-image-{abi}-{flavour}"
     script.say(f"unpacking the kernel image {abi}-{flavour}")
-    unpacked = work / "boot.tmp"
-    shutil.rmtree(unpacked, ignore_errors=True)
-    unpacked.mkdir(parents=True)
-    with subprocess.Popen(["dpkg-deb", "--fsys-tarfile", deb(package)], stdout=subprocess.PIPE) as tar:
-        run(["tar", "-x", "-C", unpacked, "./boot"], stdin=tar.stdout)
-    if tar.returncode != 0:
-        fail(f"dpkg-deb cannot read {deb(package)}")
-    found = list(unpacked.glob(f"boot/vmlinu[xz]-{abi}-{flavour}"))
-    if len(found) != 1:
-        fail(f"{package} holds no single kernel image vmlinuz or vmlinux")
     (work / "boot").mkdir(exist_ok=True)
-    image = work / "boot" / found[0].name
-    found[0].rename(image)
-    shutil.rmtree(unpacked)
+    with subprocess.Popen(["dpkg-deb", "--fsys-tarfile", deb(package)], stdout=subprocess.PIPE) as tar:
+        run(["tar", "-x", "-C", work, "--wildcards", "./boot/vmlinu[xz]-*"], stdin=tar.stdout)
+    image = unpacked_image(abi)
+    if tar.returncode != 0 or not image:
+        fail(f"{package} holds no kernel image vmlinuz or vmlinux")
     deb(package).unlink()
     return image
 
@@ -277,7 +303,7 @@ def build_module(headers, make_options):
 class Build:
     """A hornset build the guest runs, as /opt/NAME/bin/hornset."""
     name: str
-    board: boards.Board
+    board: targets.Target
     linkage: str  # static or dynamic with glibc, or musl (static)
 
     @property
@@ -290,29 +316,24 @@ class Build:
 
 
 def planned_builds():
-    """The board's three builds and those of the boards its guest also runs.
-    musl's are made by the source's scripts/build-musl, where it has one and a
-    musl-BOARD preset."""
+    """The board's builds and those of the boards its guest also runs; musl's where the source
+    has scripts/build-musl and a musl-ARCH preset."""
+    presets = json.loads((source / "CMakePresets.json").read_text()).get("configurePresets", [])
     builds = []
     for b in (board, *also):
         prefix = "" if b is board else f"{b.name}-"
-        builds += [Build(f"{prefix}static", b, "static"), Build(f"{prefix}dynamic", b, "dynamic"),
-                   Build(f"{prefix}musl-static", b, "musl")]
-    presets = json.loads((source / "CMakePresets.json").read_text()).get("configurePresets", [])
-    for build in [build for build in builds if build.linkage == "musl"]:
+        builds += [Build(f"{prefix}static", b, "static"), Build(f"{prefix}dynamic", b, "dynamic")]
         if not os.access(source / "scripts/build-musl", os.X_OK):
-            script.say(f"{source} has no scripts/build-musl: no {build.name} build")
-        elif not any(preset.get("name") == f"musl-{build.board.name}" for preset in presets):
-            script.say(f"{source} has no musl-{build.board.name} preset: no {build.name} build")
+            script.say(f"{source} has no scripts/build-musl: no {prefix}musl-static build")
+        elif not any(preset.get("name") == f"musl-{b.name}" for preset in presets):
+            script.say(f"{source} has no musl-{b.name} preset: no {prefix}musl-static build")
         else:
-            continue
-        builds.remove(build)
+            builds.append(Build(f"{prefix}musl-static", b, "musl"))
     return builds
 
 
 def build_hornset(build):
-    """Builds hornset as BUILD says, from the source tree with its own
-    toolchain files and scripts, which an older tree also has."""
+    """Builds hornset as BUILD says, with the source tree's own toolchain files and scripts."""
     script.say(f"building hornset ({build.name})")
     log = work / f"hornset-{build.name}.log"
     shutil.rmtree(build.stage, ignore_errors=True)
@@ -340,7 +361,7 @@ def build_hornset(build):
             ["cmake", "--install", directory, "--prefix", build.stage]])
         if not os.access(hornset, os.X_OK):
             fail(f"hornset ({build.name}) was not installed to bin/hornset")
-    has_loader = "Requesting program interpreter" in readelf("-l", hornset)
+    has_loader = interpreter(hornset) is not None
     if has_loader != (build.linkage == "dynamic"):
         fail(f"hornset ({build.name}) has {'a' if has_loader else 'no'} program interpreter")
     return build
@@ -352,15 +373,14 @@ APPLETS = ("sh mount umount insmod rmmod lsmod cat printf cmp diff echo mkdir rm
 
 
 def pack_initramfs(module, hornsets, suite):
-    """busybox, /init and the cases, the module, hornprobe and the hornset
-    builds, with a dynamic build's loader and libraries, and the guest's
-    config.sh; packed as a gzipped cpio archive."""
+    """busybox, /init, the cases, the module, hornprobe and the hornset builds (with a dynamic
+    build's loader and libraries), the suite and config.sh, as a gzipped cpio archive."""
     script.say("packing the initramfs")
     rootfs = work / "rootfs"
     shutil.rmtree(rootfs, ignore_errors=True)
     for directory in ("bin", "dev", "proc", "sys", "tmp", "lib", "opt", "kt"):
         (rootfs / directory).mkdir(parents=True)
-    shutil.copy(busybox_dir / "bin/busybox" if board.foreign else "/bin/busybox", rootfs / "bin")
+    shutil.copy(busybox(), rootfs / "bin")
     for applet in APPLETS:
         (rootfs / "bin" / applet).symlink_to("busybox")
     build_probe(board, rootfs / "bin")
@@ -436,7 +456,7 @@ def add_program(rootfs, program, where, found_in, multiarch):
     """PROGRAM at WHERE in the guest, with its loader and the libraries it
     needs, taken from the first of the directories FOUND_IN that has each."""
     shutil.copy(program, rootfs / where)
-    loader = re.search(r"Requesting program interpreter: (.*)\]", readelf("-l", program)).group(1)
+    loader = interpreter(program)
     (rootfs / loader[1:]).parent.mkdir(parents=True, exist_ok=True)
     shutil.copy(loader, rootfs / loader[1:])
     guest_libraries = rootfs / "lib" / multiarch
@@ -476,19 +496,17 @@ def add_suite(rootfs, suite):
 
 def build_probe(b, directory):
     directory.mkdir(parents=True, exist_ok=True)
-    run([b.tool("gcc"), "-static", "-Os", "-Wall", "-Werror", f"-D{exit_kind.define}", "-I", ROOT / "device", "-o",
-         directory / "hornprobe", ROOT / "kernel/guest/hornprobe.c"])
+    run([b.tool("gcc"), "-static", "-Os", "-Wall", "-Werror", f"-D{exit_define}",
+         "-I", ROOT / "device", "-o", directory / "hornprobe", ROOT / "kernel/guest/hornprobe.c"])
 
 
 def add_libraries(rootfs, build):
-    """A dynamic build's loader goes where the binary asks for it; the libraries
-    it needs go to the multiarch directory of its board, which Debian's loader
-    searches, so that builds of two boards can live side by side."""
+    """The loader where the binary asks for it, the libraries in its board's multiarch
+    directory, so that builds of two boards live side by side."""
     hornset = build.stage / "bin/hornset"
     multiarch = output([build.board.tool("gcc"), "-print-multiarch"]).strip()
-    # The C library of this machine's board is its own; another board's is its cross toolchain's.
-    libraries = Path(f"/usr/{build.board.triple}/lib") if build.board.foreign else Path("/lib", multiarch)
-    loader = re.search(r"Requesting program interpreter: (.*)\]", readelf("-l", hornset)).group(1)
+    libraries = build.board.libraries()
+    loader = interpreter(hornset)
     if not (libraries / Path(loader).name).exists():
         fail(f"loader {loader} not found in {libraries}")
     (rootfs / loader[1:]).parent.mkdir(parents=True, exist_ok=True)
@@ -536,7 +554,7 @@ VERSION={project_version()}
 def boot(image, initramfs):
     """Boots the guest, its console shown and kept in console.log; QEMU's exit status."""
     qemu = [*board.kernel_qemu.split(), "-accel", "tcg", "-smp", "1", "-nodefaults", "-no-reboot",
-            "-nographic", "-serial", "stdio", "-kernel", image, "-initrd", initramfs, *exit_kind.qemu,
+            "-nographic", "-serial", "stdio", "-kernel", image, "-initrd", initramfs, *exit_qemu,
             "-append", f"console={board.console} panic=-1 oops=panic loglevel=4"]
     script.say(f"booting ({elapsed()} so far)")
     booted = time.monotonic()
@@ -554,9 +572,8 @@ def boot(image, initramfs):
 
 
 def verdict(status):
-    """Passed only when the guest ended the machine itself with a pass and
-    printed no failure. A panic reboots, which -no-reboot turns into status 0:
-    so the result line is required as well, and the log is searched for panics."""
+    """Passed only when the guest ended the machine itself with a pass and printed no failure. A
+    panic reboots, which -no-reboot makes status 0: the result line is required too."""
     console = console_log.read_bytes().decode(errors="replace")
     results = re.findall(r"^[0-9]+ passed, [0-9]+ failed$", console.replace("\r", ""), re.M)
     result = results[-1] if results else ""
@@ -566,11 +583,11 @@ def verdict(status):
         fail(f"the kernel reported a panic, oops or BUG (see {console_log})")
     if not result:
         fail(f"no result line from the guest (QEMU status {status}; see {console_log})")
-    if status == exit_kind.passed and result.endswith(" 0 failed"):
+    if status == exit_passed and result.endswith(" 0 failed"):
         script.say(f"passed: {result}")
-    elif status == exit_kind.passed:
+    elif status == exit_passed:
         fail(f"the exit status says passed but the guest printed: {result}")
-    elif status == exit_kind.failed:
+    elif status == exit_failed:
         fail(result)
     else:
         fail(f"unexpected QEMU status {status} after: {result}")

@@ -150,8 +150,8 @@ strings with_node(const strings& operations) {
     return all;
 }
 
-// The requests' numbers as the board's kernel encodes them (boards.tsv's requests column).
-TEST(Contract, RequestNumbersAreTheBoardsEncoding) {
+// The requests' numbers as the target's kernel encodes them (targets.tsv's requests column).
+TEST(Contract, RequestNumbersAreTheTargetsEncoding) {
     const std::map<std::string, std::pair<uint32_t, uint32_t>> known = {
         {"generic", {0x40046B01, 0x80046B02}},
         {"mips", {0x80046B01, 0x40046B02}},
