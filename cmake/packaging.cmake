@@ -6,32 +6,14 @@
 set(HORNSET_DEB_ARCHITECTURE "" CACHE STRING
     "Debian architecture of the package (empty: derived from the target)")
 
-# Debian's name for the target architecture, from targets.tsv: the board the
-# toolchain file named (HORNSET_TARGET), else the row whose GNU triple is the
-# compiler's multiarch triplet, else the first whose processor is the target's
-# (for 32-bit ARM that is armhf, what current boards run: set
-# HORNSET_DEB_ARCHITECTURE=armel for soft-float).
+# Debian's name for the target architecture, from targets.tsv's row for this
+# build (for 32-bit ARM without a toolchain file that is armhf, what current
+# boards run: set HORNSET_DEB_ARCHITECTURE=armel for soft-float).
 function(hornset_debian_architecture out)
     include(${PROJECT_SOURCE_DIR}/cmake/targets.cmake)
-    set(board "${HORNSET_TARGET}")
-    if(NOT board)
-        string(TOLOWER "${CMAKE_SYSTEM_PROCESSOR}" processor)
-        hornset_targets(boards)
-        foreach(candidate IN LISTS boards)
-            hornset_target_facts(${candidate})
-            if(hornset_target_triple STREQUAL CMAKE_LIBRARY_ARCHITECTURE)
-                set(board ${candidate})
-                break()
-            elseif(NOT by_processor AND hornset_target_processor STREQUAL processor)
-                set(by_processor ${candidate})
-            endif()
-        endforeach()
-        if(NOT board)
-            set(board "${by_processor}")
-        endif()
-    endif()
-    if(board)
-        hornset_target_facts(${board})
+    hornset_build_target(arch)
+    if(arch)
+        hornset_target_facts(${arch})
         set(${out} "${hornset_target_deb_arch}" PARENT_SCOPE)
     else()
         message(WARNING "No architecture of targets.tsv matches '${CMAKE_LIBRARY_ARCHITECTURE}' / "

@@ -7,6 +7,10 @@
 #   hornset_toolchain_target(FILE)  for the toolchain file FILE: the facts of the
 #                                architecture HORNSET_TARGET names, which the checks
 #                                CMake compiles with the file see too
+#   hornset_build_target(OUT)    the architecture this build is for: HORNSET_TARGET,
+#                                else the row whose GNU triple is the compiler's
+#                                multiarch triplet, else the first whose processor
+#                                is the target's (32-bit ARM: armhf); empty if none
 include_guard(GLOBAL)
 set(hornset_targets_table "${CMAKE_CURRENT_LIST_DIR}/../targets.tsv")
 
@@ -83,3 +87,24 @@ macro(hornset_toolchain_target file)
     list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES HORNSET_TARGET)
     hornset_target_facts(${HORNSET_TARGET})
 endmacro()
+
+function(hornset_build_target out)
+    set(found "${HORNSET_TARGET}")
+    if(NOT found)
+        string(TOLOWER "${CMAKE_SYSTEM_PROCESSOR}" processor)
+        hornset_targets(names)
+        foreach(candidate IN LISTS names)
+            hornset_target_facts(${candidate})
+            if(hornset_target_triple STREQUAL CMAKE_LIBRARY_ARCHITECTURE)
+                set(found ${candidate})
+                break()
+            elseif(NOT by_processor AND hornset_target_processor STREQUAL processor)
+                set(by_processor ${candidate})
+            endif()
+        endforeach()
+        if(NOT found)
+            set(found "${by_processor}")
+        endif()
+    endif()
+    set(${out} "${found}" PARENT_SCOPE)
+endfunction()
