@@ -97,21 +97,16 @@ static size_t append(char* out, size_t at, size_t size, const char* part, size_t
 size_t hornio_model_status(const struct hornio_model* model, char* out, size_t size) {
     const unsigned word = (unsigned)model->word;
     char values[40] = "idle";
-    const char* setting = values;
-    size_t length;
-    size_t at;
+    size_t at = append(out, 0, size, "status: ", 8);
     if (model->setting == HORNIO_COMMAND) {
-        setting = model->command;
-        length = model->command_length;
+        at = append(out, at, size, model->command, model->command_length);
     } else {
         if (model->setting == HORNIO_WORD) {
             snprintf(values, sizeof values, "off %u on %u count %u", word >> 16 & 0xff,
                      word >> 8 & 0xff, word & 0xff);
         }
-        length = strlen(values);
+        at = append(out, at, size, values, strlen(values));
     }
-    at = append(out, 0, size, "status: ", 8);
-    at = append(out, at, size, setting, length);
     return append(out, at, size, "\n", 1);
 }
 

@@ -20,7 +20,6 @@ extern "C" {
 
 /* An operation fails with an errno, or returns a value of the test's choosing without acting. */
 enum hornio_fault_kind { HORNIO_NO_FAULT, HORNIO_FAIL, HORNIO_RETURN };
-
 struct hornio_fault {
     enum hornio_fault_kind kind;
     long value; /* the errno, or the result */
@@ -32,7 +31,6 @@ struct hornio_faults {
 
 /* The driver's memory: its last accepted command or set word. */
 enum hornio_setting { HORNIO_IDLE, HORNIO_COMMAND, HORNIO_WORD };
-
 struct hornio_model {
     enum hornio_setting setting;
     size_t command_length;
