@@ -27,7 +27,6 @@
 #include "hornio_model.h"
 
 #define HORN_FIXED_MAX 4096
-#define LAMPSTAT_MAX 4000
 #define LAMPSTAT_DEFAULT "hornsim lamp driver|model: QTR-PN rev2"
 
 /* Guards the driver's state and the texts it serves. The parameters are set
@@ -35,7 +34,7 @@
  * creation and removal (that waits for a reader holding horn_lock). */
 static DEFINE_MUTEX(horn_lock);
 
-static char lampstat[LAMPSTAT_MAX] = LAMPSTAT_DEFAULT;
+static char lampstat[4000] = LAMPSTAT_DEFAULT;
 static struct kparam_string lampstat_string = { sizeof(lampstat), lampstat };
 
 static int lampstat_set(const char *val, const struct kernel_param *kp)
@@ -176,21 +175,18 @@ static ssize_t horn_read(struct file *file, char __user *buf, size_t count, loff
 static long horn_ioctl(struct file *file, unsigned int request, unsigned long arg)
 {
 	int __user *uword = (int __user *)arg;
-	bool fetched = false;
 	long ret;
 	int word = 0;
 
 	mutex_lock(&horn_lock);
 	rec.ioctls++;
 	rec.request = request;
-	rec.word_state = WORD_NONE;
-	if (hornio_request_has_word(request)) {
-		fetched = !get_user(word, uword);
-		rec.word_state = fetched ? WORD_SEEN : WORD_FAULT;
-		rec.word = word;
-	}
+	rec.word_state = !hornio_request_has_word(request) ? WORD_NONE :
+			 get_user(word, uword) ? WORD_FAULT : WORD_SEEN;
+	rec.word = word;
 	faults.request = fault_of(params.ioctl_errno, params.ioctl_result > 0, params.ioctl_result);
-	ret = hornio_model_request(&model, &faults, request, fetched ? &word : NULL);
+	ret = hornio_model_request(&model, &faults, request,
+				   rec.word_state == WORD_SEEN ? &word : NULL);
 	if (ret == 0 && request == HORNIO_GET_REQUEST && put_user(word, uword))
 		ret = -EFAULT;
 	mutex_unlock(&horn_lock);
@@ -229,18 +225,6 @@ static int lampstat_show(struct seq_file *m, void *v)
 	return 0;
 }
 
-static int lampstat_open(struct inode *inode, struct file *file)
-{
-	return single_open_size(file, lampstat_show, NULL, LAMPSTAT_MAX + 16);
-}
-
-static const struct proc_ops lampstat_ops = {
-	.proc_open = lampstat_open,
-	.proc_read = seq_read,
-	.proc_lseek = seq_lseek,
-	.proc_release = single_release,
-};
-
 /* Whether the module is between its init and exit, and the proc file's state. */
 static bool ready;
 static int proc_on = 1;
@@ -250,7 +234,7 @@ static struct proc_dir_entry *lampstat_entry;
 static int lampstat_apply(bool on)
 {
 	if (on && !lampstat_entry) {
-		lampstat_entry = proc_create("lampstat", 0444, NULL, &lampstat_ops);
+		lampstat_entry = proc_create_single("lampstat", 0444, NULL, lampstat_show);
 		if (!lampstat_entry)
 			return -ENOMEM;
 	} else if (!on && lampstat_entry) {
