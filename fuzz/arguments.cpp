@@ -1,11 +1,7 @@
 // Any argument vector through FRONT_END (the build makes a target of each front end), on a
 // driver that works or fails in any way: the input's first byte chooses the node's fault, the
-// rest are the arguments, NUL-separated. Besides the sanitizers, checks what holds whatever the
-// arguments: a status of 0 or 1; one operation at most, of the dialect's kind (a request or
-// not); the driver's answer reported as it was; after success the node used and closed and
-// nothing on standard error; with a working driver, a failure that never reached the device
-// (nothing sent after a refusal, nothing sent that the driver refuses); a command that fits the
-// tool's buffer.
+// rest are the arguments, NUL-separated. Besides the sanitizers, checks the properties below,
+// which hold whatever the arguments.
 #include "front_ends.h"
 #include "in_process_board.h"
 
@@ -13,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     constexpr size_t most_arguments = 64;
@@ -29,25 +26,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     board.fault = data[0];
     const fuzz::run_result r = fuzz::run(board, FRONT_END, arguments);
     const bool requests = FRONT_END == positional_front_end;
-    const char* broken = nullptr;
-    if (r.status != 0 && r.status != 1) {
-        broken = "status is neither 0 nor 1";
-    } else if (r.opens > 1 || r.operations > 1 || r.closes > r.opens) {
-        broken = "more than one device operation";
-    } else if (r.operations != 0 && (r.request != 0) != requests) {
-        broken = "an operation of the other dialect";
-    } else if (r.operations != 0 && r.served != (r.status == 0)) {
-        broken = "the driver's answer was not reported as it was";
-    } else if (r.status == 0 &&
-               (r.opens != r.operations || r.closes != r.opens || !r.err.empty())) {
-        broken = "a successful run left the node unused or open, or printed an error";
-    } else if (!r.fault && r.status == 1 && r.opens != 0) {
-        broken = "with a working driver, a failing run reached the device";
-    } else if (r.written >= HORNIO_TEXT_SIZE) {
-        broken = "the command text overflows its buffer";
-    }
-    if (broken != nullptr) {
-        fuzz::fail(broken, r);
+    const bool used = r.operations != 0;
+    const std::pair<bool, const char*> properties[] = {
+        {r.status == 0 || r.status == 1, "status is 0 or 1"},
+        {r.opens <= 1 && r.operations <= 1 && r.closes <= r.opens, "one device operation at most"},
+        {!used || (r.request != 0) == requests, "an operation of the dialect's kind"},
+        {!used || r.served == (r.status == 0), "the driver's answer reported as it was"},
+        {r.status != 0 || (r.opens == r.operations && r.closes == r.opens && r.err.empty()),
+         "after success, the node used and closed and no error printed"},
+        {r.fault || r.status == 0 || r.opens == 0,
+         "with a working driver, a failing run never reached the device (no refusal after "
+         "opening it, no command the driver refuses)"},
+        {r.written < HORNIO_TEXT_SIZE, "the command text fits its buffer"},
+    };
+    for (const auto& [holds, what] : properties) {
+        if (!holds) {
+            fuzz::fail(what, r);
+        }
     }
     return 0;
 }

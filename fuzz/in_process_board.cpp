@@ -18,9 +18,7 @@
 // The linker's --wrap names: __wrap_f receives the calls of f, __real_f is f.
 // NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 extern "C" {
-int __real_open(const char* path, int flags, ...);
 int __real_open64(const char* path, int flags, ...);
-FILE* __real_fopen(const char* path, const char* mode);
 FILE* __real_fopen64(const char* path, const char* mode);
 ssize_t __real_read(int fd, void* buffer, size_t count);
 ssize_t __real_write(int fd, const void* buffer, size_t count);
@@ -40,8 +38,8 @@ bool node_is_device = true;
 run_result result;
 size_t proc_position = 0;
 std::jmp_buf end_point;
-FILE* saved_out = nullptr; // the process's own standard streams during a run
-FILE* saved_err = nullptr;
+FILE* const process_out = stdout; // the process's own standard streams, swapped during a run
+FILE* const process_err = stderr;
 
 // The descriptors handed out for the node, a character device or a regular file: real ones,
 // opened once and never closed, so that their numbers never belong to anything else, but no
@@ -91,14 +89,6 @@ void choose_faults(uint8_t selector) {
     faults.request = kind == 2 ? hornio_fault{HORNIO_RETURN, 1} : faults.write;
 }
 
-void restore_streams() {
-    if (saved_out != nullptr) {
-        stdout = saved_out;
-        stderr = saved_err;
-        saved_out = saved_err = nullptr;
-    }
-}
-
 ssize_t proc_read(void* /*cookie*/, char* buffer, size_t size) {
     const std::string& text = *current->proc;
     const size_t end = std::min(current->proc_error_after.value_or(text.size()), text.size());
@@ -124,7 +114,7 @@ FILE* open_proc() {
 }
 
 // open's third argument, in rest, is there only when the flags create a file.
-int open_path(const char* path, int flags, std::va_list rest, int (*real)(const char*, int, ...)) {
+int open_path(const char* path, int flags, std::va_list rest) {
     if (std::strcmp(path, HORNIO_NODE_PATH) == 0) {
         if ((flags & O_ACCMODE) != O_RDWR) {
             fail("the node was not opened read-write", result);
@@ -140,7 +130,8 @@ int open_path(const char* path, int flags, std::va_list rest, int (*real)(const 
     }
     const bool creates = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
     // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): false; the caller's va_start
-    return real(path, flags, creates ? static_cast<mode_t>(va_arg(rest, unsigned int)) : 0);
+    return __real_open64(path, flags,
+                         creates ? static_cast<mode_t>(va_arg(rest, unsigned int)) : 0);
 }
 
 // The driver's result as a system call's: -1 and errno for an error, unless a fault made it
@@ -177,8 +168,6 @@ run_result run(const board& on, void (*piece)(int, char**),
     choose_faults(on.fault);
     std::fflush(stdout);
     std::fflush(stderr);
-    saved_out = stdout;
-    saved_err = stderr;
     stdout = out.rewound();
     stderr = err.rewound();
     optind = 0; // glibc: reinitialise getopt completely for this vector
@@ -188,14 +177,16 @@ run_result run(const board& on, void (*piece)(int, char**),
     }
     result.out = out.text();
     result.err = err.text();
-    restore_streams();
+    stdout = process_out;
+    stderr = process_err;
     return result;
 }
 
 void fail(const char* what, const run_result& run) {
-    restore_streams();
+    stdout = process_out;
+    stderr = process_err;
     std::fprintf(stderr,
-                 "fuzz target expectation broken: %s\nstatus %d\n--- stdout\n%.*s\n--- "
+                 "fuzz target property broken: %s\nstatus %d\n--- stdout\n%.*s\n--- "
                  "stderr\n%.*s\n---\n",
                  what, run.status, static_cast<int>(run.out.size()), run.out.data(),
                  static_cast<int>(run.err.size()), run.err.data());
@@ -213,31 +204,22 @@ void end_run(int status) {
 // NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 extern "C" {
 
-int __wrap_open(const char* path, int flags, ...) {
-    std::va_list arguments;
-    va_start(arguments, flags);
-    const int fd = fuzz::open_path(path, flags, arguments, __real_open);
-    va_end(arguments);
-    return fd;
-}
-
+// The fuzz build is 64-bit, where glibc's open and fopen are open64 and fopen64: one wrapper
+// serves both names, whichever the tool's build calls.
 int __wrap_open64(const char* path, int flags, ...) {
     std::va_list arguments;
     va_start(arguments, flags);
-    const int fd = fuzz::open_path(path, flags, arguments, __real_open64);
+    const int fd = fuzz::open_path(path, flags, arguments);
     va_end(arguments);
     return fd;
 }
-
-FILE* __wrap_fopen(const char* path, const char* mode) {
-    return std::strcmp(path, HORNIO_LAMPSTAT_PATH) == 0 ? fuzz::open_proc()
-                                                        : __real_fopen(path, mode);
-}
+int __wrap_open(const char* path, int flags, ...) __attribute__((alias("__wrap_open64")));
 
 FILE* __wrap_fopen64(const char* path, const char* mode) {
     return std::strcmp(path, HORNIO_LAMPSTAT_PATH) == 0 ? fuzz::open_proc()
                                                         : __real_fopen64(path, mode);
 }
+FILE* __wrap_fopen(const char* path, const char* mode) __attribute__((alias("__wrap_fopen64")));
 
 ssize_t __wrap_read(int fd, void* buffer, size_t count) {
     if (!fuzz::is_node(fd)) {
