@@ -2,8 +2,7 @@
 
 #ifdef __KERNEL__
 #include <linux/errno.h>
-#include <linux/kernel.h>
-#include <linux/limits.h>
+#include <linux/kernel.h> /* INT_MIN, snprintf */
 #include <linux/string.h>
 #else
 #include <errno.h>
