@@ -1,17 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0
 /*
  * hornsim: stand-in buzzer and LED drivers for testing hornset against a real
- * kernel. A test fixture only; never install it on a board.
- *
- * /dev/hornio is the driver model (hornio_model.c, built into this module):
- * its text commands, status reply (cut to HORNIO_TEXT_SIZE bytes), set and
- * get requests and faults; the module adds the user copies, whose bad addresses
- * fail with EFAULT. /proc/lampstat shows the parameter "lampstat" with each
- * '|' as a line break and a final newline (nothing when it is empty).
- *
- * Its parameters, under /sys/module/hornsim/parameters/, set the proc file's
- * text, the faults and a fixed reply, and show what reached the driver; the
- * module's section of kernel/README.md lists them.
+ * kernel; a test fixture, never to be installed on a board. /dev/hornio is the
+ * driver model (hornio_model.c, built into this module) behind user copies, a
+ * bad address failing with EFAULT; /proc/lampstat shows the parameter
+ * "lampstat". The module's section of kernel/README.md lists the parameters.
  */
 #include <linux/fs.h>
 #include <linux/kernel.h>
@@ -235,13 +228,11 @@ static int lampstat_apply(bool on)
 {
 	if (on && !lampstat_entry) {
 		lampstat_entry = proc_create_single("lampstat", 0444, NULL, lampstat_show);
-		if (!lampstat_entry)
-			return -ENOMEM;
-	} else if (!on && lampstat_entry) {
+	} else if (!on) {
 		proc_remove(lampstat_entry);
 		lampstat_entry = NULL;
 	}
-	return 0;
+	return on && !lampstat_entry ? -ENOMEM : 0;
 }
 
 static int proc_param_set(const char *val, const struct kernel_param *kp)
