@@ -1,4 +1,5 @@
-// Any argument vector through FRONT_END (the build makes a target of each front end), on a
+// Any argument vector through FRONT_END (the build makes a target of each front end, and says
+// whether its dialect speaks through REQUESTS or through writes and reads), on a
 // driver that works or fails in any way: the input's first byte chooses the node's fault, the
 // rest are the arguments, NUL-separated. Besides the sanitizers, checks the properties below,
 // which hold whatever the arguments.
@@ -25,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::board board;
     board.fault = data[0];
     const fuzz::run_result r = fuzz::run(board, FRONT_END, arguments);
-    const bool requests = FRONT_END == positional_front_end;
+    constexpr bool requests = REQUESTS;
     const bool used = r.operations != 0;
     const std::pair<bool, const char*> properties[] = {
         {r.status == 0 || r.status == 1, "status is 0 or 1"},

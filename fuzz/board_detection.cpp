@@ -5,6 +5,7 @@
 #include "board.h"
 #include "in_process_board.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace {

@@ -59,8 +59,7 @@ bool is_node(int fd) {
 class capture {
   public:
     FILE* rewound() {
-        std::rewind(stream_);
-        std::clearerr(stream_);
+        std::rewind(stream_); // which clears the error indicator too
         return stream_;
     }
     std::string text() {
@@ -182,14 +181,14 @@ run_result run(const board& on, void (*piece)(int, char**),
     return result;
 }
 
-void fail(const char* what, const run_result& run) {
+void fail(const char* what, const run_result& finished) {
     stdout = process_out;
     stderr = process_err;
     std::fprintf(stderr,
                  "fuzz target property broken: %s\nstatus %d\n--- stdout\n%.*s\n--- "
                  "stderr\n%.*s\n---\n",
-                 what, run.status, static_cast<int>(run.out.size()), run.out.data(),
-                 static_cast<int>(run.err.size()), run.err.data());
+                 what, finished.status, static_cast<int>(finished.out.size()), finished.out.data(),
+                 static_cast<int>(finished.err.size()), finished.err.data());
     std::abort();
 }
 

@@ -44,6 +44,6 @@ run_result run(const board& on, void (*piece)(int, char**),
 
 // Reports a broken expectation with the run's output and aborts, so that libFuzzer keeps the
 // input.
-[[noreturn]] void fail(const char* what, const run_result& result);
+[[noreturn]] void fail(const char* what, const run_result& finished);
 
 } // namespace fuzz
