@@ -119,9 +119,12 @@ int open_path(const char* path, int flags, std::va_list rest) {
             fail("the node was not opened read-write", result);
         }
         const long error = -hornio_model_open(&faults);
-        errno = static_cast<int>(error);
-        result.opens += error == 0 ? 1 : 0;
-        return error == 0 ? node_fd(node_is_device) : -1;
+        if (error != 0) {
+            errno = static_cast<int>(error);
+            return -1;
+        }
+        ++result.opens;
+        return node_fd(node_is_device);
     }
     if (std::strcmp(path, HORNIO_LAMPSTAT_PATH) == 0) {
         errno = ENOENT; // the tool reads it through stdio; the real one is never touched
