@@ -2,11 +2,12 @@
 
 #ifdef __KERNEL__
 #include <linux/errno.h>
-#include <linux/limits.h>
+#include <linux/kernel.h> /* INT_MIN, snprintf */
 #include <linux/string.h>
 #else
 #include <errno.h>
 #include <limits.h>
+#include <stdio.h>
 #include <string.h>
 #endif
 
@@ -22,20 +23,15 @@ static int take(const char** text, size_t* left, const char* word, size_t length
 
 /* Takes an optional '-' and digits whose value fits a signed 32-bit int. */
 static int take_number(const char** text, size_t* left) {
-    const int negative = take(text, left, "-", 1);
-    const long long limit = negative ? -(long long)INT_MIN : INT_MAX;
+    const long long limit = take(text, left, "-", 1) ? -(long long)INT_MIN : INT_MAX;
+    const char* const digits = *text;
     long long value = 0;
-    size_t digits = 0;
-    while (*left > 0 && **text >= '0' && **text <= '9') {
+    while (*left > 0 && **text >= '0' && **text <= '9' && value <= limit) {
         value = value * 10 + (**text - '0');
-        if (value > limit) {
-            return 0;
-        }
         ++*text;
         --*left;
-        ++digits;
     }
-    return digits > 0;
+    return *text != digits && value <= limit;
 }
 
 int hornio_command_valid(const char* text, size_t length) {
@@ -59,12 +55,10 @@ int hornio_command_valid(const char* text, size_t length) {
     return take(&text, &length, "pattern ", 8) && length > 0;
 }
 
-/* The fault's result when it has one: -errno or its value. */
+/* Whether the fault decides the operation; if so, *result is its -errno or value. */
 static int faulted(const struct hornio_fault* fault, long* result) {
-    if (fault->kind == HORNIO_FAIL) {
-        *result = -fault->value;
-    } else if (fault->kind == HORNIO_RETURN) {
-        *result = fault->value;
+    if (fault->kind != HORNIO_NO_FAULT) {
+        *result = fault->kind == HORNIO_FAIL ? -fault->value : fault->value;
     }
     return fault->kind != HORNIO_NO_FAULT;
 }
@@ -90,7 +84,7 @@ long hornio_model_write(struct hornio_model* model, const struct hornio_faults* 
     return (long)count;
 }
 
-/* Appends length bytes of part to out, which has room for size; returns the new length. */
+/* Copies at most size - at bytes of part to out at at; returns the new length. */
 static size_t append(char* out, size_t at, size_t size, const char* part, size_t length) {
     if (length > size - at) {
         length = size - at;
@@ -99,47 +93,31 @@ static size_t append(char* out, size_t at, size_t size, const char* part, size_t
     return at + length;
 }
 
-/* Appends " NAME VALUE" for one byte of the word. */
-static size_t append_value(char* out, size_t at, size_t size, const char* name, unsigned value) {
-    char digits[4];
-    size_t first = sizeof digits;
-    do {
-        digits[--first] = (char)('0' + value % 10);
-        value /= 10;
-    } while (value != 0);
-    at = append(out, at, size, name, strlen(name));
-    return append(out, at, size, digits + first, sizeof digits - first);
-}
-
 size_t hornio_model_status(const struct hornio_model* model, char* out, size_t size) {
     const unsigned word = (unsigned)model->word;
+    char values[40] = "idle";
     size_t at = append(out, 0, size, "status: ", 8);
     if (model->setting == HORNIO_COMMAND) {
         at = append(out, at, size, model->command, model->command_length);
-    } else if (model->setting == HORNIO_WORD) {
-        at = append_value(out, at, size, "off ", word >> 16 & 0xff);
-        at = append_value(out, at, size, " on ", word >> 8 & 0xff);
-        at = append_value(out, at, size, " count ", word & 0xff);
     } else {
-        at = append(out, at, size, "idle", 4);
+        if (model->setting == HORNIO_WORD) {
+            snprintf(values, sizeof values, "off %u on %u count %u", word >> 16 & 0xff,
+                     word >> 8 & 0xff, word & 0xff);
+        }
+        at = append(out, at, size, values, strlen(values));
     }
     return append(out, at, size, "\n", 1);
 }
 
 long hornio_model_read(const struct hornio_faults* faults, const char* reply, size_t reply_length,
                        char* out, size_t count) {
-    long result;
-    size_t want = count;
+    long result = (long)(reply_length < count ? reply_length : count);
+    size_t want;
     if (faulted(&faults->read, &result) && faults->read.kind == HORNIO_FAIL) {
         return result;
     }
-    if (faults->read.kind == HORNIO_RETURN && (unsigned long)result < count) {
-        want = (size_t)result;
-    }
-    if (faults->read.kind == HORNIO_NO_FAULT) {
-        result = (long)(reply_length < count ? reply_length : count);
-        want = (size_t)result;
-    }
+    /* What is returned, but never more than count bytes. */
+    want = (unsigned long)result < count ? (size_t)result : count;
     memcpy(out, reply, reply_length < want ? reply_length : want);
     if (reply_length < want) {
         memset(out + reply_length, 'x', want - reply_length);

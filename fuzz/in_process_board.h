@@ -1,84 +1,49 @@
-// The in-process board of the fuzz targets: an adapter that brings the tool's
-// calls on its two paths to the driver model.
-//
-// The targets are linked with -Wl,--wrap for the libc calls the tool makes on
-// "/dev/hornio" and "/proc/lampstat" (open, fopen, read, write, ioctl, close,
-// fstat). The wrappers serve both from the state below and pass every other
-// call on to libc, so the tool's code runs unchanged and never reaches a real
-// device. end_run is replaced too: it records the status and jumps back into
-// the target instead of ending the process.
+// The fuzz targets' board. The tool's code runs unchanged, linked with -Wl,--wrap for the libc
+// calls it makes on "/dev/hornio" and "/proc/lampstat": the wrappers serve both in memory, the
+// node through the driver model, and hand every other call to libc, so that no run reaches a
+// real device. end_run is replaced too: it records the status and jumps back into run.
 #pragma once
-
-#include "driver_model/hornio_model.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace fuzz {
 
-struct board_state {
-    // "/proc/lampstat": absent, or served from these bytes, failing with
-    // EIO once proc_error_after bytes have been read when proc_error is set.
-    bool proc_present = false;
-    std::string proc_text;
-    bool proc_error = false;
-    size_t proc_error_after = 0;
+// The board a run meets.
+struct board {
+    // The node's fault, chosen by a byte of the input: an even byte means none; an odd one a
+    // failed open, a node that is not a device, transfers of 0 bytes (a request returning 1) or
+    // failures, with ENOENT, EACCES, EBUSY or EIO.
+    uint8_t fault = 0;
+    std::optional<std::string> reply;       // served instead of the driver's status
+    std::optional<std::string> proc;        // "/proc/lampstat"; missing when unset
+    std::optional<size_t> proc_error_after; // a read of it fails with EIO beyond these bytes
+};
 
-    // "/dev/hornio": the driver model, its faults, a node that opens but is
-    // not a character device, and a reply of the target's instead of the
-    // model's status.
-    hornio_model model{};
-    hornio_faults faults{};
-    bool not_a_device = false;
-    bool own_reply = false;
-    std::string reply;
-
-    // What the tool did.
+// What a run did.
+struct run_result {
+    int status = -1; // end_run's; -1 when the piece of the tool returned
+    std::string out;
+    std::string err;
+    bool fault = false; // the node had a fault
     int opens = 0;
     int closes = 0;
-    int operations = 0;     // writes, reads and requests
-    long driver_result = 0; // of the last of them
-    std::string written;    // bytes of the last write
-    unsigned long request_number = 0;
-    int32_t request_word = 0;
+    int operations = 0;        // writes, reads and requests
+    bool served = false;       // the last of them transferred bytes, or its request succeeded
+    size_t written = 0;        // the last write's count
+    unsigned long request = 0; // the last request's number
 };
 
-// The board of the current run; reset by start_run.
-board_state& board();
+// Runs piece (a front end or another part of the tool) on the board with the argument vector
+// "hornset" and arguments, each in an allocation of its own; getopt starts afresh.
+run_result run(const board& on, void (*piece)(int, char**),
+               const std::vector<std::string>& arguments);
 
-// Result of running a piece of the tool to its end.
-struct run_result {
-    int status = -1; // the status end_run was called with; -1 if it returned
-    std::string out; // what it wrote on standard output
-    std::string err; // what it wrote on standard error
-};
-
-// Resets the board to a fresh state (keeping nothing of the previous run)
-// and captures standard output and standard error until finish_run.
-void start_run();
-
-// Runs a front end, which ends through end_run, and returns its status.
-int run_front_end(void (*front_end)(int, char**), int argc, char** argv);
-
-// Stops capturing and returns what was written and the status.
-run_result finish_run(int status);
-
-// One whole run of a front end on input of at least one byte: its first byte chooses the node's
-// fault, the rest are the arguments (argv[0] "hornset", then one per NUL-separated piece of the
-// bytes); getopt starts afresh.
-run_result run_on_input(void (*front_end)(int, char**), const uint8_t* data, size_t size);
-
-// Reports, as fail does, a run without what every run of a front end has whatever its
-// arguments: a status of 0 or 1, at most one open and one operation, no close without an open.
-void check_run(const run_result& result);
-
-inline bool starts_with(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-// Reports a broken expectation of a target (with the run's output, when
-// given) and aborts, so that libFuzzer records the input as a crash.
-[[noreturn]] void fail(const char* what, const run_result* result);
+// Reports a broken expectation with the run's output and aborts, so that libFuzzer keeps the
+// input.
+[[noreturn]] void fail(const char* what, const run_result& finished);
 
 } // namespace fuzz
