@@ -12,12 +12,13 @@ run_case sends(const std::string& name, const std::vector<std::string>& args,
                   logged::used(logged::write(command, written)));
 }
 
-// A usage error: brief on standard error only; full adds the option list on
-// standard output. getopt's own diagnostic, if any, comes first.
+// A usage error on standard error, getopt's own diagnostic, if any, first. A
+// missing or invalid option adds the option list on standard output.
 run_case refused(const std::string& name, const std::vector<std::string>& args,
-                 const std::string& refusal, bool full, const std::string& diagnostic = "") {
-    const std::string& out = full ? says::option_list : "";
-    return {name, qtr_pn(), args, out, diagnostic + refusal, 1, logged::proc_read};
+                 const std::string& refusal, const std::string& diagnostic = "") {
+    const bool full = refusal == says::too_few || refusal == says::bad_option;
+    return {name, qtr_pn(),         args, full ? says::option_list : "", diagnostic + refusal,
+            1,    logged::proc_read};
 }
 
 // -d shows the status reply and ends the run.
@@ -28,10 +29,10 @@ run_case shows_status(const std::string& name, const std::vector<std::string>& a
 
 INSTANTIATE_TEST_SUITE_P(
     Combinations, RunCase,
-    testing::Values(refused("NoValueOption", {"extra"}, says::no_option, false),
-                    refused("CountAlone", {"-c", "3"}, says::no_option, false),
+    testing::Values(refused("NoValueOption", {"extra"}, says::no_option),
+                    refused("CountAlone", {"-c", "3"}, says::no_option),
                     sends("PeriodAlone", {"-t", "10"}, "period 10"),
-                    refused("PeriodAndCount", {"-t", "10", "-c", "3"}, says::no_pattern, false),
+                    refused("PeriodAndCount", {"-t", "10", "-c", "3"}, says::no_pattern),
                     sends("PatternAlone", {"-p", "xyz"}, "pattern xyz"),
                     sends("PeriodAndPattern", {"-t", "10", "-p", "xyz"}, "period 10 pattern xyz"),
                     sends("CountAndPattern", {"-c", "3", "-p", "xyz"}, "count 3 pattern xyz"),
@@ -46,40 +47,38 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     UsageReports, RunCase,
     testing::Values(
-        refused("NoArguments", {}, says::too_few, true),
-        refused("UnknownOption", {"-x"}, says::bad_option, true, c_library::invalid_option('x')),
-        refused("MissingValue", {"-t"}, says::bad_option, true, c_library::missing_value('t')),
-        refused("LongOption", {"--help"}, says::bad_option, true, c_library::invalid_option('-')),
-        refused("UnknownAfterGoodOptions", {"-t", "10", "-z", "-p", "x"}, says::bad_option, true,
+        refused("NoArguments", {}, says::too_few),
+        refused("UnknownOption", {"-x"}, says::bad_option, c_library::invalid_option('x')),
+        refused("MissingValue", {"-t"}, says::bad_option, c_library::missing_value('t')),
+        refused("LongOption", {"--help"}, says::bad_option, c_library::invalid_option('-')),
+        refused("UnknownAfterGoodOptions", {"-t", "10", "-z", "-p", "x"}, says::bad_option,
                 c_library::invalid_option('z')),
-        refused("PeriodZero", {"-t", "0"}, says::bad_period, false),
-        refused("PeriodNotANumber", {"-t", "abc"}, says::bad_period, false),
-        refused("PeriodEmpty", {"-t", ""}, says::bad_period, false),
-        refused("CountZero", {"-c", "0", "-p", "x"}, says::bad_count, false),
-        refused("CountNotANumber", {"-p", "x", "-c", "none"}, says::bad_count, false),
-        refused("EmptyPatternIsNoPattern", {"-p", ""}, says::no_option, false),
-        refused("LaterEmptyPatternClears", {"-p", "x", "-p", "", "-c", "2"}, says::no_option,
-                false)),
+        refused("PeriodZero", {"-t", "0"}, says::bad_period),
+        refused("PeriodNotANumber", {"-t", "abc"}, says::bad_period),
+        refused("PeriodEmpty", {"-t", ""}, says::bad_period),
+        refused("CountZero", {"-c", "0", "-p", "x"}, says::bad_count),
+        refused("CountNotANumber", {"-p", "x", "-c", "none"}, says::bad_count),
+        refused("EmptyPatternIsNoPattern", {"-p", ""}, says::no_option),
+        refused("LaterEmptyPatternClears", {"-p", "x", "-p", "", "-c", "2"}, says::no_option)),
     case_name);
 
 INSTANTIATE_TEST_SUITE_P(
     Values, RunCase,
-    testing::Values(sends("TrailingTextIgnored", {"-t", "12abc"}, "period 12"),
-                    sends("NegativePeriod", {"-t", "-5"}, "period -5"),
-                    sends("LeadingBlanksAndPlus", {"-t", " \t+7", "-c", "\n-3", "-p", "p"},
-                          "period 7 count -3 pattern p"),
-                    sends("LargeValuesPassToDriver", {"-t", "100000", "-c", "256", "-p", "p"},
-                          "period 100000 count 256 pattern p"),
-                    sends("LargestPeriod", {"-t", "2147483647"}, "period 2147483647"),
-                    sends("SmallestPeriod", {"-t", "-2147483648"}, "period -2147483648"),
-                    sends("LeadingZeros", {"-t", "000000000000042"}, "period 42"),
-                    refused("PeriodBeyondRange", {"-t", "2147483648"}, says::bad_period, false),
-                    refused("PeriodWouldWrapToOne", {"-t", "4294967297"}, says::bad_period, false),
-                    refused("PeriodBelowRange", {"-t", "-2147483649"}, says::bad_period, false),
-                    refused("CountBeyondRange", {"-p", "x", "-c", "99999999999999999999"},
-                            says::bad_count, false),
-                    refused("CountWouldWrapToOne", {"-p", "x", "-c", "4294967297"}, says::bad_count,
-                            false)),
+    testing::Values(
+        sends("TrailingTextIgnored", {"-t", "12abc"}, "period 12"),
+        sends("NegativePeriod", {"-t", "-5"}, "period -5"),
+        sends("LeadingBlanksAndPlus", {"-t", " \t+7", "-c", "\n-3", "-p", "p"},
+              "period 7 count -3 pattern p"),
+        sends("LargeValuesPassToDriver", {"-t", "100000", "-c", "256", "-p", "p"},
+              "period 100000 count 256 pattern p"),
+        sends("LargestPeriod", {"-t", "2147483647"}, "period 2147483647"),
+        sends("SmallestPeriod", {"-t", "-2147483648"}, "period -2147483648"),
+        sends("LeadingZeros", {"-t", "000000000000042"}, "period 42"),
+        refused("PeriodBeyondRange", {"-t", "2147483648"}, says::bad_period),
+        refused("PeriodWouldWrapToOne", {"-t", "4294967297"}, says::bad_period),
+        refused("PeriodBelowRange", {"-t", "-2147483649"}, says::bad_period),
+        refused("CountBeyondRange", {"-p", "x", "-c", "99999999999999999999"}, says::bad_count),
+        refused("CountWouldWrapToOne", {"-p", "x", "-c", "4294967297"}, says::bad_count)),
     case_name);
 
 INSTANTIATE_TEST_SUITE_P(
@@ -91,8 +90,8 @@ INSTANTIATE_TEST_SUITE_P(
                     shows_status("StatusAloneShown", {"-d"}),
                     shows_status("OptionsAfterStatusNeverSeen", {"-d", "-c", "0", "-x"}),
                     shows_status("OptionsBeforeStatusTaken", {"-t", "10", "-p", "x", "-d"}),
-                    refused("BadValueBeforeStatus", {"-c", "0", "-d"}, says::bad_count, false),
-                    refused("UnknownOptionBeforeStatus", {"-q", "-d"}, says::bad_option, true,
+                    refused("BadValueBeforeStatus", {"-c", "0", "-d"}, says::bad_count),
+                    refused("UnknownOptionBeforeStatus", {"-q", "-d"}, says::bad_option,
                             c_library::invalid_option('q')),
                     shows_status("StatusClusteredWithOthers", {"-dt", "0"}),
                     sends("WordAfterOptionsIgnored", {"-t", "10", "extra"}, "period 10"),
@@ -105,8 +104,7 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     WordsThatAreNotOptions, RunCase,
     testing::Values(
-        refused("WordBetweenPeriodAndCount", {"-t", "5", "foo", "-c", "3"}, says::no_pattern,
-                false),
+        refused("WordBetweenPeriodAndCount", {"-t", "5", "foo", "-c", "3"}, says::no_pattern),
         sends("WordsEverywhere", {"a", "-t", "10", "b", "-c", "3", "c", "-p", "x", "d"},
               "period 10 count 3 pattern x"),
         sends("WordsBeforeClusteredOptions", {"a", "b", "-t10", "-pxyz"}, "period 10 pattern xyz"),
@@ -114,12 +112,12 @@ INSTANTIATE_TEST_SUITE_P(
         sends("LoneDashBetween", {"-t", "10", "-", "-p", "x"}, "period 10 pattern x"),
         sends("LoneDashAsValue", {"-p", "-"}, "pattern -"),
         shows_status("WordBeforeStatus", {"extra", "-d"}),
-        refused("WordBeforeUnknownOption", {"extra", "-x"}, says::bad_option, true,
+        refused("WordBeforeUnknownOption", {"extra", "-x"}, says::bad_option,
                 c_library::invalid_option('x')),
-        refused("WordBeforeMissingValue", {"extra", "-t"}, says::bad_option, true,
+        refused("WordBeforeMissingValue", {"extra", "-t"}, says::bad_option,
                 c_library::missing_value('t')),
-        refused("WordsOnly", {"a", "-", "b"}, says::no_option, false),
-        refused("DoubleDashAfterWord", {"extra", "--", "-t", "10"}, says::no_option, false),
+        refused("WordsOnly", {"a", "-", "b"}, says::no_option),
+        refused("DoubleDashAfterWord", {"extra", "--", "-t", "10"}, says::no_option),
         sends("NothingAfterDoubleDashLookedAt", {"-t", "10", "--", "extra", "-c", "0", "-x"},
               "period 10"),
         sends("DoubleDashAsValue", {"-p", "--", "-t", "1"}, "period 1 pattern --")),
@@ -158,15 +156,14 @@ INSTANTIATE_TEST_SUITE_P(
         sends("LongestCommandWithAllItems",
               {"-t", "-2147483648", "-c", "-2147483648", "-p", longest_pattern.substr(45)},
               "period -2147483648 count -2147483648 pattern " + longest_pattern.substr(45)),
-        refused("CommandOneByteTooLong", {"-p", longest_pattern.substr(7)}, says::command_too_long,
-                false),
+        refused("CommandOneByteTooLong", {"-p", longest_pattern.substr(7)}, says::command_too_long),
         refused("CommandTooLongWithPeriod", {"-t", "1", "-p", longest_pattern.substr(16)},
-                says::command_too_long, false),
+                says::command_too_long),
         refused("LongestPatternStillTooLongACommand", {"-p", longest_pattern},
-                says::command_too_long, false),
-        refused("PatternTooLong", {"-p", longest_pattern + "p"}, says::pattern_too_long, false),
+                says::command_too_long),
+        refused("PatternTooLong", {"-p", longest_pattern + "p"}, says::pattern_too_long),
         refused("PatternTooLongBeforeStatus", {"-p", longest_pattern + "p", "-d"},
-                says::pattern_too_long, false)),
+                says::pattern_too_long)),
     case_name);
 
 } // namespace

@@ -124,7 +124,7 @@ class ReadmeExamples : public testing::TestWithParam<example> {};
 TEST_P(ReadmeExamples, PrintWhatReadmeShows) {
     const example& e = GetParam();
     ASSERT_EQ(e.problem, "") << "README.md " << e.name;
-    const outcome result = run_hornset(e.board, e.args, {{}, true});
+    const outcome result = run_hornset(e.board, e.args, joined);
     EXPECT_EQ(result.out, e.shown) << result;
     if (e.status) {
         EXPECT_EQ(result.status, *e.status) << result;
