@@ -55,9 +55,8 @@ std::vector<run_case> closed_cases() {
                                              {"Set", op::set, "ENOTTY"},
                                              {"Get", op::get, "EIO"}}) {
             cases.push_back(with_closed(succeeds(name, o), closed));
-            cases.push_back(with_closed(open_fails(name + "OpenFails", o, "open fail EACCES\n",
-                                                   EACCES, logged::node_open_failed("EACCES")),
-                                        closed));
+            cases.push_back(with_closed(
+                open_fails(name + "OpenFails", o, "open fail EACCES\n", EACCES), closed));
             cases.push_back(with_closed(driver_fails(name + "Fails", o, fault), closed));
         }
     }
@@ -137,10 +136,8 @@ std::vector<run_case> lost_output() {
              run_case{"BriefUsage", qtr_pn(), {"-t", "0"}, "", says::bad_period, 1, proc_read},
              run_case{"FullUsage", qtr_pn(), {}, says::option_list, says::too_few, 1, proc_read},
              prints("Refusal", request_board(), {"5"}, says::invalid, 1, proc_read),
-             open_fails("NodeMissing", op::read, "node absent\n", ENOENT,
-                        logged::node_open_failed("ENOENT")),
-             open_fails("GetOpenRefused", op::get, "open fail EACCES\n", EACCES,
-                        logged::node_open_failed("EACCES")),
+             open_fails("NodeMissing", op::read, "node absent\n", ENOENT),
+             open_fails("GetOpenRefused", op::get, "open fail EACCES\n", EACCES),
              driver_fails("WriteFails", op::write, "EIO"),
              driver_fails("WriteMovesNothing", op::write, "0"),
              driver_fails("ReadReturnsNothing", op::read, "0"),
@@ -151,8 +148,7 @@ std::vector<run_case> lost_output() {
     }
     for (const run_case& c : {
              driver_fails("WriteFails", op::write, "EIO"),
-             open_fails("OpenRefused", op::write, "open fail EACCES\n", EACCES,
-                        logged::node_open_failed("EACCES")),
+             open_fails("OpenRefused", op::write, "open fail EACCES\n", EACCES),
              set_after_message("RequestFails", "ioctl fail EINVAL\n", says::ioctl_error, EINVAL,
                                "-1 EINVAL"),
          }) {

@@ -14,26 +14,24 @@ using logged::used;
 
 // The node cannot be opened, or is no device, on each operation: nothing reaches the driver.
 std::vector<run_case> open_failures() {
-    const std::tuple<std::string, const char*, int, std::string> failures[] = {
-        {"NodeMissing", "node absent\n", ENOENT, logged::node_open_failed("ENOENT")},
-        {"NoPermission", "open fail EACCES\n", EACCES, logged::node_open_failed("EACCES")},
-        {"NodeBusy", "open fail EBUSY\n", EBUSY, logged::node_open_failed("EBUSY")},
-        {"RegularFile", "node regular\n", ENODEV, logged::node_open},
-        {"Fifo", "node fifo\n", ENODEV, logged::node_open},
+    const std::tuple<std::string, const char*, int> failures[] = {
+        {"NodeMissing", "node absent\n", ENOENT}, {"NoPermission", "open fail EACCES\n", EACCES},
+        {"NodeBusy", "open fail EBUSY\n", EBUSY}, {"RegularFile", "node regular\n", ENODEV},
+        {"Fifo", "node fifo\n", ENODEV},
     };
     std::vector<run_case> cases;
-    for (const auto& [name, directive, error, opened] : failures) {
+    for (const auto& [name, directive, error] : failures) {
         for (const auto& [on, o] : {std::pair{"OnWrite", op::write},
                                     {"OnRead", op::read},
                                     {"OnSet", op::set},
                                     {"OnGet", op::get}}) {
-            cases.push_back(open_fails(name + on, o, directive, error, opened));
+            cases.push_back(open_fails(name + on, o, directive, error));
         }
     }
     // No descriptor above the standard ones is left to move the node to.
     for (const int closed : {0, 1}) {
-        run_case c = open_fails("NoDescriptorAboveStdio" + std::to_string(closed), op::set, "",
-                                EMFILE, logged::node_open);
+        run_case c =
+            open_fails("NoDescriptorAboveStdio" + std::to_string(closed), op::set, "", EMFILE);
         c.out = closed == 1 ? "" : c.out;
         c.given = {{closed}, 3};
         cases.push_back(c);

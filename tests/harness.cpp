@@ -320,67 +320,64 @@ GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(RunCase);
 namespace {
 
 // An operation's arguments and board, what it prints before it uses the device, the line a
-// failure of it prints, and its name in the driver's directives.
+// failure of it prints, its name in the driver's directives, and its line in the board's log
+// with this result (empty: the driver's own).
 struct operation {
     std::vector<std::string> args;
     scenario (*board)(const std::string&);
     std::string before;
     std::string error;
     std::string call;
+    std::string log;
 };
 
-operation operation_of(op o) {
+operation operation_of(op o, const std::string& result) {
+    const bool own = result.empty();
     switch (o) {
     case op::write:
-        return {write_args, qtr_pn, trace, says::write_error, "write"};
+        return {write_args,        qtr_pn,  trace,
+                says::write_error, "write", logged::write("period 10", own ? "9" : result)};
     case op::read:
-        return {read_args, qtr_pn, "", says::read_error, "read"};
+        return {read_args, qtr_pn,
+                "",        says::read_error,
+                "read",    own ? logged::read_returned(idle_reply) : logged::read_failed(result)};
     case op::set:
-        return {set_args, request_board, "", says::ioctl_error, "ioctl"};
+        return {set_args, request_board,
+                "",       says::ioctl_error,
+                "ioctl",  logged::request(set_request_number, set_word, own ? "0" : result)};
     case op::get:
         break;
     }
-    return {get_args, request_board, "", says::ioctl_error, "ioctl"};
-}
-
-// The operation's line in the board's log, with this result, or the driver's own.
-std::string attempt(op o, const std::string& result) {
-    switch (o) {
-    case op::write:
-        return logged::write("period 10", result.empty() ? "9" : result);
-    case op::read:
-        return result.empty() ? logged::read_returned(idle_reply) : logged::read_failed(result);
-    case op::set:
-        return logged::request(set_request_number, set_word, result.empty() ? "0" : result);
-    case op::get:
-        break;
-    }
-    return result.empty() ? logged::get_request(0) : logged::request(get_request_number, 0, result);
+    return {
+        get_args, request_board,
+        "",       says::ioctl_error,
+        "ioctl",  own ? logged::get_request(0) : logged::request(get_request_number, 0, result)};
 }
 
 } // namespace
 
 run_case succeeds(const std::string& name, op o) {
-    const operation p = operation_of(o);
+    const operation p = operation_of(o, "");
     return prints(name, p.board(""), p.args, p.before + (o == op::read ? idle_reply : ""), 0,
-                  logged::used(attempt(o, "")));
+                  logged::used(p.log));
 }
 
-run_case open_fails(const std::string& name, op o, const std::string& directive, int error,
-                    const std::string& opened) {
-    const operation p = operation_of(o);
+run_case open_fails(const std::string& name, op o, const std::string& directive, int error) {
+    const operation p = operation_of(o, "");
+    const bool opened = error == ENODEV || error == EMFILE;
     return {name,
             p.board(directive),
             p.args,
             p.before + says::open_error,
             says::open_failed(error),
             1,
-            logged::proc_read + opened};
+            logged::proc_read +
+                (opened ? logged::node_open : logged::node_open_failed(strerrorname_np(error)))};
 }
 
 run_case driver_fails(const std::string& name, op o, const std::string& result) {
-    const operation p = operation_of(o);
     const bool error = result[0] == 'E';
+    const operation p = operation_of(o, error ? "-1 " + result : result);
     const std::string directive = p.call + (error ? " fail " : " return ") + result + "\n";
     return {name,
             p.board(directive),
@@ -388,7 +385,7 @@ run_case driver_fails(const std::string& name, op o, const std::string& result) 
             p.before + p.error,
             says::call_failed(error ? c_library::number(result) : 0),
             1,
-            logged::failed(attempt(o, error ? "-1 " + result : result))};
+            logged::failed(p.log)};
 }
 
 namespace c_library {

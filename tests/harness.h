@@ -211,9 +211,9 @@ inline run_case prints(const std::string& name, const scenario& board,
 enum class op { write, read, set, get };
 // The run with the emulated driver's own behaviour.
 run_case succeeds(const std::string& name, op operation);
-// The node's open fails with this error; the board's log holds opened after the proc file.
-run_case open_fails(const std::string& name, op operation, const std::string& directive, int error,
-                    const std::string& opened);
+// The node's open fails with this error, or opens a node that is no device (ENODEV) or
+// cannot be moved above the standard descriptors (EMFILE).
+run_case open_fails(const std::string& name, op operation, const std::string& directive, int error);
 // The driver fails the operation with an error (its name: "EIO") or returns this count.
 run_case driver_fails(const std::string& name, op operation, const std::string& result);
 
