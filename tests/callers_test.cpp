@@ -65,58 +65,46 @@ std::vector<run_case> closed_cases() {
 
 INSTANTIATE_TEST_SUITE_P(ClosedStreams, RunCase, testing::ValuesIn(closed_cases()), case_name);
 
-// Standard output and standard error on one file: every failure path's lines
-// in the order produced.
-run_case as_joined(const std::string& name, const scenario& board,
-                   const std::vector<std::string>& args, const std::string& out) {
-    return {name, board, args, out, "", 1, std::nullopt, joined};
+// Standard output and standard error on one file: a failure's reason comes
+// before the last line the run prints on standard output (the driver's error
+// line), or, for a usage error, before the option list.
+run_case as_joined(run_case c) {
+    const size_t list = c.out.find(says::option_list);
+    const size_t last = list != std::string::npos ? list : c.out.rfind('\n', c.out.size() - 2) + 1;
+    c.out = c.out.substr(0, last) + c.err + c.out.substr(last);
+    c.err = "";
+    c.given = joined;
+    return c;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     JoinedStreams, RunCase,
     testing::Values(
         // Option dialect.
-        as_joined("TooFewArguments", qtr_pn(), {}, says::too_few + says::option_list),
-        as_joined("InvalidOption", qtr_pn(), {"-x"},
-                  c_library::invalid_option('x') + says::bad_option + says::option_list),
-        as_joined("InvalidPeriod", qtr_pn(), {"-t", "0"}, says::bad_period),
-        as_joined("WriteOpenFails", qtr_pn("open fail EACCES\n"), write_args,
-                  trace + says::open_failed(EACCES) + says::open_error),
-        as_joined("WriteFails", qtr_pn("write fail EIO\n"), write_args,
-                  trace + says::call_failed(EIO) + says::write_error),
-        as_joined("WriteNotADevice", qtr_pn("node regular\n"), write_args,
-                  trace + says::open_failed(ENODEV) + says::open_error),
-        as_joined("ReadOpenFails", qtr_pn("node absent\n"), read_args,
-                  says::open_failed(ENOENT) + says::open_error),
-        as_joined("ReadFails", qtr_pn("read fail EIO\n"), read_args,
-                  says::call_failed(EIO) + says::read_error),
+        as_joined(
+            {"TooFewArguments", qtr_pn(), {}, says::option_list, says::too_few, 1, proc_read}),
+        as_joined({"InvalidOption",
+                   qtr_pn(),
+                   {"-x"},
+                   says::option_list,
+                   c_library::invalid_option('x') + says::bad_option,
+                   1,
+                   proc_read}),
+        as_joined({"InvalidPeriod", qtr_pn(), {"-t", "0"}, "", says::bad_period, 1, proc_read}),
+        as_joined(open_fails("WriteOpenFails", op::write, "open fail EACCES\n", EACCES)),
+        as_joined(driver_fails("WriteFails", op::write, "EIO")),
+        as_joined(open_fails("WriteNotADevice", op::write, "node regular\n", ENODEV)),
+        as_joined(open_fails("ReadOpenFails", op::read, "node absent\n", ENOENT)),
+        as_joined(driver_fails("ReadFails", op::read, "EIO")),
         // Positional dialect, after the detection message where there is one.
-        as_joined("Refusal", no_lampstat(), {"0", "1", "1"}, says::no_proc + says::zero),
-        as_joined("SetOpenFails", no_lampstat("node absent\n"), set_args,
-                  says::no_proc + says::open_failed(ENOENT) + says::open_error),
-        as_joined("SetFails", no_lampstat("ioctl fail EINVAL\n"), set_args,
-                  says::no_proc + says::call_failed(EINVAL) + says::ioctl_error),
-        as_joined("GetOpenFails", request_board("open fail EBUSY\n"), get_args,
-                  says::open_failed(EBUSY) + says::open_error),
-        as_joined("GetFails", no_lampstat("ioctl return 1\n"), get_args,
-                  says::no_proc + says::call_failed(0) + says::ioctl_error),
-        as_joined("GetNotADevice", no_lampstat("node fifo\n"), get_args,
-                  says::no_proc + says::open_failed(ENODEV) + says::open_error)),
+        as_joined(without_proc(prints("Refusal", request_board(), {"0", "1", "1"}, says::zero, 1,
+                                      proc_read))),
+        as_joined(without_proc(open_fails("SetOpenFails", op::set, "node absent\n", ENOENT))),
+        as_joined(without_proc(driver_fails("SetFails", op::set, "EINVAL"))),
+        as_joined(open_fails("GetOpenFails", op::get, "open fail EBUSY\n", EBUSY)),
+        as_joined(without_proc(driver_fails("GetFails", op::get, "1"))),
+        as_joined(without_proc(open_fails("GetNotADevice", op::get, "node fifo\n", ENODEV)))),
     case_name);
-
-// The set request after the detection message, which the run still holds when it is met.
-run_case set_after_message(const std::string& name, const std::string& directive,
-                           const std::string& out, int error, const std::string& result) {
-    return {name,
-            no_lampstat(directive),
-            set_args,
-            says::no_proc + out,
-            error != 0 ? says::call_failed(error) : "",
-            error != 0 ? 1 : 0,
-            logged::proc_missing + logged::node_open +
-                logged::request(set_request_number, set_word, result) +
-                (error != 0 ? "" : logged::node_close)};
-}
 
 // Standard output "/dev/full", or a pipe whose reader has gone: a run that would
 // succeed fails with a write error, one that fails anyway keeps its own report
@@ -149,8 +137,7 @@ std::vector<run_case> lost_output() {
     for (const run_case& c : {
              driver_fails("WriteFails", op::write, "EIO"),
              open_fails("OpenRefused", op::write, "open fail EACCES\n", EACCES),
-             set_after_message("RequestFails", "ioctl fail EINVAL\n", says::ioctl_error, EINVAL,
-                               "-1 EINVAL"),
+             without_proc(driver_fails("RequestFails", op::set, "EINVAL")),
          }) {
         add(c, "ClosedPipe", {{}, 0, {}, false, output::broken_pipe});
     }
@@ -179,7 +166,7 @@ std::vector<run_case> lost_output() {
                  succeeds("StatusReply", op::read),
                  prints("Version", request_board(), {"--version"}, says::version, 0, proc_read),
                  prints("Help", request_board(), {"--help"}, says::help, 0, proc_read),
-                 set_after_message("DetectionMessage", "", "", 0, "0"),
+                 without_proc(succeeds("DetectionMessage", op::set)),
              }) {
             add(c, name, {{}, 0, {}, false, output::full_device, mode});
         }
@@ -211,7 +198,7 @@ TEST(SuccessfulRun, WritesItsOutputOnce) {
     for (const run_case& c : {succeeds("", op::write), succeeds("", op::read),
                               prints("", request_board(), {"--help"}, "", 0, ""),
                               prints("", request_board(), {"--version"}, "", 0, ""),
-                              set_after_message("", "", "", 0, "0")}) {
+                              without_proc(succeeds("", op::set))}) {
         streams traced = joined;
         traced.traced = true;
         const outcome result = run_hornset(c.board, c.args, traced);

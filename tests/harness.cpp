@@ -388,6 +388,13 @@ run_case driver_fails(const std::string& name, op o, const std::string& result) 
             logged::failed(p.log)};
 }
 
+run_case without_proc(run_case c) {
+    c.board.lampstat.reset();
+    c.out = says::no_proc + c.out;
+    c.log = logged::proc_missing + c.log->substr(logged::proc_read.size());
+    return c;
+}
+
 namespace c_library {
 
 std::string invalid_option(char option) {

@@ -216,6 +216,9 @@ run_case succeeds(const std::string& name, op operation);
 run_case open_fails(const std::string& name, op operation, const std::string& directive, int error);
 // The driver fails the operation with an error (its name: "EIO") or returns this count.
 run_case driver_fails(const std::string& name, op operation, const std::string& result);
+// A run of a board with the request interface, without "/proc/lampstat": the tool says
+// so first, then speaks the positional dialect as on that board.
+run_case without_proc(run_case c);
 
 inline void PrintTo(const run_case& c, std::ostream* stream) {
     *stream << c.name;

@@ -71,12 +71,6 @@ INSTANTIATE_TEST_SUITE_P(
                     prints("HelpUpperCase", request_board(), {"--HELP"}, says::help, 0, proc_read)),
     case_name);
 
-run_case without_proc_file(const std::string& name, const std::vector<std::string>& args,
-                           const std::string& out, int status, const std::string& operations) {
-    return prints(name, no_lampstat(), args, says::no_proc + out, status,
-                  logged::proc_missing + operations);
-}
-
 const std::string long_run(1023, 'x'); // fills the line buffer with its terminator
 
 // "-t 5" is a command text on a text-command board and a wrong argument count elsewhere.
@@ -115,18 +109,14 @@ INSTANTIATE_TEST_SUITE_P(
         request_interface("FileUnreadable", qtr_pn("lampstat fail EACCES\n"),
                           logged::proc_failed("EACCES"), says::no_proc),
         // Without the file the tool still speaks the positional dialect, after saying so.
-        without_proc_file("SetWithoutProcFile", set_args, "", 0,
-                          logged::node_open + logged::request(set_request_number, set_word, "0") +
-                              logged::node_close),
-        without_proc_file("RefusalWithoutProcFile", {"0", "1", "1"}, says::zero, 1, ""),
-        without_proc_file("GetWithoutProcFile", get_args, "", 0,
-                          logged::node_open + logged::get_request(0) + logged::node_close),
-        without_proc_file("VersionWithoutProcFile", {"--version"}, says::version, 0, ""),
-        run_case{"NoDriversAtAll", no_lampstat("node absent\n"), set_args,
-                 says::no_proc + says::open_error, says::open_failed(ENOENT), 1,
-                 logged::proc_missing + logged::node_open_failed("ENOENT")},
-        prints("HelpStillAfterDetectionMessage", no_lampstat("node absent\n"), {"--help"},
-               says::no_proc + says::help, 0, logged::proc_missing),
+        without_proc(succeeds("SetWithoutProcFile", op::set)),
+        without_proc(refused("RefusalWithoutProcFile", {"0", "1", "1"}, says::zero)),
+        without_proc(succeeds("GetWithoutProcFile", op::get)),
+        without_proc(prints("VersionWithoutProcFile", request_board(), {"--version"}, says::version,
+                            0, proc_read)),
+        without_proc(open_fails("NoDriversAtAll", op::set, "node absent\n", ENOENT)),
+        without_proc(prints("HelpStillAfterDetectionMessage", request_board("node absent\n"),
+                            {"--help"}, says::help, 0, proc_read)),
         // The dialect is chosen before any argument is looked at, so each board
         // answers the other dialect's arguments with its own refusal.
         run_case{"PositionalValuesOnTextBoard", qtr_pn(), set_args, "", says::no_option, 1,
