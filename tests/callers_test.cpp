@@ -109,14 +109,15 @@ INSTANTIATE_TEST_SUITE_P(
 // Standard output "/dev/full", or a pipe whose reader has gone: a run that would
 // succeed fails with a write error, one that fails anyway keeps its own report
 // and status, and does not end by SIGPIPE before that report is out.
+run_case lost(run_case c, const std::string& name, const streams& given) {
+    c = losing_output(c, given.stdout_to == output::full_device ? ENOSPC : EPIPE);
+    c.name = name + c.name;
+    c.given = given;
+    return c;
+}
+
 std::vector<run_case> lost_output() {
     std::vector<run_case> cases;
-    const auto add = [&cases](run_case c, const std::string& name, const streams& given) {
-        c = losing_output(c, given.stdout_to == output::full_device ? ENOSPC : EPIPE);
-        c.name = name + c.name;
-        c.given = given;
-        cases.push_back(c);
-    };
     for (const run_case& c : {
              succeeds("NothingToLose", op::set),
              prints("EmptyReplyNothingToLose", with_reply(std::string("\0", 1)), read_args, "", 0,
@@ -132,14 +133,14 @@ std::vector<run_case> lost_output() {
              driver_fails("ReadFails", op::read, "EIO"),
              driver_fails("SetFails", op::set, "EINVAL"),
          }) {
-        add(c, "FullDevice", {{}, 0, {}, false, output::full_device});
+        cases.push_back(lost(c, "FullDevice", {{}, 0, {}, false, output::full_device}));
     }
     for (const run_case& c : {
              driver_fails("WriteFails", op::write, "EIO"),
              open_fails("OpenRefused", op::write, "open fail EACCES\n", EACCES),
              without_proc(driver_fails("RequestFails", op::set, "EINVAL")),
          }) {
-        add(c, "ClosedPipe", {{}, 0, {}, false, output::broken_pipe});
+        cases.push_back(lost(c, "ClosedPipe", {{}, 0, {}, false, output::broken_pipe}));
     }
     // Whichever stream's reader has gone, however it is buffered: getopt's complaints, a
     // usage error, a refusal, the report of lost output (2>&1 >&-: the pipe is standard error's).
@@ -157,24 +158,32 @@ std::vector<run_case> lost_output() {
         pipe.stdout_to = output::broken_pipe;
         cases.push_back({"ClosedPipe" + name, board, args, "", "", 1, proc_read, pipe});
     }
-    // In each buffering.
+    return cases;
+}
+
+// Runs that succeed with some output, each kind of it.
+std::vector<run_case> with_output() {
+    return {succeeds("TraceLine", op::write), succeeds("StatusReply", op::read),
+            prints("Version", request_board(), {"--version"}, says::version, 0, proc_read),
+            prints("Help", request_board(), {"--help"}, says::help, 0, proc_read),
+            without_proc(succeeds("DetectionMessage", op::set))};
+}
+
+// Standard output on "/dev/full" in each buffering.
+std::vector<run_case> buffered() {
+    std::vector<run_case> cases;
     for (const auto& [mode, name] : {std::pair{buffering::standard, "FullyBuffered"},
                                      {buffering::line, "LineBuffered"},
                                      {buffering::none, "Unbuffered"}}) {
-        for (const run_case& c : {
-                 succeeds("TraceLine", op::write),
-                 succeeds("StatusReply", op::read),
-                 prints("Version", request_board(), {"--version"}, says::version, 0, proc_read),
-                 prints("Help", request_board(), {"--help"}, says::help, 0, proc_read),
-                 without_proc(succeeds("DetectionMessage", op::set)),
-             }) {
-            add(c, name, {{}, 0, {}, false, output::full_device, mode});
+        for (const run_case& c : with_output()) {
+            cases.push_back(lost(c, name, {{}, 0, {}, false, output::full_device, mode}));
         }
     }
     return cases;
 }
 
 INSTANTIATE_TEST_SUITE_P(LostOutput, RunCase, testing::ValuesIn(lost_output()), case_name);
+INSTANTIATE_TEST_SUITE_P(Buffering, RunCase, testing::ValuesIn(buffered()), case_name);
 
 // strace's lines of writes to a descriptor (glibc's stdio writes with write,
 // musl's with writev), or of a change of SIGPIPE's action.
@@ -191,21 +200,23 @@ size_t lines_starting(const std::string& writes, const std::vector<std::string>&
 
 // A successful run writes its output to standard output in one piece, and
 // nothing to standard error, and leaves SIGPIPE's action alone.
+void writes_once(const run_case& c) {
+    streams traced = joined;
+    traced.traced = true;
+    const outcome result = run_hornset(c.board, c.args, traced);
+    const std::string& writes = result.writes;
+    EXPECT_EQ(result.status, 0) << c.name << "\n" << result;
+    EXPECT_EQ(lines_starting(writes, {"write(1,", "writev(1,"}), 1U) << c.name << writes;
+    EXPECT_EQ(lines_starting(writes, {"write(2,", "writev(2,"}), 0U) << c.name << writes;
+    EXPECT_EQ(lines_starting(writes, {"rt_sigaction(SIGPIPE,"}), 0U) << c.name << writes;
+}
+
 TEST(SuccessfulRun, WritesItsOutputOnce) {
     if (!writes_can_be_traced()) {
         GTEST_SKIP() << "strace cannot follow hornset here";
     }
-    for (const run_case& c : {succeeds("", op::write), succeeds("", op::read),
-                              prints("", request_board(), {"--help"}, "", 0, ""),
-                              prints("", request_board(), {"--version"}, "", 0, ""),
-                              without_proc(succeeds("", op::set))}) {
-        streams traced = joined;
-        traced.traced = true;
-        const outcome result = run_hornset(c.board, c.args, traced);
-        EXPECT_EQ(result.status, 0) << testing::PrintToString(c.args) << "\n" << result;
-        EXPECT_EQ(lines_starting(result.writes, {"write(1,", "writev(1,"}), 1U) << result.writes;
-        EXPECT_EQ(lines_starting(result.writes, {"write(2,", "writev(2,"}), 0U) << result.writes;
-        EXPECT_EQ(lines_starting(result.writes, {"rt_sigaction(SIGPIPE,"}), 0U) << result.writes;
+    for (const run_case& c : with_output()) {
+        writes_once(c);
     }
 }
 

@@ -148,8 +148,8 @@ TEST(Canary, EmulatedBoardIsInEffectAndFreshForEachRun) {
 // same name the build machine has for itself (its 32-bit x86 /lib32, say): the suite would
 // test another build of glibc, and fork in it hangs.
 TEST(Canary, EmulatedHornsetLoadsTheToolchainsCLibrary) {
-    const std::string expected_dir = HORNSET_TEST_LIBC_DIR;
-    if (expected_dir.empty() || on_module()) {
+    const char* const expected_dir = HORNSET_TEST_LIBC_DIR;
+    if (*expected_dir == '\0' || on_module()) {
         GTEST_SKIP() << "no toolchain's C library to check against here";
     }
     // glibc's loader lists what it loaded and stops before hornset runs.

@@ -135,6 +135,10 @@ void restore_node() {
     make_node(HORNIO_NODE_PATH);
 }
 
+std::string count(unsigned int calls, const std::string& last) {
+    return std::to_string(calls) + (calls > 0 ? last : "");
+}
+
 } // namespace
 
 std::string cannot_set_up(const scenario& board) {
@@ -169,36 +173,37 @@ std::string record() {
 // The module counts the opens, writes, reads and requests that reached it and
 // keeps the last of each: "open 1 rdwr; write 1 9 "period 10"; read 0; ioctl 0".
 std::string recorded(const std::string& log, const scenario& board) {
-    const std::vector<std::string> ops = {"open", "write", "read", "ioctl"};
-    unsigned int calls[4] = {};
-    std::string last[4] = {" rdwr"};
+    unsigned int opens = 0;
+    unsigned int writes = 0;
+    unsigned int reads = 0;
+    unsigned int requests = 0;
+    std::string written;
+    std::string read;
+    std::string request;
     const std::string node = translate(board).node;
     std::istringstream lines(node.empty() || node == "link" ? log : "");
     for (std::string line; std::getline(lines, line);) {
         const std::optional<hornemu::log_record> r = hornemu::parse_log_record(line);
-        const auto op = r ? std::find(ops.begin(), ops.end(), r->op) : ops.end();
-        if (op == ops.end() || r->path != HORNIO_NODE_PATH) {
+        if (!r || r->path != HORNIO_NODE_PATH) {
             continue;
         }
-        const auto i = static_cast<size_t>(op - ops.begin());
-        const std::string count = " " + std::string(hornemu::field(*r, "count"));
-        ++calls[i];
-        if (*op == "write") {
-            last[i] =
-                count + " \"" + hornemu::hex_decode(hornemu::field(*r, "data")).value_or("") + "\"";
-        } else if (*op == "read") {
-            last[i] = count;
-        } else if (*op == "ioctl") {
-            last[i] = " " + std::string(hornemu::field(*r, "request")) + " " +
+        if (r->op == "open") {
+            ++opens;
+        } else if (r->op == "write") {
+            ++writes;
+            written = " " + std::string(hornemu::field(*r, "count")) + " \"" +
+                      hornemu::hex_decode(hornemu::field(*r, "data")).value_or("") + "\"";
+        } else if (r->op == "read") {
+            ++reads;
+            read = " " + std::string(hornemu::field(*r, "count"));
+        } else if (r->op == "ioctl") {
+            ++requests;
+            request = " " + std::string(hornemu::field(*r, "request")) + " " +
                       std::string(hornemu::field(*r, "word"));
         }
     }
-    std::string record;
-    for (size_t i = 0; i < 4; ++i) {
-        record += ops[i] + " " + std::to_string(calls[i]) + (calls[i] > 0 ? last[i] : "") +
-                  (i < 3 ? "; " : "\n");
-    }
-    return record;
+    return "open " + count(opens, " rdwr") + "; write " + count(writes, written) + "; read " +
+           count(reads, read) + "; ioctl " + count(requests, request) + "\n";
 }
 
 } // namespace module_board

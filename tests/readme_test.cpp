@@ -74,7 +74,7 @@ void take(const std::string& line, const std::string& where, const std::string& 
     } else if (line.rfind("$ ", 0) == 0) {
         examples->push_back({where, "\"" + line + "\" follows no hornset line"});
     } else if (last != nullptr && last->status_next) {
-        last->status = std::atoi(line.c_str());
+        last->status = static_cast<int>(std::strtol(line.c_str(), nullptr, 10));
         last->status_next = false;
     } else if (last != nullptr) {
         last->shown += line + "\n";
