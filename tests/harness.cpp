@@ -320,50 +320,55 @@ GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(RunCase);
 namespace {
 
 // An operation's arguments and board, what it prints before it uses the device, the line a
-// failure of it prints, its name in the driver's directives, and its line in the board's log
-// with this result (empty: the driver's own).
+// failure of it prints, and its name in the driver's directives.
 struct operation {
     std::vector<std::string> args;
     scenario (*board)(const std::string&);
     std::string before;
     std::string error;
     std::string call;
-    std::string log;
 };
 
-operation operation_of(op o, const std::string& result) {
-    const bool own = result.empty();
+operation operation_of(op o) {
     switch (o) {
     case op::write:
-        return {write_args,        qtr_pn,  trace,
-                says::write_error, "write", logged::write("period 10", own ? "9" : result)};
+        return {write_args, qtr_pn, trace, says::write_error, "write"};
     case op::read:
-        return {read_args, qtr_pn,
-                "",        says::read_error,
-                "read",    own ? logged::read_returned(idle_reply) : logged::read_failed(result)};
+        return {read_args, qtr_pn, "", says::read_error, "read"};
     case op::set:
-        return {set_args, request_board,
-                "",       says::ioctl_error,
-                "ioctl",  logged::request(set_request_number, set_word, own ? "0" : result)};
+        return {set_args, request_board, "", says::ioctl_error, "ioctl"};
     case op::get:
         break;
     }
-    return {
-        get_args, request_board,
-        "",       says::ioctl_error,
-        "ioctl",  own ? logged::get_request(0) : logged::request(get_request_number, 0, result)};
+    return {get_args, request_board, "", says::ioctl_error, "ioctl"};
+}
+
+// The operation's line in the board's log, with this result (empty: the driver's own).
+std::string attempt(op o, const std::string& result) {
+    const bool own = result.empty();
+    switch (o) {
+    case op::write:
+        return logged::write("period 10", own ? "9" : result);
+    case op::read:
+        return own ? logged::read_returned(idle_reply) : logged::read_failed(result);
+    case op::set:
+        return logged::request(set_request_number, set_word, own ? "0" : result);
+    case op::get:
+        break;
+    }
+    return own ? logged::get_request(0) : logged::request(get_request_number, 0, result);
 }
 
 } // namespace
 
 run_case succeeds(const std::string& name, op o) {
-    const operation p = operation_of(o, "");
+    const operation p = operation_of(o);
     return prints(name, p.board(""), p.args, p.before + (o == op::read ? idle_reply : ""), 0,
-                  logged::used(p.log));
+                  logged::used(attempt(o, "")));
 }
 
 run_case open_fails(const std::string& name, op o, const std::string& directive, int error) {
-    const operation p = operation_of(o, "");
+    const operation p = operation_of(o);
     const bool opened = error == ENODEV || error == EMFILE;
     return {name,
             p.board(directive),
@@ -377,7 +382,7 @@ run_case open_fails(const std::string& name, op o, const std::string& directive,
 
 run_case driver_fails(const std::string& name, op o, const std::string& result) {
     const bool error = result[0] == 'E';
-    const operation p = operation_of(o, error ? "-1 " + result : result);
+    const operation p = operation_of(o);
     const std::string directive = p.call + (error ? " fail " : " return ") + result + "\n";
     return {name,
             p.board(directive),
@@ -385,7 +390,7 @@ run_case driver_fails(const std::string& name, op o, const std::string& result) 
             p.before + p.error,
             says::call_failed(error ? c_library::number(result) : 0),
             1,
-            logged::failed(p.log)};
+            logged::failed(attempt(o, error ? "-1 " + result : result))};
 }
 
 run_case without_proc(run_case c) {
