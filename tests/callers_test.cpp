@@ -1,5 +1,7 @@
 // hornset as boot scripts, cron jobs and other programs run it: with standard
-// streams closed, and with standard output and standard error joined into one log.
+// streams closed, standard output and standard error joined into one log, and
+// standard output that cannot be written ("/dev/full", or a pipe whose reader
+// has gone). What reached the driver is the same in every case.
 #include "harness.h"
 
 #include <algorithm>
@@ -9,69 +11,53 @@
 namespace hornset_test {
 namespace {
 
-// One device operation with one driver behaviour, as it ends with all three
-// standard streams open; its log is what follows the node's open (empty: the open failed).
-std::vector<run_case> device_runs() {
-    const std::string refused = says::open_failed(EACCES);
-    const std::string& opened = says::open_error;
-    return {
-        {"Write", qtr_pn(), write_args, trace, "", 0,
-         logged::write("period 10", "9") + logged::node_close},
-        {"WriteOpenFails", qtr_pn("open fail EACCES\n"), write_args, trace + opened, refused, 1,
-         ""},
-        {"WriteFails", qtr_pn("write fail EIO\n"), write_args, trace + says::write_error,
-         says::call_failed(EIO), 1, logged::write("period 10", "-1 EIO")},
-        {"Read", qtr_pn(), read_args, idle_reply, "", 0,
-         logged::read_returned(idle_reply) + logged::node_close},
-        {"ReadOpenFails", qtr_pn("open fail EACCES\n"), read_args, opened, refused, 1, ""},
-        {"ReadFails", qtr_pn("read fail EIO\n"), read_args, says::read_error,
-         says::call_failed(EIO), 1, logged::read_failed("-1 EIO")},
-        {"Set", request_board(), set_args, "", "", 0,
-         logged::request(set_request_number, set_word, "0") + logged::node_close},
-        {"SetOpenFails", request_board("open fail EACCES\n"), set_args, opened, refused, 1, ""},
-        {"SetFails", request_board("ioctl fail ENOTTY\n"), set_args, says::ioctl_error,
-         says::call_failed(ENOTTY), 1, logged::request(set_request_number, set_word, "-1 ENOTTY")},
-        {"Get", request_board(), get_args, "", "", 0, logged::get_request(0) + logged::node_close},
-        {"GetOpenFails", request_board("open fail EACCES\n"), get_args, opened, refused, 1, ""},
-        {"GetFails", request_board("ioctl fail EIO\n"), get_args, says::ioctl_error,
-         says::call_failed(EIO), 1, logged::request(get_request_number, 0, "-1 EIO")},
-    };
+using logged::proc_read;
+
+// The run with standard output that cannot be written (its write meets error): one that
+// would succeed with some output fails with the reason; one that fails keeps its own.
+run_case losing_output(run_case c, int error) {
+    if (c.status == 0 && !c.out.empty()) {
+        c.err = says::output_lost(error);
+        c.status = 1;
+    }
+    c.out = "";
+    return c;
 }
 
 // The node lands on the lowest closed descriptor, is moved above the standard
-// ones, and nothing printed reaches it. A closed standard output still loses
-// the output of a run that has some.
-run_case with_closed(const run_case& run, const std::vector<int>& closed) {
-    const auto is_closed = [&closed](int fd) {
-        return std::find(closed.begin(), closed.end(), fd) != closed.end();
-    };
+// ones, and nothing printed reaches it; a closed stream loses what is printed on it.
+run_case with_closed(run_case c, const std::vector<int>& closed) {
+    const std::string fd = std::to_string(closed.front());
+    const std::string opened = proc_read + logged::node_open;
+    if (c.log->rfind(opened, 0) == 0) {
+        c.log = proc_read + "open /dev/hornio flags=O_RDWR -> ok fd=" + fd +
+                "\ndup /dev/hornio fd=" + fd + " -> ok\nclose /dev/hornio fd=" + fd + " -> 0\n" +
+                c.log->substr(opened.size());
+    }
     std::string name = "Closed";
-    for (const int fd : closed) {
-        name += std::to_string(fd);
+    for (const int stream : closed) {
+        name += std::to_string(stream);
+        c = stream == 1 ? losing_output(c, EBADF) : c;
+        c.err = stream == 2 ? "" : c.err;
     }
-    const std::string lowest = std::to_string(closed.front());
-    std::string log = logged::proc_read + logged::node_open_failed("EACCES");
-    if (!run.log->empty()) {
-        log = logged::proc_read + "open /dev/hornio flags=O_RDWR -> ok fd=" + lowest +
-              "\ndup /dev/hornio fd=" + lowest + " -> ok\nclose /dev/hornio fd=" + lowest +
-              " -> 0\n" + *run.log;
-    }
-    std::string err = run.err;
-    int status = run.status;
-    if (is_closed(1) && status == 0 && !run.out.empty()) {
-        err = says::output_lost(EBADF);
-        status = 1;
-    }
-    return {name + run.name,         run.board, run.args, is_closed(1) ? "" : run.out,
-            is_closed(2) ? "" : err, status,    log,      {closed}};
+    c.name = name + c.name;
+    c.given.closed = closed;
+    return c;
 }
 
+// Each device operation succeeding, refused its open, and failing, with standard streams closed.
 std::vector<run_case> closed_cases() {
     std::vector<run_case> cases;
     for (const std::vector<int>& closed :
          std::vector<std::vector<int>>{{0}, {1}, {2}, {0, 1}, {0, 2}, {1, 2}, {0, 1, 2}}) {
-        for (const run_case& run : device_runs()) {
-            cases.push_back(with_closed(run, closed));
+        for (const auto& [name, o, fault] : {std::tuple{std::string("Write"), op::write, "EIO"},
+                                             {"Read", op::read, "EIO"},
+                                             {"Set", op::set, "ENOTTY"},
+                                             {"Get", op::get, "EIO"}}) {
+            cases.push_back(with_closed(succeeds(name, o), closed));
+            cases.push_back(with_closed(
+                open_fails(name + "OpenFails", o, "open fail EACCES\n", EACCES), closed));
+            cases.push_back(with_closed(driver_fails(name + "Fails", o, fault), closed));
         }
     }
     return cases;
@@ -79,44 +65,125 @@ std::vector<run_case> closed_cases() {
 
 INSTANTIATE_TEST_SUITE_P(ClosedStreams, RunCase, testing::ValuesIn(closed_cases()), case_name);
 
-// Standard output and standard error on one file: every failure path's lines
-// in the order produced.
-run_case joined(const std::string& name, const scenario& board,
-                const std::vector<std::string>& args, const std::string& out) {
-    return {name, board, args, out, "", 1, std::nullopt, {{}, true}};
+// Standard output and standard error on one file: a failure's reason comes
+// before the last line the run prints on standard output (the driver's error
+// line), or, for a usage error, before the option list.
+run_case as_joined(run_case c) {
+    const size_t list = c.out.find(says::option_list);
+    const size_t last = list != std::string::npos ? list : c.out.rfind('\n', c.out.size() - 2) + 1;
+    c.out = c.out.substr(0, last) + c.err + c.out.substr(last);
+    c.err = "";
+    c.given = joined;
+    return c;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     JoinedStreams, RunCase,
     testing::Values(
         // Option dialect.
-        joined("TooFewArguments", qtr_pn(), {}, says::too_few + says::option_list),
-        joined("InvalidOption", qtr_pn(), {"-x"},
-               c_library::invalid_option('x') + says::bad_option + says::option_list),
-        joined("InvalidPeriod", qtr_pn(), {"-t", "0"}, says::bad_period),
-        joined("WriteOpenFails", qtr_pn("open fail EACCES\n"), write_args,
-               trace + says::open_failed(EACCES) + says::open_error),
-        joined("WriteFails", qtr_pn("write fail EIO\n"), write_args,
-               trace + says::call_failed(EIO) + says::write_error),
-        joined("WriteNotADevice", qtr_pn("node regular\n"), write_args,
-               trace + says::open_failed(ENODEV) + says::open_error),
-        joined("ReadOpenFails", qtr_pn("node absent\n"), read_args,
-               says::open_failed(ENOENT) + says::open_error),
-        joined("ReadFails", qtr_pn("read fail EIO\n"), read_args,
-               says::call_failed(EIO) + says::read_error),
+        as_joined(
+            {"TooFewArguments", qtr_pn(), {}, says::option_list, says::too_few, 1, proc_read}),
+        as_joined({"InvalidOption",
+                   qtr_pn(),
+                   {"-x"},
+                   says::option_list,
+                   c_library::invalid_option('x') + says::bad_option,
+                   1,
+                   proc_read}),
+        as_joined({"InvalidPeriod", qtr_pn(), {"-t", "0"}, "", says::bad_period, 1, proc_read}),
+        as_joined(open_fails("WriteOpenFails", op::write, "open fail EACCES\n", EACCES)),
+        as_joined(driver_fails("WriteFails", op::write, "EIO")),
+        as_joined(open_fails("WriteNotADevice", op::write, "node regular\n", ENODEV)),
+        as_joined(open_fails("ReadOpenFails", op::read, "node absent\n", ENOENT)),
+        as_joined(driver_fails("ReadFails", op::read, "EIO")),
         // Positional dialect, after the detection message where there is one.
-        joined("Refusal", no_lampstat(), {"0", "1", "1"}, says::no_proc + says::zero),
-        joined("SetOpenFails", no_lampstat("node absent\n"), set_args,
-               says::no_proc + says::open_failed(ENOENT) + says::open_error),
-        joined("SetFails", no_lampstat("ioctl fail EINVAL\n"), set_args,
-               says::no_proc + says::call_failed(EINVAL) + says::ioctl_error),
-        joined("GetOpenFails", request_board("open fail EBUSY\n"), get_args,
-               says::open_failed(EBUSY) + says::open_error),
-        joined("GetFails", no_lampstat("ioctl return 1\n"), get_args,
-               says::no_proc + says::call_failed(0) + says::ioctl_error),
-        joined("GetNotADevice", no_lampstat("node fifo\n"), get_args,
-               says::no_proc + says::open_failed(ENODEV) + says::open_error)),
+        as_joined(without_proc(prints("Refusal", request_board(), {"0", "1", "1"}, says::zero, 1,
+                                      proc_read))),
+        as_joined(without_proc(open_fails("SetOpenFails", op::set, "node absent\n", ENOENT))),
+        as_joined(without_proc(driver_fails("SetFails", op::set, "EINVAL"))),
+        as_joined(open_fails("GetOpenFails", op::get, "open fail EBUSY\n", EBUSY)),
+        as_joined(without_proc(driver_fails("GetFails", op::get, "1"))),
+        as_joined(without_proc(open_fails("GetNotADevice", op::get, "node fifo\n", ENODEV)))),
     case_name);
+
+// Standard output "/dev/full", or a pipe whose reader has gone: a run that would
+// succeed fails with a write error, one that fails anyway keeps its own report
+// and status, and does not end by SIGPIPE before that report is out.
+run_case lost(run_case c, const std::string& name, const streams& given) {
+    c = losing_output(c, given.stdout_to == output::full_device ? ENOSPC : EPIPE);
+    c.name = name + c.name;
+    c.given = given;
+    return c;
+}
+
+std::vector<run_case> lost_output() {
+    std::vector<run_case> cases;
+    for (const run_case& c : {
+             succeeds("NothingToLose", op::set),
+             prints("EmptyReplyNothingToLose", with_reply(std::string("\0", 1)), read_args, "", 0,
+                    logged::used(logged::read_returned(std::string("\0", 1)))),
+             run_case{"BriefUsage", qtr_pn(), {"-t", "0"}, "", says::bad_period, 1, proc_read},
+             run_case{"FullUsage", qtr_pn(), {}, says::option_list, says::too_few, 1, proc_read},
+             prints("Refusal", request_board(), {"5"}, says::invalid, 1, proc_read),
+             open_fails("NodeMissing", op::read, "node absent\n", ENOENT),
+             open_fails("GetOpenRefused", op::get, "open fail EACCES\n", EACCES),
+             driver_fails("WriteFails", op::write, "EIO"),
+             driver_fails("WriteMovesNothing", op::write, "0"),
+             driver_fails("ReadReturnsNothing", op::read, "0"),
+             driver_fails("ReadFails", op::read, "EIO"),
+             driver_fails("SetFails", op::set, "EINVAL"),
+         }) {
+        cases.push_back(lost(c, "FullDevice", {{}, 0, {}, false, output::full_device}));
+    }
+    for (const run_case& c : {
+             driver_fails("WriteFails", op::write, "EIO"),
+             open_fails("OpenRefused", op::write, "open fail EACCES\n", EACCES),
+             without_proc(driver_fails("RequestFails", op::set, "EINVAL")),
+         }) {
+        cases.push_back(lost(c, "ClosedPipe", {{}, 0, {}, false, output::broken_pipe}));
+    }
+    // Whichever stream's reader has gone, however it is buffered: getopt's complaints, a
+    // usage error, a refusal, the report of lost output (2>&1 >&-: the pipe is standard error's).
+    for (const auto& [name, board, args, given] :
+         {std::tuple{std::string("InvalidOptionJoined"), qtr_pn(), std::vector<std::string>{"-x"},
+                     joined},
+          {"MissingValueJoined", qtr_pn(), {"-t", "10", "-c"}, joined},
+          {"UsageJoined", qtr_pn(), {"-c", "3"}, joined},
+          {"LineBufferedRefusal",
+           request_board(),
+           {"0", "1", "1"},
+           streams{{}, 0, {}, false, output::captured, buffering::line}},
+          {"WriteErrorReport", request_board(), {"--version"}, streams{{1}, 0, {}, true}}}) {
+        streams pipe = given;
+        pipe.stdout_to = output::broken_pipe;
+        cases.push_back({"ClosedPipe" + name, board, args, "", "", 1, proc_read, pipe});
+    }
+    return cases;
+}
+
+// Runs that succeed with some output, each kind of it.
+std::vector<run_case> with_output() {
+    return {succeeds("TraceLine", op::write), succeeds("StatusReply", op::read),
+            prints("Version", request_board(), {"--version"}, says::version, 0, proc_read),
+            prints("Help", request_board(), {"--help"}, says::help, 0, proc_read),
+            without_proc(succeeds("DetectionMessage", op::set))};
+}
+
+// Standard output on "/dev/full" in each buffering.
+std::vector<run_case> buffered() {
+    std::vector<run_case> cases;
+    for (const auto& [mode, name] : {std::pair{buffering::standard, "FullyBuffered"},
+                                     {buffering::line, "LineBuffered"},
+                                     {buffering::none, "Unbuffered"}}) {
+        for (const run_case& c : with_output()) {
+            cases.push_back(lost(c, name, {{}, 0, {}, false, output::full_device, mode}));
+        }
+    }
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(LostOutput, RunCase, testing::ValuesIn(lost_output()), case_name);
+INSTANTIATE_TEST_SUITE_P(Buffering, RunCase, testing::ValuesIn(buffered()), case_name);
 
 // strace's lines of writes to a descriptor (glibc's stdio writes with write,
 // musl's with writev), or of a change of SIGPIPE's action.
@@ -131,31 +198,25 @@ size_t lines_starting(const std::string& writes, const std::vector<std::string>&
     return found;
 }
 
-// The writes of a successful run, standard error joined to standard output, as strace saw them.
-std::string traced_writes(const scenario& board, const std::vector<std::string>& args) {
-    streams given;
-    given.joined = true;
-    given.traced = true;
-    const outcome result = run_hornset(board, args, given);
-    EXPECT_EQ(result.status, 0) << testing::PrintToString(args) << "\n" << result;
-    return result.writes;
+// A successful run writes its output to standard output in one piece, and
+// nothing to standard error, and leaves SIGPIPE's action alone.
+void writes_once(const run_case& c) {
+    streams traced = joined;
+    traced.traced = true;
+    const outcome result = run_hornset(c.board, c.args, traced);
+    const std::string& writes = result.writes;
+    EXPECT_EQ(result.status, 0) << c.name << "\n" << result;
+    EXPECT_EQ(lines_starting(writes, {"write(1,", "writev(1,"}), 1U) << c.name << writes;
+    EXPECT_EQ(lines_starting(writes, {"write(2,", "writev(2,"}), 0U) << c.name << writes;
+    EXPECT_EQ(lines_starting(writes, {"rt_sigaction(SIGPIPE,"}), 0U) << c.name << writes;
 }
 
-// A successful run still writes its output to standard output in one piece,
-// and nothing to standard error, and leaves SIGPIPE's action alone.
 TEST(SuccessfulRun, WritesItsOutputOnce) {
     if (!writes_can_be_traced()) {
         GTEST_SKIP() << "strace cannot follow hornset here";
     }
-    const std::pair<scenario, std::vector<std::string>> runs[] = {
-        {qtr_pn(), write_args},           {qtr_pn(), read_args},     {request_board(), {"--help"}},
-        {request_board(), {"--version"}}, {no_lampstat(), set_args},
-    };
-    for (const auto& [board, args] : runs) {
-        const std::string writes = traced_writes(board, args);
-        EXPECT_EQ(lines_starting(writes, {"write(1,", "writev(1,"}), 1U) << writes;
-        EXPECT_EQ(lines_starting(writes, {"write(2,", "writev(2,"}), 0U) << writes;
-        EXPECT_EQ(lines_starting(writes, {"rt_sigaction(SIGPIPE,"}), 0U) << writes;
+    for (const run_case& c : with_output()) {
+        writes_once(c);
     }
 }
 

@@ -1,10 +1,7 @@
-# Fails unless FILE needs nothing but the C library (LIBC, by default glibc's
-# libc.so.6) and, at most, FILE's own dynamic loader, which every dynamically
+# Fails unless FILE needs nothing but the C library (LIBC: libc.so.6 or musl's
+# libc.so) and, at most, FILE's own dynamic loader, which every dynamically
 # linked program loads anyway (on ARM and MIPS the stack protector's canary
 # lives there).
-if(NOT LIBC)
-    set(LIBC libc.so.6)
-endif()
 execute_process(COMMAND ${READELF} -d -l ${FILE} OUTPUT_VARIABLE dynamic RESULT_VARIABLE failed)
 if(failed)
     message(FATAL_ERROR "${READELF} -d -l ${FILE} failed")

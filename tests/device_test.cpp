@@ -1,120 +1,92 @@
 // Every operation on "/dev/hornio" and every way it can fail: the command
 // write ("-t 10"), the status read ("-d"), the set request ("10 20 3") and the
-// get request (no arguments).
+// get request (no arguments); and the emulated board itself.
 #include "harness.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 
 namespace hornset_test {
 namespace {
 
-using logged::failed;
 using logged::used;
 
-// The node cannot be opened, or is no device: nothing reaches the driver.
+// The node cannot be opened, or is no device, on each operation: nothing reaches the driver.
 std::vector<run_case> open_failures() {
-    struct failure {
-        const char* name;
-        const char* directive;
-        int error;
-        std::string log;
-    };
-    const failure failures[] = {
-        {"NodeMissing", "node absent\n", ENOENT, logged::node_open_failed("ENOENT")},
-        {"NoPermission", "open fail EACCES\n", EACCES, logged::node_open_failed("EACCES")},
-        {"NodeBusy", "open fail EBUSY\n", EBUSY, logged::node_open_failed("EBUSY")},
-        {"RegularFile", "node regular\n", ENODEV, logged::node_open},
-        {"Fifo", "node fifo\n", ENODEV, logged::node_open},
+    const std::tuple<std::string, const char*, int> failures[] = {
+        {"NodeMissing", "node absent\n", ENOENT}, {"NoPermission", "open fail EACCES\n", EACCES},
+        {"NodeBusy", "open fail EBUSY\n", EBUSY}, {"RegularFile", "node regular\n", ENODEV},
+        {"Fifo", "node fifo\n", ENODEV},
     };
     std::vector<run_case> cases;
-    for (const failure& f : failures) {
-        const std::string err = says::open_failed(f.error);
-        const std::string log = logged::proc_read + f.log;
-        const std::string name = f.name;
-        const std::string& out = says::open_error;
-        cases.push_back(
-            {name + "OnWrite", qtr_pn(f.directive), write_args, trace + out, err, 1, log});
-        cases.push_back({name + "OnRead", qtr_pn(f.directive), read_args, out, err, 1, log});
-        cases.push_back({name + "OnSet", request_board(f.directive), set_args, out, err, 1, log});
-        cases.push_back({name + "OnGet", request_board(f.directive), get_args, out, err, 1, log});
+    for (const auto& [name, directive, error] : failures) {
+        for (const auto& [on, o] : {std::pair{"OnWrite", op::write},
+                                    {"OnRead", op::read},
+                                    {"OnSet", op::set},
+                                    {"OnGet", op::get}}) {
+            cases.push_back(open_fails(name + on, o, directive, error));
+        }
     }
     // No descriptor above the standard ones is left to move the node to.
     for (const int closed : {0, 1}) {
-        streams given{{closed}};
-        given.descriptors = 3;
-        cases.push_back({"NoDescriptorAboveStdio" + std::to_string(closed), request_board(),
-                         set_args, closed == 1 ? "" : says::open_error, says::open_failed(EMFILE),
-                         1, logged::proc_read + logged::node_open, given});
+        run_case c =
+            open_fails("NoDescriptorAboveStdio" + std::to_string(closed), op::set, "", EMFILE);
+        c.out = closed == 1 ? "" : c.out;
+        c.given = {{closed}, 3};
+        cases.push_back(c);
     }
     return cases;
 }
 
 INSTANTIATE_TEST_SUITE_P(OpenFailure, RunCase, testing::ValuesIn(open_failures()), case_name);
 
-// A driver failure: the trace line or nothing on standard output, then the driver's error
-// line, and perror's report of the reason on standard error.
-run_case fails(const std::string& name, const scenario& board, const std::vector<std::string>& args,
-               const std::string& out, int error, const std::string& operation) {
-    return {name, board, args, out, says::call_failed(error), 1, failed(operation)};
-}
-
-const std::string write_failed = trace + says::write_error;
-
 INSTANTIATE_TEST_SUITE_P(
     CommandWrite, RunCase,
-    testing::Values(run_case{"SendsExactlyTheText", qtr_pn(), write_args, trace, "", 0,
-                             used(logged::write("period 10", "9"))},
+    testing::Values(succeeds("SendsExactlyTheText", op::write),
                     // A write that moves some bytes is the driver's success.
-                    run_case{"ShortWriteSucceeds", qtr_pn("write return 3\n"), write_args, trace,
-                             "", 0, used(logged::write("period 10", "3"))},
-                    fails("ZeroBytesTransferred", qtr_pn("write return 0\n"), write_args,
-                          write_failed, 0, logged::write("period 10", "0")),
-                    fails("ErrorReturn", qtr_pn("write fail EIO\n"), write_args, write_failed, EIO,
-                          logged::write("period 10", "-1 EIO")),
-                    fails("NoSpace", qtr_pn("write fail ENOSPC\n"), write_args, write_failed,
-                          ENOSPC, logged::write("period 10", "-1 ENOSPC")),
+                    prints("ShortWriteSucceeds", qtr_pn("write return 3\n"), write_args, trace, 0,
+                           used(logged::write("period 10", "3"))),
+                    driver_fails("ZeroBytesTransferred", op::write, "0"),
+                    driver_fails("ErrorReturn", op::write, "EIO"),
+                    driver_fails("NoSpace", op::write, "ENOSPC"),
                     // The tool does not retry: an interrupted write is a failed write.
-                    fails("InterruptedWriteFails", qtr_pn("write fail EINTR\n"), write_args,
-                          write_failed, EINTR, logged::write("period 10", "-1 EINTR")),
-                    fails("DriverRefusesText", qtr_pn("write fail EINVAL\n"), {"-p", "nonsense"},
-                          says::trace("pattern nonsense") + says::write_error, EINVAL,
-                          logged::write("pattern nonsense", "-1 EINVAL"))),
+                    driver_fails("InterruptedWriteFails", op::write, "EINTR"),
+                    run_case{"DriverRefusesText",
+                             qtr_pn("write fail EINVAL\n"),
+                             {"-p", "nonsense"},
+                             says::trace("pattern nonsense") + says::write_error,
+                             says::call_failed(EINVAL),
+                             1,
+                             logged::failed(logged::write("pattern nonsense", "-1 EINVAL"))}),
     case_name);
 
 const std::string full_reply(HORNIO_TEXT_SIZE, 'r');
 
 run_case status_read(const std::string& name, const std::string& reply, const std::string& shown) {
-    const std::string returned = reply.substr(0, HORNIO_TEXT_SIZE);
-    return {
-        name, with_reply(reply), read_args, shown, "", 0, used(logged::read_returned(returned))};
+    return prints(name, with_reply(reply), read_args, shown, 0,
+                  used(logged::read_returned(reply.substr(0, HORNIO_TEXT_SIZE))));
 }
 
-// The emulated driver's answer when told to return a count: its reply, then 'x' up to
-// the buffer's size.
-const std::string padded_reply = "never shown\n" + std::string(HORNIO_TEXT_SIZE - 12, 'x');
-
-run_case failed_read(const std::string& name, const std::string& directive, int error,
-                     const std::string& result) {
-    scenario board = with_reply("never shown\n");
-    board.board_conf = directive;
-    return fails(name, board, read_args, says::read_error, error, logged::read_failed(result));
-}
-
-// The driver reports count bytes read, beyond the buffer when over its size: a failed read.
-run_case overlong_read(const std::string& name, long count) {
-    run_case c = failed_read(name, "read return " + std::to_string(count) + "\n", 0, "");
-    c.log = failed(logged::read_returned(padded_reply, count));
-    if (HORNSET_TEST_SANITIZED) {
-        // The sanitizer's read interceptor stops the run on the driver's count.
-        c.skip = "AddressSanitizer takes the count for an overflow before hornset sees it";
+// The driver reports count bytes read, its reply padded with 'x' to the buffer's size:
+// over the buffer's size, a failed read.
+run_case counted_read(const std::string& name, long count) {
+    const std::string directive = "read return " + std::to_string(count) + "\n";
+    const std::string padded = idle_reply + std::string(HORNIO_TEXT_SIZE - idle_reply.size(), 'x');
+    if (count == HORNIO_TEXT_SIZE) {
+        return prints(name, qtr_pn(directive), read_args, padded, 0,
+                      used(logged::read_returned(padded)));
     }
+    run_case c = driver_fails(name, op::read, std::to_string(count));
+    c.log = logged::failed(logged::read_returned(padded, count));
+    // The sanitizer's read interceptor stops the run on the driver's count.
+    c.skip = HORNSET_TEST_SANITIZED ? "AddressSanitizer takes the count for an overflow" : "";
     return c;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     StatusRead, RunCase,
-    testing::Values(run_case{"DriversOwnReply", qtr_pn(), read_args, idle_reply, "", 0,
-                             used(logged::read_returned(idle_reply))},
+    testing::Values(succeeds("DriversOwnReply", op::read),
                     status_read("FullReplyWithoutNul", full_reply, full_reply),
                     status_read("LongerReplyCutAtBuffer", full_reply + "beyond", full_reply),
                     status_read("StopsAtNul", std::string("on\0after\n", 9), "on"),
@@ -123,70 +95,73 @@ INSTANTIATE_TEST_SUITE_P(
                     status_read("NoNewlineAdded", "ready", "ready"),
                     status_read("EightBitBytes", "\xff\x80\x01\n", "\xff\x80\x01\n"),
                     // A short read is shown as read, nothing of the rest of the buffer.
-                    run_case{"ShortReadShownAsRead", qtr_pn("read return 3\n"), read_args, "sta",
-                             "", 0, used(logged::read_returned("sta"))},
-                    failed_read("ZeroBytes", "read return 0\n", 0, "0"),
-                    failed_read("ErrorReturn", "read fail EIO\n", EIO, "-1 EIO"),
-                    failed_read("Interrupted", "read fail EINTR\n", EINTR, "-1 EINTR"),
-                    failed_read("TryAgain", "read fail EAGAIN\n", EAGAIN, "-1 EAGAIN"),
+                    prints("ShortReadShownAsRead", qtr_pn("read return 3\n"), read_args, "sta", 0,
+                           used(logged::read_returned("sta"))),
+                    driver_fails("ZeroBytes", op::read, "0"),
+                    driver_fails("ErrorReturn", op::read, "EIO"),
+                    driver_fails("Interrupted", op::read, "EINTR"),
+                    driver_fails("TryAgain", op::read, "EAGAIN"),
                     // A driver reporting more than the buffer holds: nothing beyond it is shown.
-                    overlong_read("CountBeyondBuffer", HORNIO_TEXT_SIZE + 1),
-                    overlong_read("CountFarBeyondBuffer", 100000),
-                    run_case{"CountOfWholeBuffer", overlong_read("", HORNIO_TEXT_SIZE).board,
-                             read_args, padded_reply, "", 0,
-                             used(logged::read_returned(padded_reply))}),
+                    counted_read("CountBeyondBuffer", HORNIO_TEXT_SIZE + 1),
+                    counted_read("CountFarBeyondBuffer", 100000),
+                    counted_read("CountOfWholeBuffer", HORNIO_TEXT_SIZE)),
     case_name);
-
-run_case failed_request(const std::string& name, const std::string& directive, int error,
-                        uint32_t number, const std::string& result) {
-    const bool set = number == set_request_number;
-    return fails(name, request_board(directive), set ? set_args : get_args, says::ioctl_error,
-                 error, logged::request(number, set ? set_word : 0, result));
-}
 
 INSTANTIATE_TEST_SUITE_P(
     Requests, RunCase,
     testing::Values(
-        run_case{"SetCarriesWordByAddress", request_board(), set_args, "", "", 0,
-                 used(logged::request(set_request_number, set_word, "0"))},
-        run_case{"GetStartsWithZeroWord", request_board(), get_args, "", "", 0,
-                 used(logged::get_request(0))},
-        run_case{"SetThroughSymbolicLink", request_board("node link\n"), set_args, "", "", 0,
-                 used(logged::request(set_request_number, set_word, "0"))},
-        failed_request("SetFails", "ioctl fail EINVAL\n", EINVAL, set_request_number, "-1 EINVAL"),
-        failed_request("SetNotATty", "ioctl fail ENOTTY\n", ENOTTY, set_request_number,
-                       "-1 ENOTTY"),
-        failed_request("GetTimesOut", "ioctl fail ETIMEDOUT\n", ETIMEDOUT, get_request_number,
-                       "-1 ETIMEDOUT"),
+        succeeds("SetCarriesWordByAddress", op::set), succeeds("GetStartsWithZeroWord", op::get),
+        prints("SetThroughSymbolicLink", request_board("node link\n"), set_args, "", 0,
+               used(logged::request(set_request_number, set_word, "0"))),
+        driver_fails("SetFails", op::set, "EINVAL"), driver_fails("SetNotATty", op::set, "ENOTTY"),
+        driver_fails("GetTimesOut", op::get, "ETIMEDOUT"),
         // Any request result but 0 fails, also negative ones without an error.
-        failed_request("SetPositiveResult", "ioctl return 1\n", 0, set_request_number, "1"),
-        failed_request("SetNegativeResult", "ioctl return -2\n", 0, set_request_number, "-2"),
-        failed_request("GetFails", "ioctl fail ENOTTY\n", ENOTTY, get_request_number, "-1 ENOTTY"),
-        failed_request("GetPositiveResult", "ioctl return 7\n", 0, get_request_number, "7"),
-        failed_request("GetMinusOneWithoutError", "ioctl return -1\n", 0, get_request_number,
-                       "-1")),
+        driver_fails("SetPositiveResult", op::set, "1"),
+        driver_fails("SetNegativeResult", op::set, "-2"),
+        driver_fails("GetFails", op::get, "ENOTTY"),
+        driver_fails("GetPositiveResult", op::get, "7"),
+        driver_fails("GetMinusOneWithoutError", op::get, "-1"),
+        // A proc file that cannot be read leaves the request interface; the
+        // request then goes out as usual.
+        prints("ProcFileErrorThenSet", request_board("lampstat fail EIO\n"), set_args,
+               says::no_proc, 0,
+               logged::proc_failed("EIO") + logged::node_open +
+                   logged::request(set_request_number, set_word, "0") + logged::node_close),
+        prints("ProcFileErrorThenRefusal", request_board("lampstat fail EACCES\n"), {"0", "1", "1"},
+               says::no_proc + says::zero, 1, logged::proc_failed("EACCES"))),
     case_name);
 
-// A proc file that cannot be read leaves the request interface; the request
-// then goes out as usual.
-INSTANTIATE_TEST_SUITE_P(
-    ProcFileError, RunCase,
-    testing::Values(prints("ThenSet", request_board("lampstat fail EIO\n"), set_args, says::no_proc,
-                           0,
-                           logged::proc_failed("EIO") + logged::node_open +
-                               logged::request(set_request_number, set_word, "0") +
-                               logged::node_close),
-                    prints("ThenRefusal", request_board("lampstat fail EACCES\n"), {"0", "1", "1"},
-                           says::no_proc + says::zero, 1, logged::proc_failed("EACCES"))),
-    case_name);
-
+// Fails loudly when the emulated board is not in effect (a statically linked
+// hornset, a wrong preload path), instead of letting the suite pass vacuously.
 // The emulated driver remembers its last setting within a scenario; every
 // case must start from a fresh one, or results would depend on test order.
-TEST(Isolation, EachRunGetsAFreshBoard) {
-    const outcome first = run_hornset(qtr_pn(), {"-p", "abc"});
-    ASSERT_EQ(first.status, 0) << first;
-    const outcome second = run_hornset(qtr_pn(), {"-d"});
-    EXPECT_EQ(second.out, idle_reply) << "a fresh scenario must not inherit an earlier run's state";
+TEST(Canary, EmulatedBoardIsInEffectAndFreshForEachRun) {
+    const std::string token = "canary reply 7f3a9c\n";
+    const outcome result = run_hornset(with_reply(token), read_args);
+    ASSERT_EQ(result.out, token) << "hornset did not read the emulated driver's reply\n" << result;
+    EXPECT_EQ(result.log, recorded(used(logged::read_returned(token)), with_reply(token)));
+    ASSERT_EQ(run_hornset(qtr_pn(), {"-p", "abc"}).status, 0);
+    EXPECT_EQ(run_hornset(qtr_pn(), read_args).out, idle_reply) << "an earlier run's state kept";
+}
+
+// Under qemu-user the target's loader must take the toolchain's own C library, not one of the
+// same name the build machine has for itself (its 32-bit x86 /lib32, say): the suite would
+// test another build of glibc, and fork in it hangs.
+TEST(Canary, EmulatedHornsetLoadsTheToolchainsCLibrary) {
+    const char* const expected_dir = HORNSET_TEST_LIBC_DIR;
+    if (*expected_dir == '\0' || on_module()) {
+        GTEST_SKIP() << "no toolchain's C library to check against here";
+    }
+    // glibc's loader lists what it loaded and stops before hornset runs.
+    const outcome listed = run_hornset(qtr_pn(), {}, {{}, 0, {"LD_TRACE_LOADED_OBJECTS=1"}});
+    const std::string arrow = "libc.so.6 => ";
+    const size_t at = listed.out.find(arrow);
+    ASSERT_NE(at, std::string::npos) << listed;
+    const size_t start = at + arrow.size();
+    char real[PATH_MAX];
+    const std::string path = listed.out.substr(start, listed.out.find(' ', start) - start);
+    ASSERT_NE(realpath(path.c_str(), real), nullptr) << path;
+    EXPECT_EQ(std::string(real).substr(0, std::string(real).rfind('/')), expected_dir) << listed;
 }
 
 } // namespace

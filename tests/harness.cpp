@@ -23,22 +23,6 @@ namespace hornset_test {
 const std::string qtr_pn_lampstat = "leds: status=off error=off\nmodel: QTR-PN\n";
 const std::string idle_reply = "status: idle\n";
 
-scenario qtr_pn(const std::string& board_conf) {
-    return {qtr_pn_lampstat, board_conf, {}};
-}
-scenario request_board(const std::string& board_conf) {
-    return {"leds: status=off error=off\nmodel: RQ-200\n", board_conf, {}};
-}
-scenario no_lampstat(const std::string& board_conf) {
-    return {std::nullopt, board_conf, {}};
-}
-scenario with_lampstat(const std::string& lampstat) {
-    return {lampstat, "", {}};
-}
-scenario with_reply(const std::string& reply) {
-    return {qtr_pn_lampstat, "", reply};
-}
-
 std::string read_file(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
@@ -51,6 +35,8 @@ std::string setting(const char* name, const char* built) {
     const char* given = std::getenv(name);
     return given != nullptr ? given : built;
 }
+
+const std::string tool = setting("HORNSET_TEST_TOOL", HORNSET_TEST_TOOL);
 
 // The words of a command given at configure time (joined by '|'): the
 // cross-compiling emulator, or the wrapper hornset runs under (valgrind).
@@ -67,13 +53,15 @@ std::vector<std::string> prefix_words(const char* words) {
 
 // The cross-compiling emulator hornset runs under; none in a kernel guest, where it runs natively.
 std::vector<std::string> emulator_words() {
-    return setting("HORNSET_TEST_DRIVER", "") == "module" ? std::vector<std::string>{}
-                                                          : prefix_words(HORNSET_TEST_EMULATOR);
+    return on_module() ? std::vector<std::string>{} : prefix_words(HORNSET_TEST_EMULATOR);
 }
 
-// stdbuf's helper library is glibc's: it cannot be loaded into a hornset linked with musl.
-bool buffering_can_be_chosen() {
-    return emulator_words().empty() && !c_library::musl() && access("/usr/bin/stdbuf", X_OK) == 0;
+bool runs_under_wrapper() {
+    return !prefix_words(HORNSET_TEST_WRAPPER).empty();
+}
+
+bool musl() {
+    return setting("HORNSET_TEST_LIBC", HORNSET_TEST_MUSL != 0 ? "musl" : "glibc") == "musl";
 }
 
 void write_file(const std::string& path, const std::string& content) {
@@ -100,7 +88,6 @@ void emulate(const std::string& dir, const scenario& board) {
 // finds it by that name through PATH, which also gives it that argv[0].
 std::vector<std::string> command(const streams& given, const std::string& dir) {
     std::vector<std::string> words = emulator_words();
-    const std::string tool = setting("HORNSET_TEST_TOOL", HORNSET_TEST_TOOL);
     if (!words.empty()) {
         words.insert(words.end(), {"-0", "hornset", tool});
         return words;
@@ -119,10 +106,8 @@ std::vector<std::string> command(const streams& given, const std::string& dir) {
                       "LD_PRELOAD=" + setting("HORNSET_TEST_PRELOAD", HORNSET_TEST_PRELOAD)});
     }
     if (given.descriptors > 0) {
-        words.insert(words.begin(),
-                     {"/bin/sh", "-c",
-                      "ulimit -n " + std::to_string(given.descriptors) + R"( && exec "$0" "$@")",
-                      tool});
+        const std::string limit = "ulimit -n " + std::to_string(given.descriptors);
+        words.insert(words.begin(), {"/bin/sh", "-c", limit + R"( && exec "$0" "$@")", tool});
         return words;
     }
     words.emplace_back("hornset");
@@ -130,7 +115,6 @@ std::vector<std::string> command(const streams& given, const std::string& dir) {
 }
 
 std::vector<std::string> environment(const streams& given, const std::string& dir) {
-    const std::string tool = setting("HORNSET_TEST_TOOL", HORNSET_TEST_TOOL);
     std::vector<std::string> entries = given.environment;
     entries.push_back("PATH=" + tool.substr(0, tool.rfind('/')) + ":/usr/bin:/bin");
     if (!on_module()) {
@@ -171,17 +155,15 @@ pid_t spawn(std::vector<std::string> words, std::vector<std::string> env, const 
         close(pipe_ends[0]);
         posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], 1);
     } else {
-        const std::string out_path =
+        const std::string out =
             given.stdout_to == output::full_device ? "/dev/full" : dir + "/stdout";
-        posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
     }
-    const std::string err_path = dir + "/stderr";
+    const std::string err = dir + "/stderr";
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (given.joined) {
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    } else {
-        posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
     }
     for (const int fd : given.closed) {
         posix_spawn_file_actions_addclose(&actions, fd);
@@ -195,9 +177,7 @@ pid_t spawn(std::vector<std::string> words, std::vector<std::string> env, const 
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
     // Run straight, the tool is named "hornset" but found by its path.
-    const std::string program = words.front() == "hornset"
-                                    ? setting("HORNSET_TEST_TOOL", HORNSET_TEST_TOOL)
-                                    : words.front();
+    const std::string program = words.front() == "hornset" ? tool : words.front();
     const int spawned = posix_spawn(&pid, program.c_str(), &actions, &attributes,
                                     pointers(words).data(), pointers(env).data());
     posix_spawn_file_actions_destroy(&actions);
@@ -225,10 +205,6 @@ std::string node_file(const std::string& path) {
 
 } // namespace
 
-bool runs_under_wrapper() {
-    return !prefix_words(HORNSET_TEST_WRAPPER).empty();
-}
-
 bool on_module() {
     return setting("HORNSET_TEST_DRIVER", "") == "module";
 }
@@ -238,26 +214,9 @@ bool writes_can_be_traced() {
            access("/usr/bin/strace", X_OK) == 0;
 }
 
-std::string cannot_set_up(const scenario& board, const streams& given) {
-    if (runs_under_wrapper() && std::count(given.closed.begin(), given.closed.end(), 2) > 0) {
-        return "the wrapper hornset runs under reports on standard error";
-    }
-    if (given.mode != buffering::standard && !buffering_can_be_chosen()) {
-        return "standard output's buffering cannot be chosen here";
-    }
-    if (on_module()) {
-        return module_board::cannot_set_up(board);
-    }
-    if (board.board_conf.find("node link") != std::string::npos) {
-        return "the emulated board has no device to link its node's path to";
-    }
-    return given.descriptors > 0 ? "the emulated board needs descriptors of its own" : "";
-}
-
 outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
                     const streams& given) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string dir = std::string(tmp != nullptr ? tmp : "/tmp") + "/hornset-test-XXXXXX";
+    std::string dir = (std::filesystem::temp_directory_path() / "hornset-test-XXXXXX").string();
     if (mkdtemp(dir.data()) == nullptr) {
         ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
         return {};
@@ -277,7 +236,7 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
             << "hornset was killed by signal " << WTERMSIG(wait_status);
         result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
     }
-    result.out = given.stdout_to == output::captured ? read_file(dir + "/stdout") : "";
+    result.out = read_file(dir + "/stdout"); // none unless captured
     result.err = read_file(dir + "/stderr");
     result.writes = read_file(dir + "/writes");
     if (on_module()) {
@@ -300,15 +259,27 @@ std::ostream& operator<<(std::ostream& stream, const outcome& result) {
                   << result.log << "node's file: " << testing::PrintToString(result.node);
 }
 
-void PrintTo(const run_case& c, std::ostream* stream) {
-    *stream << c.name;
-}
-
-std::string case_name(const testing::TestParamInfo<run_case>& info) {
-    return info.param.name;
-}
-
 namespace {
+
+// Why this run cannot be set up on the board in use, or empty.
+std::string cannot_set_up(const scenario& board, const streams& given) {
+    const bool stderr_closed = std::count(given.closed.begin(), given.closed.end(), 2) > 0;
+    // stdbuf's helper library is glibc's: it cannot be loaded into a hornset linked with musl.
+    const bool stdbuf = emulator_words().empty() && !musl() && access("/usr/bin/stdbuf", X_OK) == 0;
+    if (runs_under_wrapper() && stderr_closed) {
+        return "the wrapper hornset runs under reports on standard error";
+    }
+    if (given.mode != buffering::standard && !stdbuf) {
+        return "standard output's buffering cannot be chosen here";
+    }
+    if (on_module()) {
+        return module_board::cannot_set_up(board);
+    }
+    if (board.board_conf.find("node link") != std::string::npos) {
+        return "the emulated board has no device to link its node's path to";
+    }
+    return given.descriptors > 0 ? "the emulated board needs descriptors of its own" : "";
+}
 
 // One run of a case, in this environment.
 void check(const run_case& c, const std::string& entry) {
@@ -346,11 +317,90 @@ TEST_P(RunCase, Behaves) {
 }
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(RunCase);
 
-namespace c_library {
+namespace {
 
-bool musl() {
-    return setting("HORNSET_TEST_LIBC", HORNSET_TEST_MUSL != 0 ? "musl" : "glibc") == "musl";
+// An operation's arguments and board, what it prints before it uses the device, the line a
+// failure of it prints, and its name in the driver's directives.
+struct operation {
+    std::vector<std::string> args;
+    scenario (*board)(const std::string&);
+    std::string before;
+    std::string error;
+    std::string call;
+};
+
+operation operation_of(op o) {
+    switch (o) {
+    case op::write:
+        return {write_args, qtr_pn, trace, says::write_error, "write"};
+    case op::read:
+        return {read_args, qtr_pn, "", says::read_error, "read"};
+    case op::set:
+        return {set_args, request_board, "", says::ioctl_error, "ioctl"};
+    case op::get:
+        break;
+    }
+    return {get_args, request_board, "", says::ioctl_error, "ioctl"};
 }
+
+// The operation's line in the board's log, with this result (empty: the driver's own).
+std::string attempt(op o, const std::string& result) {
+    const bool own = result.empty();
+    switch (o) {
+    case op::write:
+        return logged::write("period 10", own ? "9" : result);
+    case op::read:
+        return own ? logged::read_returned(idle_reply) : logged::read_failed(result);
+    case op::set:
+        return logged::request(set_request_number, set_word, own ? "0" : result);
+    case op::get:
+        break;
+    }
+    return own ? logged::get_request(0) : logged::request(get_request_number, 0, result);
+}
+
+} // namespace
+
+run_case succeeds(const std::string& name, op o) {
+    const operation p = operation_of(o);
+    return prints(name, p.board(""), p.args, p.before + (o == op::read ? idle_reply : ""), 0,
+                  logged::used(attempt(o, "")));
+}
+
+run_case open_fails(const std::string& name, op o, const std::string& directive, int error) {
+    const operation p = operation_of(o);
+    const bool opened = error == ENODEV || error == EMFILE;
+    return {name,
+            p.board(directive),
+            p.args,
+            p.before + says::open_error,
+            says::open_failed(error),
+            1,
+            logged::proc_read +
+                (opened ? logged::node_open : logged::node_open_failed(strerrorname_np(error)))};
+}
+
+run_case driver_fails(const std::string& name, op o, const std::string& result) {
+    const bool error = result[0] == 'E';
+    const operation p = operation_of(o);
+    const std::string directive = p.call + (error ? " fail " : " return ") + result + "\n";
+    return {name,
+            p.board(directive),
+            p.args,
+            p.before + p.error,
+            says::call_failed(error ? c_library::number(result) : 0),
+            1,
+            logged::failed(attempt(o, error ? "-1 " + result : result))};
+}
+
+run_case without_proc(run_case c) {
+    c.board.lampstat.reset();
+    c.out = says::no_proc + c.out;
+    c.log = logged::proc_missing + c.log->substr(logged::proc_read.size());
+    return c;
+}
+
+namespace c_library {
 
 std::string invalid_option(char option) {
     return musl() ? std::string("hornset: unrecognized option: ") + option + "\n"
@@ -362,48 +412,27 @@ std::string missing_value(char option) {
                   : std::string("hornset: option requires an argument -- '") + option + "'\n";
 }
 
-namespace {
-
-struct texts {
-    int error;
-    const char* name;
-    const char* glibc;
-    const char* musl;
+// musl's reasons where they are not glibc's, which the suite itself is linked with.
+const std::pair<int, const char*> musl_reasons[] = {
+    {0, "No error information"}, {EBUSY, "Resource busy"},
+    {EIO, "I/O error"},          {EMFILE, "No file descriptors available"},
+    {ENOTTY, "Not a tty"},       {ETIMEDOUT, "Operation timed out"},
 };
-
-const texts table[] = {
-    {0, "", "Success", "No error information"},
-    {EACCES, "EACCES", "Permission denied", "Permission denied"},
-    {EAGAIN, "EAGAIN", "Resource temporarily unavailable", "Resource temporarily unavailable"},
-    {EBADF, "EBADF", "Bad file descriptor", "Bad file descriptor"},
-    {EBUSY, "EBUSY", "Device or resource busy", "Resource busy"},
-    {EINTR, "EINTR", "Interrupted system call", "Interrupted system call"},
-    {EINVAL, "EINVAL", "Invalid argument", "Invalid argument"},
-    {EIO, "EIO", "Input/output error", "I/O error"},
-    {EMFILE, "EMFILE", "Too many open files", "No file descriptors available"},
-    {ENODEV, "ENODEV", "No such device", "No such device"},
-    {ENOENT, "ENOENT", "No such file or directory", "No such file or directory"},
-    {ENOSPC, "ENOSPC", "No space left on device", "No space left on device"},
-    {ENOTTY, "ENOTTY", "Inappropriate ioctl for device", "Not a tty"},
-    {ETIMEDOUT, "ETIMEDOUT", "Connection timed out", "Operation timed out"},
-};
-
-} // namespace
 
 std::string reason(int error) {
-    for (const texts& row : table) {
-        if (row.error == error) {
-            return musl() ? row.musl : row.glibc;
+    for (const auto& [number, text] : musl_reasons) {
+        if (musl() && number == error) {
+            return text;
         }
     }
-    ADD_FAILURE() << "the harness has no C library text for errno " << error;
-    return "";
+    return std::strerror(error);
 }
 
 int number(const std::string& error_name) {
-    for (const texts& row : table) {
-        if (row.name == error_name) {
-            return row.error;
+    for (int error = 1; error < 4096; ++error) {
+        const char* name = strerrorname_np(error);
+        if (name != nullptr && error_name == name) {
+            return error;
         }
     }
     return -1;

@@ -28,11 +28,21 @@ struct scenario {
 };
 
 extern const std::string qtr_pn_lampstat;
-scenario qtr_pn(const std::string& board_conf = "");
-scenario request_board(const std::string& board_conf = "");
-scenario no_lampstat(const std::string& board_conf = "");
-scenario with_lampstat(const std::string& lampstat);
-scenario with_reply(const std::string& reply);
+inline scenario qtr_pn(const std::string& board_conf = "") {
+    return {qtr_pn_lampstat, board_conf, {}};
+}
+inline scenario request_board(const std::string& board_conf = "") {
+    return {"leds: status=off error=off\nmodel: RQ-200\n", board_conf, {}};
+}
+inline scenario no_lampstat(const std::string& board_conf = "") {
+    return {std::nullopt, board_conf, {}};
+}
+inline scenario with_lampstat(const std::string& lampstat) {
+    return {lampstat, "", {}};
+}
+inline scenario with_reply(const std::string& reply) {
+    return {qtr_pn_lampstat, "", reply};
+}
 
 struct outcome {
     std::string out;
@@ -51,20 +61,18 @@ enum class buffering { standard, line, none }; // standard output's (stdbuf -oL,
 // The standard streams hornset starts with, as callers hand them over.
 struct streams {
     std::vector<int> closed; // standard descriptors hornset starts without
-    bool joined = false;     // standard error is standard output (2>&1): all in outcome::out
+    int descriptors = 0;     // a limit of open descriptors (ulimit -n, through /bin/sh), or none
+    std::vector<std::string> environment = {}; // NAME=VALUE entries added to the few a run has
+    bool joined = false; // standard error is standard output (2>&1): all in outcome::out
     output stdout_to = output::captured;
     buffering mode = buffering::standard;
     bool traced = false; // run under strace, recording writes and signal actions
-    int descriptors = 0; // a limit of open descriptors (ulimit -n, through /bin/sh), or none
-    std::vector<std::string> environment = {}; // NAME=VALUE entries added to the few a run has
 };
+inline const streams joined = {{}, 0, {}, true};
 
 // Runs hornset with these arguments (argv[0] is "hornset") on a fresh board.
 outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
                     const streams& given = {});
-
-// Why this run cannot be set up on the board in use, or empty.
-std::string cannot_set_up(const scenario& board, const streams& given);
 
 // What the board in use records of a run the emulated board logs so: the log
 // itself, or the stand-in module's account of what reached it.
@@ -73,16 +81,13 @@ std::string recorded(const std::string& log, const scenario& board);
 // The stand-in kernel module as the board: its parameters set the scenario up,
 // its record says what reached the driver.
 namespace module_board {
-std::string cannot_set_up(const scenario& board);
+std::string cannot_set_up(const scenario& board); // why not, or empty
 void set_up(const scenario& board);
 std::string record();
 std::string recorded(const std::string& log, const scenario& board);
 } // namespace module_board
 
 std::string read_file(const std::string& path);
-
-// Whether hornset runs under a wrapper (valgrind), which needs standard error for itself.
-bool runs_under_wrapper();
 // Whether the board is the stand-in kernel module rather than the emulated board.
 bool on_module();
 // Whether hornset's system calls can be traced (strace runs here, hornset is not wrapped).
@@ -91,7 +96,6 @@ bool writes_can_be_traced();
 // Texts hornset prints that come from the C library it is linked with: getopt's
 // diagnostics and the system's error reasons, for glibc and musl.
 namespace c_library {
-bool musl();
 std::string invalid_option(char option);   // getopt's line for an unknown option
 std::string missing_value(char option);    // getopt's line for an option without its value
 std::string reason(int error);             // strerror's text, as perror shows it
@@ -203,8 +207,25 @@ inline run_case prints(const std::string& name, const scenario& board,
     return {name, board, args, out, "", status, log};
 }
 
-void PrintTo(const run_case& c, std::ostream* stream);
-std::string case_name(const testing::TestParamInfo<run_case>& info);
+// The device operations, as runs of write_args, read_args, set_args and get_args.
+enum class op { write, read, set, get };
+// The run with the emulated driver's own behaviour.
+run_case succeeds(const std::string& name, op operation);
+// The node's open fails with this error, or opens a node that is no device (ENODEV) or
+// cannot be moved above the standard descriptors (EMFILE).
+run_case open_fails(const std::string& name, op operation, const std::string& directive, int error);
+// The driver fails the operation with an error (its name: "EIO") or returns this count.
+run_case driver_fails(const std::string& name, op operation, const std::string& result);
+// A run of a board with the request interface, without "/proc/lampstat": the tool says
+// so first, then speaks the positional dialect as on that board.
+run_case without_proc(run_case c);
+
+inline void PrintTo(const run_case& c, std::ostream* stream) {
+    *stream << c.name;
+}
+inline std::string case_name(const testing::TestParamInfo<run_case>& info) {
+    return info.param.name;
+}
 
 // Cases are instantiated per area with INSTANTIATE_TEST_SUITE_P(Area, RunCase, ...).
 // Each case also runs with POSIXLY_CORRECT set, which must change nothing

@@ -12,101 +12,69 @@ run_case sends(const std::string& name, const std::vector<std::string>& args,
                   logged::used(logged::write(command, written)));
 }
 
-// A usage error: brief on standard error only; full adds the option list on
-// standard output. getopt's own diagnostic, if any, comes first.
+// A usage error on standard error, getopt's own diagnostic, if any, first. A
+// missing or invalid option adds the option list on standard output.
 run_case refused(const std::string& name, const std::vector<std::string>& args,
-                 const std::string& refusal, bool full, const std::string& diagnostic = "") {
-    const std::string& out = full ? says::option_list : "";
-    return {name, qtr_pn(), args, out, diagnostic + refusal, 1, logged::proc_read};
+                 const std::string& refusal, const std::string& diagnostic = "") {
+    const bool full = refusal == says::too_few || refusal == says::bad_option;
+    return {name, qtr_pn(),         args, full ? says::option_list : "", diagnostic + refusal,
+            1,    logged::proc_read};
+}
+
+// getopt's complaint of an unknown option, or one without its value (missing).
+run_case unknown(const std::string& name, const std::vector<std::string>& args, char option,
+                 bool missing = false) {
+    return refused(name, args, says::bad_option,
+                   missing ? c_library::missing_value(option) : c_library::invalid_option(option));
 }
 
 // -d shows the status reply and ends the run.
 run_case shows_status(const std::string& name, const std::vector<std::string>& args) {
-    return {
-        name, qtr_pn(), args, idle_reply, "", 0, logged::used(logged::read_returned(idle_reply))};
+    run_case c = succeeds(name, op::read);
+    c.args = args;
+    return c;
+}
+
+// Every case runs with POSIXLY_CORRECT=1 as well (the harness); glibc looks
+// only at whether it is set, so other values must not matter either.
+run_case posixly_correct(const std::string& name, const std::string& value) {
+    run_case c = sends(name, {"extra", "-t", "10", "more", "-p", "x"}, "period 10 pattern x");
+    c.given.environment = {"POSIXLY_CORRECT=" + value};
+    return c;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Combinations, RunCase,
-    testing::Values(refused("NoValueOption", {"extra"}, says::no_option, false),
-                    refused("CountAlone", {"-c", "3"}, says::no_option, false),
-                    sends("PeriodAlone", {"-t", "10"}, "period 10"),
-                    refused("PeriodAndCount", {"-t", "10", "-c", "3"}, says::no_pattern, false),
-                    sends("PatternAlone", {"-p", "xyz"}, "pattern xyz"),
-                    sends("PeriodAndPattern", {"-t", "10", "-p", "xyz"}, "period 10 pattern xyz"),
-                    sends("CountAndPattern", {"-c", "3", "-p", "xyz"}, "count 3 pattern xyz"),
-                    sends("AllThree", {"-t", "10", "-c", "3", "-p", "xyz"},
-                          "period 10 count 3 pattern xyz"),
-                    sends("FixedOrderWhateverTheOptionOrder", {"-p", "xyz", "-c", "3", "-t", "10"},
-                          "period 10 count 3 pattern xyz"),
-                    sends("ClusteredAndAttachedValues", {"-t10", "-c3", "-pxyz"},
-                          "period 10 count 3 pattern xyz")),
-    case_name);
-
-INSTANTIATE_TEST_SUITE_P(
-    UsageReports, RunCase,
     testing::Values(
-        refused("NoArguments", {}, says::too_few, true),
-        refused("UnknownOption", {"-x"}, says::bad_option, true, c_library::invalid_option('x')),
-        refused("MissingValue", {"-t"}, says::bad_option, true, c_library::missing_value('t')),
-        refused("LongOption", {"--help"}, says::bad_option, true, c_library::invalid_option('-')),
-        refused("UnknownAfterGoodOptions", {"-t", "10", "-z", "-p", "x"}, says::bad_option, true,
-                c_library::invalid_option('z')),
-        refused("PeriodZero", {"-t", "0"}, says::bad_period, false),
-        refused("PeriodNotANumber", {"-t", "abc"}, says::bad_period, false),
-        refused("PeriodEmpty", {"-t", ""}, says::bad_period, false),
-        refused("CountZero", {"-c", "0", "-p", "x"}, says::bad_count, false),
-        refused("CountNotANumber", {"-p", "x", "-c", "none"}, says::bad_count, false),
-        refused("EmptyPatternIsNoPattern", {"-p", ""}, says::no_option, false),
-        refused("LaterEmptyPatternClears", {"-p", "x", "-p", "", "-c", "2"}, says::no_option,
-                false)),
-    case_name);
+        refused("NoValueOption", {"extra"}, says::no_option),
+        refused("CountAlone", {"-c", "3"}, says::no_option),
+        sends("PeriodAlone", {"-t", "10"}, "period 10"),
+        refused("PeriodAndCount", {"-t", "10", "-c", "3"}, says::no_pattern),
+        sends("PatternAlone", {"-p", "xyz"}, "pattern xyz"),
+        sends("PeriodAndPattern", {"-t", "10", "-p", "xyz"}, "period 10 pattern xyz"),
+        sends("CountAndPattern", {"-c", "3", "-p", "xyz"}, "count 3 pattern xyz"),
+        sends("AllThree", {"-t", "10", "-c", "3", "-p", "xyz"}, "period 10 count 3 pattern xyz"),
+        sends("FixedOrderWhateverTheOptionOrder", {"-p", "xyz", "-c", "3", "-t", "10"},
+              "period 10 count 3 pattern xyz"),
+        sends("ClusteredAndAttachedValues", {"-t10", "-c3", "-pxyz"},
+              "period 10 count 3 pattern xyz"),
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, RunCase,
-    testing::Values(sends("TrailingTextIgnored", {"-t", "12abc"}, "period 12"),
-                    sends("NegativePeriod", {"-t", "-5"}, "period -5"),
-                    sends("LeadingBlanksAndPlus", {"-t", " \t+7", "-c", "\n-3", "-p", "p"},
-                          "period 7 count -3 pattern p"),
-                    sends("LargeValuesPassToDriver", {"-t", "100000", "-c", "256", "-p", "p"},
-                          "period 100000 count 256 pattern p"),
-                    sends("LargestPeriod", {"-t", "2147483647"}, "period 2147483647"),
-                    sends("SmallestPeriod", {"-t", "-2147483648"}, "period -2147483648"),
-                    sends("LeadingZeros", {"-t", "000000000000042"}, "period 42"),
-                    refused("PeriodBeyondRange", {"-t", "2147483648"}, says::bad_period, false),
-                    refused("PeriodWouldWrapToOne", {"-t", "4294967297"}, says::bad_period, false),
-                    refused("PeriodBelowRange", {"-t", "-2147483649"}, says::bad_period, false),
-                    refused("CountBeyondRange", {"-p", "x", "-c", "99999999999999999999"},
-                            says::bad_count, false),
-                    refused("CountWouldWrapToOne", {"-p", "x", "-c", "4294967297"}, says::bad_count,
-                            false)),
-    case_name);
-
-INSTANTIATE_TEST_SUITE_P(
-    OptionOrder, RunCase,
-    testing::Values(sends("LaterPeriodOverrides", {"-t", "10", "-t", "20"}, "period 20"),
-                    sends("LaterPatternOverrides", {"-p", "a", "-p", "b"}, "pattern b"),
-                    sends("LaterCountOverrides", {"-c", "1", "-p", "x", "-c", "2"},
-                          "count 2 pattern x"),
-                    shows_status("StatusAloneShown", {"-d"}),
-                    shows_status("OptionsAfterStatusNeverSeen", {"-d", "-c", "0", "-x"}),
-                    shows_status("OptionsBeforeStatusTaken", {"-t", "10", "-p", "x", "-d"}),
-                    refused("BadValueBeforeStatus", {"-c", "0", "-d"}, says::bad_count, false),
-                    refused("UnknownOptionBeforeStatus", {"-q", "-d"}, says::bad_option, true,
-                            c_library::invalid_option('q')),
-                    shows_status("StatusClusteredWithOthers", {"-dt", "0"}),
-                    sends("WordAfterOptionsIgnored", {"-t", "10", "extra"}, "period 10"),
-                    sends("WordBeforeOptionsSkipped", {"extra", "-t", "10"}, "period 10"),
-                    sends("DoubleDashEndsOptions", {"-t", "10", "--", "-p", "x"}, "period 10")),
-    case_name);
-
-// Words that are not options are ignored wherever they stand, with every C
-// library and in every environment; "--" still ends the options.
-INSTANTIATE_TEST_SUITE_P(
-    WordsThatAreNotOptions, RunCase,
-    testing::Values(
-        refused("WordBetweenPeriodAndCount", {"-t", "5", "foo", "-c", "3"}, says::no_pattern,
-                false),
+        // Option order: the last of each option counts; -d ends the options.
+        sends("LaterPeriodOverrides", {"-t", "10", "-t", "20"}, "period 20"),
+        sends("LaterPatternOverrides", {"-p", "a", "-p", "b"}, "pattern b"),
+        sends("LaterCountOverrides", {"-c", "1", "-p", "x", "-c", "2"}, "count 2 pattern x"),
+        shows_status("StatusAloneShown", {"-d"}),
+        shows_status("OptionsAfterStatusNeverSeen", {"-d", "-c", "0", "-x"}),
+        shows_status("OptionsBeforeStatusTaken", {"-t", "10", "-p", "x", "-d"}),
+        refused("BadValueBeforeStatus", {"-c", "0", "-d"}, says::bad_count),
+        unknown("UnknownOptionBeforeStatus", {"-q", "-d"}, 'q'),
+        shows_status("StatusClusteredWithOthers", {"-dt", "0"}),
+        sends("WordAfterOptionsIgnored", {"-t", "10", "extra"}, "period 10"),
+        sends("WordBeforeOptionsSkipped", {"extra", "-t", "10"}, "period 10"),
+        sends("DoubleDashEndsOptions", {"-t", "10", "--", "-p", "x"}, "period 10"),
+        // Words that are not options are ignored wherever they stand, with every C
+        // library and in every environment; "--" still ends the options.
+        refused("WordBetweenPeriodAndCount", {"-t", "5", "foo", "-c", "3"}, says::no_pattern),
         sends("WordsEverywhere", {"a", "-t", "10", "b", "-c", "3", "c", "-p", "x", "d"},
               "period 10 count 3 pattern x"),
         sends("WordsBeforeClusteredOptions", {"a", "b", "-t10", "-pxyz"}, "period 10 pattern xyz"),
@@ -114,32 +82,47 @@ INSTANTIATE_TEST_SUITE_P(
         sends("LoneDashBetween", {"-t", "10", "-", "-p", "x"}, "period 10 pattern x"),
         sends("LoneDashAsValue", {"-p", "-"}, "pattern -"),
         shows_status("WordBeforeStatus", {"extra", "-d"}),
-        refused("WordBeforeUnknownOption", {"extra", "-x"}, says::bad_option, true,
-                c_library::invalid_option('x')),
-        refused("WordBeforeMissingValue", {"extra", "-t"}, says::bad_option, true,
-                c_library::missing_value('t')),
-        refused("WordsOnly", {"a", "-", "b"}, says::no_option, false),
-        refused("DoubleDashAfterWord", {"extra", "--", "-t", "10"}, says::no_option, false),
+        unknown("WordBeforeUnknownOption", {"extra", "-x"}, 'x'),
+        unknown("WordBeforeMissingValue", {"extra", "-t"}, 't', true),
+        refused("WordsOnly", {"a", "-", "b"}, says::no_option),
+        refused("DoubleDashAfterWord", {"extra", "--", "-t", "10"}, says::no_option),
         sends("NothingAfterDoubleDashLookedAt", {"-t", "10", "--", "extra", "-c", "0", "-x"},
               "period 10"),
-        sends("DoubleDashAsValue", {"-p", "--", "-t", "1"}, "period 1 pattern --")),
+        sends("DoubleDashAsValue", {"-p", "--", "-t", "1"}, "period 1 pattern --"),
+        posixly_correct("WordFirstPosixlyCorrectEmpty", ""),
+        posixly_correct("WordFirstPosixlyCorrectZero", "0"),
+        posixly_correct("WordFirstPosixlyCorrectYes", "yes")),
     case_name);
 
-// Every case runs with POSIXLY_CORRECT=1 as well (the harness); glibc looks
-// only at whether it is set, so other values must not matter either.
-TEST(Environment, PosixlyCorrectWithAnyValueChangesNothing) {
-    const run_case expected =
-        sends("WordFirst", {"extra", "-t", "10", "more", "-p", "x"}, "period 10 pattern x");
-    for (const char* setting : {"POSIXLY_CORRECT=", "POSIXLY_CORRECT=0", "POSIXLY_CORRECT=yes"}) {
-        streams given;
-        given.environment = {setting};
-        const outcome result = run_hornset(expected.board, expected.args, given);
-        EXPECT_EQ(result.out, expected.out) << setting;
-        EXPECT_EQ(result.err, expected.err) << setting;
-        EXPECT_EQ(result.status, expected.status) << setting;
-        EXPECT_EQ(result.log, recorded(*expected.log, expected.board)) << setting;
-    }
-}
+INSTANTIATE_TEST_SUITE_P(
+    UsageReports, RunCase,
+    testing::Values(
+        refused("NoArguments", {}, says::too_few), unknown("UnknownOption", {"-x"}, 'x'),
+        unknown("MissingValue", {"-t"}, 't', true), unknown("LongOption", {"--help"}, '-'),
+        unknown("UnknownAfterGoodOptions", {"-t", "10", "-z", "-p", "x"}, 'z'),
+        refused("PeriodZero", {"-t", "0"}, says::bad_period),
+        refused("PeriodNotANumber", {"-t", "abc"}, says::bad_period),
+        refused("PeriodEmpty", {"-t", ""}, says::bad_period),
+        refused("CountZero", {"-c", "0", "-p", "x"}, says::bad_count),
+        refused("CountNotANumber", {"-p", "x", "-c", "none"}, says::bad_count),
+        refused("EmptyPatternIsNoPattern", {"-p", ""}, says::no_option),
+        refused("LaterEmptyPatternClears", {"-p", "x", "-p", "", "-c", "2"}, says::no_option),
+        // Values: atoi's grammar, refused beyond the range of an int.
+        sends("TrailingTextIgnored", {"-t", "12abc"}, "period 12"),
+        sends("NegativePeriod", {"-t", "-5"}, "period -5"),
+        sends("LeadingBlanksAndPlus", {"-t", " \t+7", "-c", "\n-3", "-p", "p"},
+              "period 7 count -3 pattern p"),
+        sends("LargeValuesPassToDriver", {"-t", "100000", "-c", "256", "-p", "p"},
+              "period 100000 count 256 pattern p"),
+        sends("LargestPeriod", {"-t", "2147483647"}, "period 2147483647"),
+        sends("SmallestPeriod", {"-t", "-2147483648"}, "period -2147483648"),
+        sends("LeadingZeros", {"-t", "000000000000042"}, "period 42"),
+        refused("PeriodBeyondRange", {"-t", "2147483648"}, says::bad_period),
+        refused("PeriodWouldWrapToOne", {"-t", "4294967297"}, says::bad_period),
+        refused("PeriodBelowRange", {"-t", "-2147483649"}, says::bad_period),
+        refused("CountBeyondRange", {"-p", "x", "-c", "99999999999999999999"}, says::bad_count),
+        refused("CountWouldWrapToOne", {"-p", "x", "-c", "4294967297"}, says::bad_count)),
+    case_name);
 
 const std::string longest_pattern(HORNIO_TEXT_SIZE - 1, 'p');
 
@@ -158,15 +141,14 @@ INSTANTIATE_TEST_SUITE_P(
         sends("LongestCommandWithAllItems",
               {"-t", "-2147483648", "-c", "-2147483648", "-p", longest_pattern.substr(45)},
               "period -2147483648 count -2147483648 pattern " + longest_pattern.substr(45)),
-        refused("CommandOneByteTooLong", {"-p", longest_pattern.substr(7)}, says::command_too_long,
-                false),
+        refused("CommandOneByteTooLong", {"-p", longest_pattern.substr(7)}, says::command_too_long),
         refused("CommandTooLongWithPeriod", {"-t", "1", "-p", longest_pattern.substr(16)},
-                says::command_too_long, false),
+                says::command_too_long),
         refused("LongestPatternStillTooLongACommand", {"-p", longest_pattern},
-                says::command_too_long, false),
-        refused("PatternTooLong", {"-p", longest_pattern + "p"}, says::pattern_too_long, false),
+                says::command_too_long),
+        refused("PatternTooLong", {"-p", longest_pattern + "p"}, says::pattern_too_long),
         refused("PatternTooLongBeforeStatus", {"-p", longest_pattern + "p", "-d"},
-                says::pattern_too_long, false)),
+                says::pattern_too_long)),
     case_name);
 
 } // namespace

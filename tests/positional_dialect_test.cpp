@@ -1,11 +1,15 @@
 // The positional dialect of every other board: off time, on time and count,
-// the get request, --help and --version.
+// the get request, --help and --version; and which board the tool finds in
+// "/proc/lampstat", seen through the dialect it then speaks.
 #include "harness.h"
+#include "number.h"
 
 #include <cerrno>
 
 namespace hornset_test {
 namespace {
+
+using logged::proc_read;
 
 // The set request reaches the driver with this word.
 run_case sets(const std::string& name, const std::vector<std::string>& args, uint32_t word) {
@@ -16,7 +20,7 @@ run_case sets(const std::string& name, const std::vector<std::string>& args, uin
 // Refused with these lines on standard output; nothing reaches the driver.
 run_case refused(const std::string& name, const std::vector<std::string>& args,
                  const std::string& out) {
-    return prints(name, request_board(), args, out, 1, logged::proc_read);
+    return prints(name, request_board(), args, out, 1, proc_read);
 }
 
 INSTANTIATE_TEST_SUITE_P(WordLayout, RunCase,
@@ -24,9 +28,9 @@ INSTANTIATE_TEST_SUITE_P(WordLayout, RunCase,
                                          sets("OnTimeInSecondByte", {"1", "255", "0"}, 0x0001FF00),
                                          sets("OffTimeInThirdByte", {"255", "1", "0"}, 0x00FF0100),
                                          sets("CountZero", {"5", "5", "0"}, 0x00050500),
-                                         sets("Typical", {"10", "20", "3"}, 0x000A1403),
+                                         sets("Typical", set_args, set_word),
                                          sets("AllHighest", {"255", "255", "255"}, 0x00FFFFFF),
-                                         sets("AtoiGrammar", {" +10", "20ms", "\t3x"}, 0x000A1403),
+                                         sets("AtoiGrammar", {" +10", "20ms", "\t3x"}, set_word),
                                          sets("CountNotANumberIsZero", {"5", "5", "abc"},
                                               0x00050500)),
                          case_name);
@@ -53,38 +57,102 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     ArgumentCount, RunCase,
-    testing::Values(
-        prints("NoneIssuesGetRequest", request_board(), get_args, "", 0,
-               logged::used(logged::get_request(0))),
-        refused("One", {"5"}, says::invalid), refused("Two", {"5", "5"}, says::invalid),
-        refused("Four", {"1", "2", "3", "4"}, says::invalid),
-        refused("OptionsOfTheOtherDialect", {"-t", "5"}, says::invalid),
-        refused("VersionWithExtra", {"--version", "extra"}, says::invalid),
-        refused("HelpOtherCase", {"--Help"}, says::invalid),
-        refused("ShortVersion", {"-v"}, says::invalid),
-        prints("Version", request_board(), {"--version"}, says::version, 0, logged::proc_read),
-        prints("VersionUpperCase", request_board(), {"--VERSION"}, says::version, 0,
-               logged::proc_read),
-        prints("Help", request_board(), {"--help"}, says::help, 0, logged::proc_read),
-        prints("HelpUpperCase", request_board(), {"--HELP"}, says::help, 0, logged::proc_read)),
+    testing::Values(succeeds("NoneIssuesGetRequest", op::get), refused("One", {"5"}, says::invalid),
+                    refused("Two", {"5", "5"}, says::invalid),
+                    refused("Four", {"1", "2", "3", "4"}, says::invalid),
+                    refused("OptionsOfTheOtherDialect", {"-t", "5"}, says::invalid),
+                    refused("VersionWithExtra", {"--version", "extra"}, says::invalid),
+                    refused("HelpOtherCase", {"--Help"}, says::invalid),
+                    refused("ShortVersion", {"-v"}, says::invalid),
+                    prints("Version", request_board(), {"--version"}, says::version, 0, proc_read),
+                    prints("VersionUpperCase", request_board(), {"--VERSION"}, says::version, 0,
+                           proc_read),
+                    prints("Help", request_board(), {"--help"}, says::help, 0, proc_read),
+                    prints("HelpUpperCase", request_board(), {"--HELP"}, says::help, 0, proc_read)),
     case_name);
 
-// Without "/proc/lampstat" the tool still speaks this dialect, after saying so.
+const std::string long_run(1023, 'x'); // fills the line buffer with its terminator
+
+// "-t 5" is a command text on a text-command board and a wrong argument count elsewhere.
+run_case text_board(const std::string& name, const std::string& lampstat) {
+    return prints(name, with_lampstat(lampstat), {"-t", "5"}, says::trace("period 5"), 0,
+                  logged::used(logged::write("period 5", "8")));
+}
+
+run_case request_interface(const std::string& name, const scenario& board,
+                           const std::string& proc_log = proc_read,
+                           const std::string& message = "") {
+    return prints(name, board, {"-t", "5"}, message + says::invalid, 1, proc_log);
+}
+
 INSTANTIATE_TEST_SUITE_P(
-    WithoutProcFile, RunCase,
-    testing::Values(prints("Set", no_lampstat(), set_args, says::no_proc, 0,
-                           logged::proc_missing + logged::node_open +
-                               logged::request(set_request_number, set_word, "0") +
-                               logged::node_close),
-                    prints("Refusal", no_lampstat(), {"0", "1", "1"}, says::no_proc + says::zero, 1,
-                           logged::proc_missing),
-                    prints("Get", no_lampstat(), get_args, says::no_proc, 0,
-                           logged::proc_missing + logged::node_open + logged::get_request(0) +
-                               logged::node_close),
-                    run_case{"NoDriversAtAll", no_lampstat("node absent\n"), set_args,
-                             says::no_proc + says::open_error, says::open_failed(ENOENT), 1,
-                             logged::proc_missing + logged::node_open_failed("ENOENT")}),
+    BoardDetection, RunCase,
+    testing::Values(
+        text_board("ModelAmongOtherText", "leds: on\nmodel: QTR-PN rev2\n"),
+        text_board("ModelAsPartOfLongerName", "leds: on\nQTR-PNX\n"),
+        text_board("OneLineFileSearchedWhole", "model: QTR-PN\n"),
+        text_board("OneLineWithoutNewline", "QTR-PN"),
+        text_board("SecondLineWithoutNewline", "leds\nQTR-PN"),
+        request_interface("ModelOnFirstLineOnly", with_lampstat("model: QTR-PN\nleds: on\n")),
+        request_interface("ModelOnThirdLine", with_lampstat("a\nb\nQTR-PN\n")),
+        request_interface("OtherLetterCase", with_lampstat("leds: on\nmodel: qtr-pn\n")),
+        request_interface("UnknownBoard", request_board()),
+        request_interface("EmptyFile", with_lampstat("")),
+        request_interface("NameSplitByNul", with_lampstat(std::string("x\nQTR\0-PN\n", 10))),
+        // The second read continues a first line longer than the buffer.
+        text_board("SecondPieceOfLongFirstLine", long_run + "QTR-PN\nleds: on\n"),
+        request_interface("LongFirstLineHidesSecondLine",
+                          with_lampstat(long_run + "abc\nQTR-PN\n")),
+        request_interface("NameAcrossBufferBoundary",
+                          with_lampstat(long_run.substr(1) + "QTR-PN\nleds: on\n")),
+        request_interface("FileMissing", no_lampstat(), logged::proc_missing, says::no_proc),
+        request_interface("FileUnreadable", qtr_pn("lampstat fail EACCES\n"),
+                          logged::proc_failed("EACCES"), says::no_proc),
+        // Without the file the tool still speaks the positional dialect, after saying so.
+        without_proc(succeeds("SetWithoutProcFile", op::set)),
+        without_proc(refused("RefusalWithoutProcFile", {"0", "1", "1"}, says::zero)),
+        without_proc(succeeds("GetWithoutProcFile", op::get)),
+        without_proc(prints("VersionWithoutProcFile", request_board(), {"--version"}, says::version,
+                            0, proc_read)),
+        without_proc(open_fails("NoDriversAtAll", op::set, "node absent\n", ENOENT)),
+        without_proc(prints("HelpStillAfterDetectionMessage", request_board("node absent\n"),
+                            {"--help"}, says::help, 0, proc_read)),
+        // The dialect is chosen before any argument is looked at, so each board
+        // answers the other dialect's arguments with its own refusal.
+        run_case{"PositionalValuesOnTextBoard", qtr_pn(), set_args, "", says::no_option, 1,
+                 proc_read},
+        run_case{"VersionOnTextBoardIsAnOption",
+                 qtr_pn(),
+                 {"--version"},
+                 says::option_list,
+                 c_library::invalid_option('-') + says::bad_option,
+                 1,
+                 proc_read}),
     case_name);
+
+// The one numeric conversion: atoi's grammar without its wrap-around (the
+// values the command lines above reach are checked there).
+TEST(ToInt32, KeepsAtoiGrammarAndRefusesToWrap) {
+    const std::tuple<const char*, int32_t, bool> cases[] = {
+        {"0", 0, true},
+        {"", 0, true},
+        {"-", 0, true},
+        {"+", 0, true},
+        {" \t\n\v\f\r7", 7, true},
+        {"--7", 0, true},
+        {"- 7", 0, true},
+        {"7 8", 7, true},
+        {"0x1F", 0, true},
+        {"-4294967297", INT32_MIN, false},
+        {"99999999999999999999999999", INT32_MAX, false},
+        {"2147483648abc", INT32_MAX, false},
+    };
+    for (const auto& [text, expected, in_range] : cases) {
+        int32_t value = 12345;
+        EXPECT_EQ(to_int32(text, &value), in_range) << '"' << text << '"';
+        EXPECT_EQ(value, expected) << '"' << text << '"';
+    }
+}
 
 } // namespace
 } // namespace hornset_test

@@ -5,6 +5,7 @@
 // none; the directives are board.conf lines.
 #include "harness.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 
@@ -25,49 +26,41 @@ void PrintTo(const example& e, std::ostream* stream) {
     *stream << e.name;
 }
 
-// The words of a command line as the shell splits them: blanks separate,
-// quotes hold, an unquoted word starting with '#' begins a comment.
+// The words of a plain command line: blanks separate, quotes hold.
 std::vector<std::string> words_of(const std::string& line, std::string* problem) {
-    std::vector<std::string> words;
-    bool in_word = false;
-    for (size_t i = 0; i < line.size() && problem->empty(); ++i) {
+    std::vector<std::string> words(1);
+    for (size_t i = 0; i < line.size(); ++i) {
         const char c = line[i];
-        if (c == ' ' || (c == '#' && !in_word)) {
-            in_word = false;
-            i = c == '#' ? line.size() : i;
-            continue;
-        }
-        if (!in_word) {
-            words.emplace_back();
-        }
-        in_word = true;
         const size_t end = c == '\'' || c == '"' ? line.find(c, i + 1) : i;
-        if (end == std::string::npos) {
-            *problem = "unclosed quote";
-        } else if (std::string("|&;<>()$`\\*?").find(c) != std::string::npos) {
-            *problem = std::string("not a plain command: '") + c + "'";
+        if (end == std::string::npos ||
+            std::string("|&;<>()$`\\*?#").find(c) != std::string::npos) {
+            *problem = "not a plain command: " + line;
+        } else if (c == ' ') {
+            words.emplace_back();
         } else {
             words.back() += end > i ? line.substr(i + 1, end - i - 1) : std::string(1, c);
             i = end;
         }
     }
+    words.erase(std::remove(words.begin(), words.end(), ""), words.end());
     return words;
 }
 
-scenario board_of(const std::string& marker, std::string* problem) {
+example command(const std::string& line, const std::string& where, const std::string& marker) {
+    example e{where};
     std::istringstream parts(marker);
     std::string name;
     std::getline(parts, name, ';');
-    scenario board = name == "qtr-pn"    ? qtr_pn()
-                     : name == "request" ? request_board()
-                                         : no_lampstat();
+    e.board = name == "qtr-pn" ? qtr_pn() : name == "request" ? request_board() : no_lampstat();
     if (name != "qtr-pn" && name != "request" && name != "none") {
-        *problem = "unknown board '" + name + "'";
+        e.problem = "unknown board '" + name + "'";
     }
     for (std::string directive; std::getline(parts >> std::ws, directive, ';');) {
-        board.board_conf += directive + "\n";
+        e.board.board_conf += directive + "\n";
     }
-    return board;
+    const std::vector<std::string> words = words_of(line.substr(2), &e.problem);
+    e.args.assign(words.begin() + 1, words.end());
+    return e;
 }
 
 // A line of a marked block: a command, "$ echo $?", a status, or what the last
@@ -75,12 +68,8 @@ scenario board_of(const std::string& marker, std::string* problem) {
 void take(const std::string& line, const std::string& where, const std::string& marker,
           example* last, std::vector<example>* examples) {
     if (line.rfind("$ hornset", 0) == 0) {
-        example e{where};
-        e.board = board_of(marker, &e.problem);
-        const std::vector<std::string> words = words_of(line.substr(2), &e.problem);
-        e.args.assign(words.begin() + 1, words.end());
-        examples->push_back(e);
-    } else if (line.rfind("$ echo $?", 0) == 0 && last != nullptr && !last->status) {
+        examples->push_back(command(line, where, marker));
+    } else if (line == "$ echo $?" && last != nullptr && !last->status) {
         last->status_next = true;
     } else if (line.rfind("$ ", 0) == 0) {
         examples->push_back({where, "\"" + line + "\" follows no hornset line"});
@@ -96,16 +85,16 @@ std::vector<example> readme_examples() {
     const char* readme = std::getenv("HORNSET_TEST_README");
     std::ifstream file(readme != nullptr ? readme : HORNSET_TEST_README);
     std::vector<example> examples;
-    std::optional<std::string> marker; // the board of the next fenced block
-    std::optional<std::string> block;  // within a fenced block: its board, empty when unmarked
-    size_t first = 0;                  // the block's first example
+    std::string marker;               // the board of the next fenced block
+    std::optional<std::string> block; // within a fenced block: its board, empty when unmarked
+    size_t first = 0;                 // the block's first example
     const std::string marker_start = "<!-- board: ";
     int number = 0;
     for (std::string line; std::getline(file, line);) {
         const std::string where = "Line" + std::to_string(++number);
         if (line.rfind("```", 0) == 0) {
-            block = block ? std::nullopt : std::optional<std::string>(marker.value_or(""));
-            marker.reset();
+            block = block ? std::nullopt : std::optional<std::string>(marker);
+            marker.clear();
             first = examples.size();
         } else if (!block && line.rfind(marker_start, 0) == 0) {
             marker = line.substr(marker_start.size(), line.rfind(" -->") - marker_start.size());
@@ -124,11 +113,9 @@ class ReadmeExamples : public testing::TestWithParam<example> {};
 TEST_P(ReadmeExamples, PrintWhatReadmeShows) {
     const example& e = GetParam();
     ASSERT_EQ(e.problem, "") << "README.md " << e.name;
-    const outcome result = run_hornset(e.board, e.args, {{}, true});
+    const outcome result = run_hornset(e.board, e.args, joined);
     EXPECT_EQ(result.out, e.shown) << result;
-    if (e.status) {
-        EXPECT_EQ(result.status, *e.status) << result;
-    }
+    EXPECT_EQ(result.status, e.status.value_or(result.status)) << result;
 }
 
 INSTANTIATE_TEST_SUITE_P(Readme, ReadmeExamples, testing::ValuesIn(readme_examples()),
