@@ -1,5 +1,4 @@
-"""Steps the scripts share: reporting, installing what is missing, running and
-checking programs, the project's version, builds in fresh clones of a commit."""
+"""Steps the scripts share. Importing it moves to the project's root: paths are the project's."""
 
 import os
 import re
@@ -13,13 +12,8 @@ ROOT = Path(__file__).resolve().parents[2]
 # Where the script was started: relative paths its caller gave are from there.
 CALLER_DIR = Path.cwd()
 os.chdir(ROOT)
-
-# A user's PATH on Debian has no sbin directories, where dpkg, ldconfig and
-# start-stop-daemon live; the scripts find them all the same.
+# A user's PATH on Debian lacks the sbin directories, where dpkg finds ldconfig and start-stop-daemon.
 os.environ["PATH"] = os.environ.get("PATH", "/usr/bin:/bin") + ":/usr/local/sbin:/usr/sbin:/sbin"
-
-PROGRAM = Path(sys.argv[0]).stem.replace("_", "-")
-
 # Messages keep their place among the output of the commands the scripts run.
 sys.stdout.reconfigure(line_buffering=True)
 
@@ -28,7 +22,7 @@ def _failed_command(kind, error, traceback):
     """A command that had to succeed failed: the script ends with its status, as under set -e."""
     if isinstance(error, subprocess.CalledProcessError):
         command = " ".join(str(word) for word in error.cmd)
-        print(f"{PROGRAM}: {command}: exit status {error.returncode}", file=sys.stderr)
+        print(f"{Path(sys.argv[0]).stem}: {command}: exit status {error.returncode}", file=sys.stderr)
         sys.exit(error.returncode if 0 < error.returncode < 256 else 1)
     if isinstance(error, KeyboardInterrupt):
         sys.exit(130)
@@ -57,15 +51,15 @@ class Script:
         sys.exit(2)
 
     def fail(self, message):
-        print(f"FAIL: {message}", file=sys.stderr, flush=True)
-        self.failures += 1
+        if message:
+            print(f"FAIL: {message}", file=sys.stderr, flush=True)
+            self.failures += 1
 
     def expect_equal(self, what, expected, actual):
         if expected != actual:
             self.fail(f"{what}: expected '{expected}', got '{actual}'")
 
     def finish(self, passed, failed_what="check(s) failed"):
-        """Ends the script: status 1 after any failed check, else says PASSED."""
         if self.failures:
             self.die(f"{self.failures} {failed_what}")
         print(passed, flush=True)
@@ -75,8 +69,7 @@ def run(command, quiet=False, **options):
     """Runs COMMAND, which must succeed; QUIET keeps its output unless it fails."""
     if not quiet:
         return subprocess.run(command, check=True, **options)
-    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
-                            **options)
+    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **options)
     if result.returncode != 0:
         sys.stderr.write(result.stdout)
         raise subprocess.CalledProcessError(result.returncode, command)
@@ -84,9 +77,7 @@ def run(command, quiet=False, **options):
 
 
 def output(command, check=True, **options):
-    """Standard output of COMMAND, which must succeed (unless CHECK is False), as text."""
-    return subprocess.run(command, check=check, stdout=subprocess.PIPE, text=True,
-                          **options).stdout
+    return subprocess.run(command, check=check, stdout=subprocess.PIPE, text=True, **options).stdout
 
 
 def sudo():
@@ -97,23 +88,16 @@ def ensure_packages(*packages):
     run([str(ROOT / "scripts/ensure-packages"), *packages])
 
 
+def build(preset, *options, target=None):
+    """Configures and builds PRESET (its output kept for a failure alone)."""
+    run(["cmake", "--preset", preset, *options], quiet=True)
+    run(["cmake", "--build", "--preset", preset, "-j2", *(["--target", target] if target else [])], quiet=True)
+
+
 def project_version():
     """The version in CMakeLists.txt's project(), the only place it is written."""
-    match = re.search(r"^project\(hornset\s+VERSION\s+([0-9.]+)", (ROOT / "CMakeLists.txt").read_text(),
-                      re.MULTILINE)
-    if not match:
-        sys.exit("no project VERSION found in CMakeLists.txt")
-    return match.group(1)
-
-
-def board_absent():
-    """True when this machine has no board whose buzzer a static hornset would drive."""
-    return not os.path.exists("/proc/lampstat") and not os.path.exists("/dev/hornio")
-
-
-def describe(path):
-    """What `file` says of PATH."""
-    return output(["file", "-b", str(path)]).strip()
+    text = (ROOT / "CMakeLists.txt").read_text()
+    return re.search(r"^project\(hornset\s+VERSION\s+([0-9.]+)", text, re.MULTILINE).group(1)
 
 
 def readelf(option, path):
@@ -121,33 +105,24 @@ def readelf(option, path):
 
 
 def needed(path):
-    """The shared libraries PATH names as NEEDED, in order."""
     return re.findall(r"\(NEEDED\).*\[(.*)\]", readelf("--dynamic", path))
 
 
 def interpreter(path):
-    """The program interpreter PATH asks for, or None (a static executable asks for none)."""
     match = re.search(r"Requesting program interpreter: (.*)\]", readelf("--program-headers", path))
     return match.group(1) if match else None
 
 
-def glibc_traces(path):
-    """glibc's symbol versions and its tunables' name, which it leaves in every binary it is part of."""
-    found = re.findall(rb"GLIBC_[A-Z0-9_.]*|GNU C Library", Path(path).read_bytes())
-    return sorted({trace.decode() for trace in found})
-
-
-def stripped_size(board, path):
-    """PATH's size once stripped with BOARD's strip."""
+def stripped_size(target, path):
     with tempfile.TemporaryDirectory(prefix="hornset.") as directory:
-        stripped = Path(directory) / "stripped"
-        run([board.tool("strip"), "-o", str(stripped), str(path)])
-        return stripped.stat().st_size
+        run([target.tool("strip"), "-o", f"{directory}/stripped", str(path)])
+        return os.path.getsize(f"{directory}/stripped")
 
 
-def baseline_problem(board, path):
-    """Why PATH is not for every CPU of BOARD's baseline, or None (ARM boards that name one)."""
-    wanted = board.baseline.split()
+def baseline_problem(target, path):
+    """Why PATH is not for every CPU of TARGET's ARM baseline, or None; qemu's default CPU would
+    run instructions beyond it without notice."""
+    wanted = target.baseline.split()
     if not wanted:
         return None
     arch = re.search(r"Tag_CPU_arch: *(\S+)", readelf("-A", path))
@@ -160,27 +135,26 @@ def baseline_problem(board, path):
     return None
 
 
-def static_problems(board, path):
-    """What keeps PATH from being a static executable for BOARD's machine and baseline."""
-    description = describe(path)
+def static_problems(target, path):
+    description = output(["file", "-b", str(path)]).strip()
     print(f"{path}: {description}")
     return [problem for problem in (
         "statically linked" not in description and "file does not call it statically linked",
-        not re.search(board.machine, description) and f"file does not name {board.name}'s machine",
+        not re.search(target.machine, description) and f"file does not name {target.name}'s machine",
         interpreter(path) and "it asks for a program interpreter",
         needed(path) and f"it needs shared libraries: {' '.join(needed(path))}",
-        baseline_problem(board, path)) if problem]
+        baseline_problem(target, path)) if problem]
 
 
 def version_problem(command):
-    """What is wrong with hornset's --version run as COMMAND (a list ending in the binary) with
-    nothing in the environment, unless it ends in the project's version line; None on a board,
-    where hornset would drive the real buzzer."""
-    if not board_absent():
+    """What is wrong with `COMMAND --version` (COMMAND ending in a hornset) run in an empty
+    environment, unless it ends in the project's version line; not run on a board, where hornset
+    would drive the real buzzer."""
+    if os.path.exists("/proc/lampstat") or os.path.exists("/dev/hornio"):
         print(f"this machine has /proc/lampstat or /dev/hornio: {command[-1]} --version not run")
         return None
-    shown = subprocess.run([*command, "--version"], stdin=subprocess.DEVNULL, capture_output=True,
-                           env={}, text=True)
+    shown = subprocess.run([*command, "--version"], stdin=subprocess.DEVNULL, capture_output=True, env={},
+                           text=True)
     wanted = f"hornset version {project_version()}"
     last = (shown.stdout.splitlines() or [""])[-1]
     if shown.returncode or last != wanted:
@@ -191,9 +165,8 @@ def version_problem(command):
 
 def rebuild(directory, commit, date, step, umask=None, tz=None, locale=None):
     """STEP(tree) run in a fresh clone of COMMIT at DIRECTORY, its files dated DATE (as `touch -d`
-    takes it); the clone and STEP under UMASK, time zone TZ and locale LOCALE (each left as it is
-    when None). A build that gives the same bytes this way depends on none of them, nor on its
-    directory or the time."""
+    takes it), under UMASK, time zone TZ and locale LOCALE where given: a build that gives the
+    same bytes this way depends on none of them, nor on its directory or the time."""
     saved_umask = os.umask(umask) if umask is not None else None
     saved_environment = dict(os.environ)
     os.environ.update({name: value for name, value in (("TZ", tz), ("LC_ALL", locale)) if value})
