@@ -42,8 +42,9 @@ def main():
     kind = re.search(r"Type: *(\S+)", readelf("-h", hornset))
     # glibc leaves its symbol versions and its tunables' name in every binary it is part of.
     glibc = sorted({t.decode() for t in re.findall(rb"GLIBC_[A-Z0-9_.]*|GNU C Library", hornset.read_bytes())})
-    for problem in [*static_problems(arch, hornset), (not kind or kind[1] != "EXEC") and "not a plain static executable",
-                    glibc and f"it holds glibc's strings: {' '.join(glibc)}", *link_problems(arch, link_map)]:
+    for problem in [*static_problems(arch, hornset), *link_problems(arch, link_map),
+                    (not kind or kind[1] != "EXEC") and "not a plain static executable",
+                    glibc and f"it holds glibc's strings: {' '.join(glibc)}"]:
         script.fail(problem)
     print(f"{hornset}: {stripped_size(arch, hornset)} bytes stripped", flush=True)
     script.finish(str(hornset), f"check(s) failed for {arch.name}")

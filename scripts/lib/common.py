@@ -1,5 +1,6 @@
 """Steps the scripts share. Importing it moves to the project's root: paths are the project's."""
 
+import atexit
 import os
 import re
 import shutil
@@ -24,8 +25,6 @@ def _failed_command(kind, error, traceback):
         command = " ".join(str(word) for word in error.cmd)
         print(f"{Path(sys.argv[0]).stem}: {command}: exit status {error.returncode}", file=sys.stderr)
         sys.exit(error.returncode if 0 < error.returncode < 256 else 1)
-    if isinstance(error, KeyboardInterrupt):
-        sys.exit(130)
     sys.__excepthook__(kind, error, traceback)
 
 
@@ -76,8 +75,8 @@ def run(command, quiet=False, **options):
     return result
 
 
-def output(command, check=True, **options):
-    return subprocess.run(command, check=check, stdout=subprocess.PIPE, text=True, **options).stdout
+def output(command, **options):
+    return subprocess.run(command, check=True, stdout=subprocess.PIPE, text=True, **options).stdout
 
 
 def sudo():
@@ -114,9 +113,9 @@ def interpreter(path):
 
 
 def stripped_size(target, path):
-    with tempfile.TemporaryDirectory(prefix="hornset.") as directory:
-        run([target.tool("strip"), "-o", f"{directory}/stripped", str(path)])
-        return os.path.getsize(f"{directory}/stripped")
+    stripped = scratch() / "hornset"
+    run([target.tool("strip"), "-o", str(stripped), str(path)])
+    return stripped.stat().st_size
 
 
 def baseline_problem(target, path):
@@ -163,13 +162,13 @@ def version_problem(command):
     return None
 
 
-def rebuild(directory, commit, date, step, umask=None, tz=None, locale=None):
+def rebuild(directory, commit, date, step, umask=None, **environment):
     """STEP(tree) run in a fresh clone of COMMIT at DIRECTORY, its files dated DATE (as `touch -d`
-    takes it), under UMASK, time zone TZ and locale LOCALE where given: a build that gives the
+    takes it), under UMASK and with ENVIRONMENT (TZ, LC_ALL) where given: a build that gives the
     same bytes this way depends on none of them, nor on its directory or the time."""
     saved_umask = os.umask(umask) if umask is not None else None
     saved_environment = dict(os.environ)
-    os.environ.update({name: value for name, value in (("TZ", tz), ("LC_ALL", locale)) if value})
+    os.environ.update(environment)
     try:
         tree = Path(directory)
         shutil.rmtree(tree, ignore_errors=True)
@@ -188,9 +187,6 @@ def rebuild(directory, commit, date, step, umask=None, tz=None, locale=None):
 
 def scratch():
     """A temporary directory, removed when the script ends."""
-    directory = tempfile.TemporaryDirectory(prefix="hornset.")
-    scratch.kept.append(directory)
-    return Path(directory.name)
-
-
-scratch.kept = []
+    directory = tempfile.mkdtemp(prefix="hornset.")
+    atexit.register(shutil.rmtree, directory, ignore_errors=True)
+    return Path(directory)

@@ -98,7 +98,7 @@ def main():
         again = scratch()
         time.sleep(1)
         rebuild(again / "built/again/elsewhere/tree", commit, "last year", lambda tree: build_all(tree, again / "dist"),
-                umask=0o077, tz="Pacific/Kiritimati", locale="C")
+                umask=0o077, TZ="Pacific/Kiritimati", LC_ALL="C")
         if (out / "SHA256SUMS").read_bytes() == (again / "dist/SHA256SUMS").read_bytes():
             print("scripts/dist: reproducible: a second build from another clone gave the same SHA256SUMS")
         else:

@@ -34,7 +34,8 @@ def main():
     ensure_packages("cmake", "ninja-build", "g++", "binutils", "dpkg", "dpkg-dev", "gzip", "man-db",
                     "groff-base", "mandoc", "lintian", "devscripts", "git", "debootstrap")
     native_arch = output(["dpkg", "--print-architecture"]).strip()
-    preset, arch = (arguments[0 if reproducibility else 1:] + ["release", native_arch])[:2]
+    given = arguments[0 if reproducibility else 1:]
+    preset, arch = (given + ["release", native_arch][len(given):])[:2]
     foreign = None if arch == native_arch else targets.target(arch, script.name, "deb_arch")
     # The emulated board is built, so that anything it might install would show up in the files.
     build = f"build/package-{preset}"
@@ -208,11 +209,11 @@ def check_reproducible(deb, preset):
     def package_clone(tree):
         return tree / package(tree, preset, "build/package", ["-DHORNSET_BUILD_EMULATOR=OFF"])
 
-    first = rebuild(clones / "first", commit, "now", package_clone, tz="UTC", locale="C.UTF-8")
+    first = rebuild(clones / "first", commit, "now", package_clone, TZ="UTC", LC_ALL="C.UTF-8")
     time.sleep(1)
     second = rebuild(clones / "second/built/again/elsewhere", commit, "last year", package_clone,
-                     tz="Pacific/Kiritimati", locale="C")
-    third = rebuild(clones / "third", commit, "now", package_clone, umask=0o077, tz="UTC", locale="C")
+                     TZ="Pacific/Kiritimati", LC_ALL="C")
+    third = rebuild(clones / "third", commit, "now", package_clone, umask=0o077, TZ="UTC", LC_ALL="C")
     if first.read_bytes() != second.read_bytes():
         script.fail(f"packages of one commit differ: {first} {second}")
     for name in ("debian-binary", "control.tar.gz", "data.tar.gz"):
