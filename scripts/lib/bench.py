@@ -41,7 +41,7 @@ here = targets.this_machine()
 
 
 def build_floor():
-    """The floor, with the release build's compiler, flags, build type, hardening and version."""
+    """A fair floor: the release build's compiler, flags, build type, hardening and version."""
     cache = (ROOT / "build/release/CMakeCache.txt").read_text()
     values = {name: re.search(rf"^{name}:[A-Z]*=(.*)$", cache, re.M) for name in (
         "CMAKE_BUILD_TYPE", "CMAKE_C_COMPILER", "CMAKE_C_FLAGS", "CMAKE_CXX_FLAGS", "CMAKE_EXE_LINKER_FLAGS",
@@ -95,7 +95,6 @@ def peak_rss(board, command):
 
 
 def over(value, limit, shown=None):
-    """The mark of a figure over its budget (LIMIT, as SHOWN), counted for the run's end."""
     if value <= limit:
         return ""
     over.count += 1
@@ -106,7 +105,6 @@ over.count = 0
 
 
 def against_floor():
-    """hornset against its floor, run by run, in the table docs/packaging.md quotes."""
     print("Instructions executed (callgrind) and peak resident memory (GNU time %M, largest of 7), hornset")
     print("against its floor; both run on the emulated board, whose cost both figures include.\n")
     print("| run (board) | hornset instructions | floor instructions | ratio | hornset peak RSS | floor peak RSS |")
@@ -131,8 +129,6 @@ def against_floor():
 
 
 def release_binary():
-    """The release binary's stripped size (budgeted on the machine of the table's own row) and the
-    libraries it needs, and the static build's size."""
     size = stripped_size(here, hornset)
     libraries = " ".join(needed(hornset))
     size_over = over(size, SIZE_LIMIT) if machine == here.processor else ""

@@ -49,7 +49,6 @@ def step(name, action, *arguments):
 
 
 def unpack(tarball, directory):
-    """TARBALL unpacked into DIRECTORY (its top folder stripped), unless it is there already."""
     stamp = f"{os.path.realpath(tarball)} {os.path.getsize(tarball)} {int(os.path.getmtime(tarball))}\n"
     mark = directory / ".unpacked"
     if not mark.exists() or mark.read_text() != stamp:
@@ -78,7 +77,6 @@ def sources():
 
 
 def make_toolchain():
-    """The wrapper toolchain, made once; the binutils are Debian's."""
     if (toolchain / ".done").exists():
         return
     shutil.rmtree(toolchain, ignore_errors=True)
@@ -99,8 +97,6 @@ def make_toolchain():
 
 
 def configure(buildroot, overrides, ssp):
-    """The smallest image around hornset: the external toolchain, no init, no shell, no busybox, no
-    root file system archive; the CPU and ABI from targets.tsv."""
     cpu = [f"# {name} is not set" if value == "n" else f"{name}={value}"
            for name, value in (setting.split("=", 1) for setting in arch.buildroot_config.split())]
     output_dir.mkdir(parents=True, exist_ok=True)
@@ -160,9 +156,7 @@ def check(ssp):
 
 
 def suite():
-    """The end-to-end suite, cross-built with Debian's compiler, run against the Buildroot-built
-    binary (the protected one) under qemu-user, with the emulated board's preload of the same C
-    library."""
+    """The end-to-end suite run against the protected Buildroot-built binary under qemu-user."""
     suite_build = work / "suite"
     tested = work / "hornset-ssp-strong"
     shutil.copy(output_dir / "target/usr/bin/hornset", tested)

@@ -32,8 +32,6 @@ sys.excepthook = _failed_command
 
 
 class Script:
-    """One script's messages and its count of failed checks."""
-
     def __init__(self, name):
         self.name = name
         self.failures = 0
@@ -88,7 +86,6 @@ def ensure_packages(*packages):
 
 
 def build(preset, *options, target=None):
-    """Configures and builds PRESET (its output kept for a failure alone)."""
     run(["cmake", "--preset", preset, *options], quiet=True)
     run(["cmake", "--build", "--preset", preset, "-j2", *(["--target", target] if target else [])], quiet=True)
 
@@ -186,7 +183,6 @@ def rebuild(directory, commit, date, step, umask=None, **environment):
 
 
 def scratch():
-    """A temporary directory, removed when the script ends."""
     directory = tempfile.mkdtemp(prefix="hornset.")
     atexit.register(shutil.rmtree, directory, ignore_errors=True)
     return Path(directory)

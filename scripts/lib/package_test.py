@@ -50,7 +50,12 @@ def main():
               "not installed in a Debian root")
     else:
         check_in_debian_root(ROOT / deb)
-    check_lintian(deb)
+    # lintian, every tag shown: a tag that stays needs an override with its reason.
+    lintian = subprocess.run(["lintian", "--pedantic", "-I", "-E", "--fail-on", "error,warning,info,pedantic,experimental",
+                              str(deb)], capture_output=True, text=True)
+    if lintian.returncode or lintian.stdout:
+        complaints = "".join(line for line in lintian.stderr.splitlines(True) if "root privileges" not in line)
+        script.fail(f"lintian (status {lintian.returncode}): {lintian.stdout}{complaints}")
     if reproducibility:
         check_reproducible(deb, preset)
     script.finish(f"package-test: {deb} passed", f"check(s) failed for {deb}")
@@ -59,7 +64,6 @@ def main():
 
 
 def package(tree, preset, build, options):
-    """The package of PRESET as users build it, in TREE's directory BUILD, tests off as packagers do."""
     run(["cmake", "--preset", preset, "-B", build, "-DHORNSET_BUILD_TESTS=OFF", *options], cwd=tree, quiet=True)
     run(["cmake", "--build", build, "-j2"], cwd=tree, quiet=True)
     for stale in (tree / build).glob("hornset_*.deb"):
@@ -70,7 +74,6 @@ def package(tree, preset, build, options):
 
 
 def check_control(deb, arch):
-    """The control fields, and the entries: the files, their modes (nothing setuid) and owners."""
     script.expect_equal("package file name", f"hornset_{version}_{arch}.deb", deb.name)
     control = dict(re.findall(r"^(\S+): (.*)$", output(["dpkg-deb", "--field", str(deb)]), re.M))
     script.expect_equal("control fields", ["Architecture", "Depends", "Description", "Installed-Size", "Maintainer",
@@ -87,8 +90,7 @@ def check_control(deb, arch):
 
 
 def check_binary(depends, binary, foreign):
-    """The C library alone, as Depends says, versioned by its symbols; hardened as Debian builds
-    its packages (hardening-check reads dynamic symbols, which a static binary has none of)."""
+    """hardening-check reads dynamic symbols, which a static binary has none of."""
     libraries = sorted(needed(binary))
     if not libraries:
         script.expect_equal("Depends of a static binary", "passwd", depends)
@@ -188,15 +190,6 @@ def check_in_debian_root(deb_file):
     if len(group()) != 1:
         script.fail(f"the group buzzer is not kept after removal: {group()}")
     run([*sudo(), "rm", "-rf", root])
-
-
-def check_lintian(deb):
-    """lintian, every tag shown: a tag that stays needs an override with its reason."""
-    lintian = subprocess.run(["lintian", "--pedantic", "-I", "-E", "--fail-on",
-                              "error,warning,info,pedantic,experimental", str(deb)], capture_output=True, text=True)
-    if lintian.returncode or lintian.stdout:
-        complaints = "".join(line for line in lintian.stderr.splitlines(True) if "root privileges" not in line)
-        script.fail(f"lintian (status {lintian.returncode}): {lintian.stdout}{complaints}")
 
 
 def check_reproducible(deb, preset):
