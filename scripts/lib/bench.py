@@ -9,7 +9,7 @@ import sys
 from pathlib import Path
 
 import targets
-from common import ROOT, build, ensure_packages, needed, project_version, run, scratch, stripped_size
+from common import ROOT, Script, build, ensure_packages, needed, project_version, run, scratch, stripped_size
 
 # The budget.
 RATIO_LIMIT = 1.10
@@ -36,6 +36,7 @@ hornset = ROOT / "build/release/cli/hornset"
 # One fixed path for every scenario, so that no count depends on a random name.
 scenario = ROOT / "build/bench/scenario"
 work = scratch()
+overs = []
 machine = platform.machine()
 here = targets.this_machine()
 
@@ -53,8 +54,7 @@ def build_floor():
 
 
 def launch(board, command, **options):
-    """Runs COMMAND on a fresh scenario of BOARD with nothing in the environment but the emulator;
-    with BOARD None, with nothing in the environment or on standard input."""
+    """COMMAND on a fresh scenario of BOARD, the emulator alone in its environment; BOARD None: no board."""
     if board is None:
         return subprocess.run(command, env={}, stdin=subprocess.DEVNULL, **options)
     shutil.rmtree(scenario, ignore_errors=True)
@@ -66,8 +66,7 @@ def launch(board, command, **options):
 
 
 def instructions(out, board, command):
-    """Instructions of one run of COMMAND on BOARD, under callgrind; keeps its standard output,
-    standard error, exit status and (on a board) driver log in OUT.stdout, .stderr, .status, .log."""
+    """Instructions of one run under callgrind; its output, status and driver log kept as OUT.PART."""
     kept = {part: Path(f"{out}.{part}") for part in ("callgrind", "valgrind", "stdout", "stderr", "status", "log")}
     callgrind = [shutil.which("valgrind"), "--tool=callgrind", f"--callgrind-out-file={kept['callgrind']}",
                  f"--log-file={kept['valgrind']}", *command]
@@ -83,9 +82,8 @@ def instructions(out, board, command):
 
 
 def peak_rss(board, command):
-    """Peak resident set size in KiB: the largest of seven runs with address randomisation off.
-    Resident pages come in fault-around chunks of the libraries' pages that the page cache holds,
-    so now and then a run comes out a chunk lower; the largest is the steady figure."""
+    """Peak RSS in KiB, the largest of seven runs without address randomisation: resident pages come
+    in fault-around chunks of cached library pages, so a run now and then comes out a chunk lower."""
     peaks = []
     for _ in range(7):
         launch(board, [shutil.which("setarch"), machine, "-R", "/usr/bin/time", "-f", "%M", "-o",
@@ -94,21 +92,20 @@ def peak_rss(board, command):
     return max(peaks)
 
 
-def over(value, limit, shown=None):
-    if value <= limit:
-        return ""
-    over.count += 1
-    return f"  over {shown or limit}"
+def over(what, value, limit):
+    if value > limit:
+        overs.append(f"over budget: {what}: {value:,} > {limit:,}")
 
 
-over.count = 0
+def table(header, rows):
+    print(f"| {' | '.join(header)} |\n|---|{'---:|' * (len(header) - 1)}")
+    print("".join(f"| {' | '.join(row)} |\n" for row in rows))
 
 
 def against_floor():
     print("Instructions executed (callgrind) and peak resident memory (GNU time %M, largest of 7), hornset")
     print("against its floor; both run on the emulated board, whose cost both figures include.\n")
-    print("| run (board) | hornset instructions | floor instructions | ratio | hornset peak RSS | floor peak RSS |")
-    print("|---|---:|---:|---:|---:|---:|")
+    rows = []
     for name, board, arguments in RUNS:
         programs = {"hornset": hornset, "floor": ROOT / f"build/bench/floor-{name}"}
         counts = [instructions(work / f"{name}.{who}", board, [str(program), *arguments])
@@ -122,66 +119,66 @@ def against_floor():
                 print(f"scripts/bench: on run {name} the floor's {part} differs from hornset's:", file=sys.stderr)
                 subprocess.run(["diff", str(mine), str(floors)], stdout=sys.stderr)
                 sys.exit(1)
-        ratio = counts[0] / counts[1]
+        over(f"run {name}, instructions against the floor's", round(counts[0] / counts[1], 3), RATIO_LIMIT)
         peaks = [peak_rss(board, [str(program), *arguments]) for program in programs.values()]
-        print(f"| `{' '.join(arguments)}` ({SHOWN[board]}) | {counts[0]:,} | {counts[1]:,} | {ratio:.3f} "
-              f"| {peaks[0]} KiB | {peaks[1]} KiB |{over(ratio, RATIO_LIMIT, f'{RATIO_LIMIT:.2f}')}")
-
-
-def release_binary():
+        rows.append([f"`{' '.join(arguments)}` ({SHOWN[board]})", f"{counts[0]:,}", f"{counts[1]:,}",
+                     f"{counts[0] / counts[1]:.3f}", f"{peaks[0]} KiB", f"{peaks[1]} KiB"])
+    table(["run (board)", "hornset instructions", "floor instructions", "ratio", "hornset peak RSS",
+           "floor peak RSS"], rows)
     size = stripped_size(here, hornset)
     libraries = " ".join(needed(hornset))
-    size_over = over(size, SIZE_LIMIT) if machine == here.processor else ""
-    print(f"\nThe release binary is {size:,} bytes stripped ({machine}){size_over} and needs `{libraries}` alone"
-          f"{over(libraries != 'libc.so.6', False, 'libc.so.6 alone')}; the static build")
+    if machine == here.processor:
+        over(f"stripped size on {machine}", size, SIZE_LIMIT)
+    over(f"NEEDED `{libraries}`, not libc.so.6 alone", int(libraries != "libc.so.6"), 0)
     build("static", target="hornset")
+    print(f"The release binary is {size:,} bytes stripped ({machine}) and needs `{libraries}` alone; the static build")
     print(f"(`-DHORNSET_STATIC=ON`, otherwise the same settings) is "
           f"{stripped_size(here, ROOT / 'build/static/cli/hornset'):,} bytes stripped and needs nothing.")
 
 
 def musl_builds():
-    """The static musl builds' sizes, and the instructions of this machine's in an empty environment:
-    no preloaded emulator reaches them, so they run on this machine itself, which must have neither
-    /proc/lampstat nor /dev/hornio (on a board they would drive the buzzer)."""
-    print("\nStatic musl builds (scripts/build-musl), stripped:")
+    """No preloaded emulator reaches them: this machine's runs here, on neither /proc/lampstat nor /dev/hornio."""
+    sizes = []
     for arch in (t for t in targets.TARGETS if t.musl):
         run([str(ROOT / "scripts/build-musl"), arch.name], quiet=True)
-        size = stripped_size(arch, ROOT / f"build/musl-{arch.name}/cli/hornset")
-        print(f"  {arch.name:<8} {size:>8} bytes{over(size, MUSL_SIZE_LIMIT)}")
+        sizes.append((arch.name, stripped_size(arch, ROOT / f"build/musl-{arch.name}/cli/hornset")))
+        over(f"static musl build for {arch.name}, stripped size", sizes[-1][1], MUSL_SIZE_LIMIT)
+    print("\nStatic musl builds (scripts/build-musl):\n")
+    table(["architecture", *(name for name, _ in sizes)], [["stripped size", *(f"{size:,} B" for _, size in sizes)]])
     shown_machine = here.processor.replace("_", "-")
     if machine != here.processor or not here.musl or Path("/proc/lampstat").exists() or Path("/dev/hornio").exists():
         print(f"Instructions of the static musl build: measured on {shown_machine} without /proc/lampstat and "
               "/dev/hornio only.")
-    else:
-        print(f"\nStatic musl build on this machine ({shown_machine}), no /proc/lampstat, no /dev/hornio:")
-        print(f"  {'run':<12} {'instructions':>12} {'peak KiB':>10}")
-        # It must print and exit as without a board (the suite checks the texts) before its figures count.
-        for arguments, status, shows in (("--version", "0\n", f"hornset version {project_version()}\n"),
-                                         ("10 20 3", "1\n", "")):
-            command = [str(ROOT / f"build/musl-{here.name}/cli/hornset"), *arguments.split()]
-            out = work / f"musl-{command[1].lstrip('-')}"
-            count = instructions(out, None, command)
-            got = [Path(f"{out}.{part}").read_text() for part in ("status", "stdout", "stderr")]
-            if got[0] != status or not got[1].endswith(shows):
-                sys.exit(f"scripts/bench: the static musl hornset did not behave as without a board on run "
-                         f"{out.name}: {got}")
-            print(f"  {arguments:<12} {count:>12} {peak_rss(None, command):>10}{over(count, MUSL_INSTRUCTION_LIMIT)}")
+        return
+    counts, peaks = [], []
+    # It must print and exit as without a board (the suite checks the texts) before its figures count.
+    for arguments, status, shows in (("--version", "0\n", f"hornset version {project_version()}\n"),
+                                     ("10 20 3", "1\n", "")):
+        command = [str(ROOT / f"build/musl-{here.name}/cli/hornset"), *arguments.split()]
+        out = work / f"musl-{command[1].lstrip('-')}"
+        counts.append(instructions(out, None, command))
+        got = [Path(f"{out}.{part}").read_text() for part in ("status", "stdout", "stderr")]
+        if got[0] != status or not got[1].endswith(shows):
+            sys.exit(f"scripts/bench: the static musl hornset did not behave as without a board on run "
+                     f"{out.name}: {got}")
+        over(f"static musl `{arguments}`, instructions", counts[-1], MUSL_INSTRUCTION_LIMIT)
+        peaks.append(peak_rss(None, command))
+    table(["static musl build", "`--version`", "`10 20 3`"],
+          [[f"instructions ({shown_machine})", *(f"{c:,}" for c in counts)],
+           [f"peak RSS ({shown_machine})", *(f"{p} KiB" for p in peaks)]])
 
 
 def main():
     if sys.argv[1:] not in ([], ["--check"]):
-        print("Usage: scripts/bench [--check]", file=sys.stderr)
-        sys.exit(2)
+        Script("bench").usage("scripts/bench [--check]")
     check = sys.argv[1:] == ["--check"]
     ensure_packages("cmake", "ninja-build", "g++", "binutils", "valgrind", "time", "util-linux")
     build("release")
     build_floor()
     against_floor()
-    release_binary()
     musl_builds()
-    print()
-    if over.count:
-        print("Over budget.")
+    if overs:
+        print("\n".join(overs), "Over budget.", sep="\n")
         sys.exit(1)
     if check:
         print(f"Within budget: at most {RATIO_LIMIT:.2f} times the floor's instructions on every run;")

@@ -13,8 +13,7 @@ script = Script("build-musl")
 
 
 def link_problems(arch, link_map):
-    """What the link took besides the build's own objects, musl's start files and libc.a and the
-    compiler's libgcc: g++'s -lc would silently take glibc's libc.a."""
+    """What the link took besides its objects, musl's files and libgcc: g++'s -lc would silently take glibc's."""
     if not link_map.is_file() or link_map.stat().st_size == 0:
         return [f"the linker wrote no map to {link_map}"]
     libgcc = Path(output([arch.tool("gcc"), "-print-libgcc-file-name"]).strip()).parent.resolve()

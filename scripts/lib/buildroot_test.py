@@ -9,7 +9,7 @@ import sys
 from pathlib import Path
 
 import targets
-from common import ROOT, Script, ensure_packages, output, project_version, readelf, run
+from common import ROOT, Script, build, ensure_packages, output, project_version, readelf, run
 
 script = Script("buildroot-test")
 if len(sys.argv) != 2:
@@ -26,11 +26,9 @@ output_dir = work / "output"
 toolchain = work / "toolchain"
 # host-tar's configure refuses to run as root without this.
 os.environ["FORCE_UNSAFE_CONFIGURE"] = "1"
-# bin/TRIPLE-{gcc,g++,c++,cpp} exec Debian's compiler: they hide the --with-sysroot=/ from `-v`
-# (Buildroot refuses distribution compilers by it) and answer where libc.a and the sysroot are from
-# a sysroot of their own, a copy of Debian's /usr/TRIPLE with usr/ pointing at itself, the layout
-# Buildroot copies into its staging directory. Every other call, and every call with --sysroot (all
-# of Buildroot's builds), goes through untouched.
+# Debian's compiler, its --with-sysroot=/ hidden from `-v` (Buildroot refuses distribution compilers
+# by it), with a sysroot of its own in the layout Buildroot copies into staging (usr/ -> .); calls
+# with --sysroot (all of Buildroot's builds) go through untouched.
 WRAPPER = """#!/bin/sh
 real=/usr/bin/{triple}-{tool}
 case " $* " in
@@ -59,8 +57,7 @@ def unpack(tarball, directory):
 
 
 def sources():
-    """Buildroot's tree, and local.mk lines that give it the host packages as local source trees,
-    so that it neither downloads them nor checks their hashes."""
+    """Buildroot's tree, and local.mk lines that give it the host packages' sources, so that it downloads nothing."""
     tree = Path(source).resolve() if os.path.isdir(source) else shared / "source"
     if not os.path.isdir(source):
         unpack(source, tree)
@@ -128,8 +125,7 @@ def brmake(buildroot, *make_targets):
 
 
 def check(ssp):
-    """What landed on the target with the stack protector choice SSP. That the protected build is
-    for the architecture and needs the C library alone, the suite checks when it runs it."""
+    """What landed on the target; the suite checks the protected build's architecture and NEEDED."""
     binary = output_dir / "target/usr/bin/hornset"
     if not binary.is_file():
         return script.fail(f"{ssp}: no usr/bin/hornset on the target")
@@ -156,13 +152,11 @@ def check(ssp):
 
 
 def suite():
-    """The end-to-end suite run against the protected Buildroot-built binary under qemu-user."""
     suite_build = work / "suite"
     tested = work / "hornset-ssp-strong"
     shutil.copy(output_dir / "target/usr/bin/hornset", tested)
-    run(["cmake", "--preset", f"cross-{arch.name}", "-B", str(suite_build), f"-DHORNSET_TEST_TOOL_FILE={tested}",
-         f"-DHORNSET_TEST_PRELOAD_FILE={suite_build}/emulator/libhornemu.so"], quiet=True)
-    run(["cmake", "--build", str(suite_build), "-j2"], quiet=True)
+    build(f"cross-{arch.name}", f"-DHORNSET_TEST_TOOL_FILE={tested}",
+          f"-DHORNSET_TEST_PRELOAD_FILE={suite_build}/emulator/libhornemu.so", directory=suite_build)
     result = subprocess.run(["ctest", "--test-dir", str(suite_build), "--output-on-failure", "--no-tests=error",
                              "-j", "2", "--timeout", "300"], stdout=subprocess.PIPE, text=True)
     print(*[line for line in result.stdout.splitlines() if re.search(r"tests passed|\((Skipped|Failed)\)", line)],
@@ -173,9 +167,8 @@ def suite():
 
 def main():
     if not source or not os.path.exists(source):
-        script.die(f"needs Buildroot's sources, not '{source}': set BUILDROOT_SOURCE to a Buildroot release tarball "
-                   "or unpacked tree (e.g. buildroot-2026.02.3.tar.xz), and, offline, BUILDROOT_HOST_SOURCES to a "
-                   "folder holding the source tarballs of pkgconf, ninja and tar (pkgconf_*.tar.*, ...)", 2)
+        script.die(f"needs Buildroot's sources, not '{source}': set BUILDROOT_SOURCE to its release tarball or tree, "
+                   "and, offline, BUILDROOT_HOST_SOURCES to a folder of pkgconf, ninja and tar source tarballs", 2)
     # Buildroot's own host needs, the cross compiler, and what the checks and the suite use;
     # check-package needs python3-magic and python3-flake8.
     ensure_packages("build-essential", "make", "patch", "gzip", "bzip2", "perl", "tar", "cpio", "unzip",

@@ -1,7 +1,5 @@
-"""Checks that what cannot be generated from targets.tsv agrees with it: the presets in
-CMakePresets.json (cross-ARCH for each foreign architecture, musl-ARCH for each one with a musl
-triple, each with its build preset and a cross one with its test preset) and the toolchain files
-in cmake/toolchains/ (ARCH.cmake and musl-ARCH.cmake, naming it and including the shared file)."""
+"""The presets (cross-ARCH, musl-ARCH) and toolchain files (ARCH.cmake, musl-ARCH.cmake), which CMake
+cannot generate from targets.tsv, agree with it."""
 
 import json
 

@@ -20,7 +20,9 @@ sys.stdout.reconfigure(line_buffering=True)
 
 
 def _failed_command(kind, error, traceback):
-    """A command that had to succeed failed: the script ends with its status, as under set -e."""
+    """Ctrl-C and a command that had to succeed end the script quietly with their status, as in a shell."""
+    if isinstance(error, KeyboardInterrupt):
+        sys.exit(130)
     if isinstance(error, subprocess.CalledProcessError):
         command = " ".join(str(word) for word in error.cmd)
         print(f"{Path(sys.argv[0]).stem}: {command}: exit status {error.returncode}", file=sys.stderr)
@@ -85,13 +87,15 @@ def ensure_packages(*packages):
     run([str(ROOT / "scripts/ensure-packages"), *packages])
 
 
-def build(preset, *options, target=None):
-    run(["cmake", "--preset", preset, *options], quiet=True)
-    run(["cmake", "--build", "--preset", preset, "-j2", *(["--target", target] if target else [])], quiet=True)
+def build(preset, *options, directory=None, target=None, cwd=None):
+    """PRESET configured (in DIRECTORY rather than its own, where given) and built, quietly."""
+    where = ["-B", str(directory)] if directory else []
+    run(["cmake", "--preset", preset, *where, *options], quiet=True, cwd=cwd)
+    run(["cmake", "--build", *(where[1:] or ["--preset", preset]), "-j2", *(["--target", target] if target else [])],
+        quiet=True, cwd=cwd)
 
 
 def project_version():
-    """The version in CMakeLists.txt's project(), the only place it is written."""
     text = (ROOT / "CMakeLists.txt").read_text()
     return re.search(r"^project\(hornset\s+VERSION\s+([0-9.]+)", text, re.MULTILINE).group(1)
 
@@ -116,8 +120,7 @@ def stripped_size(target, path):
 
 
 def baseline_problem(target, path):
-    """Why PATH is not for every CPU of TARGET's ARM baseline, or None; qemu's default CPU would
-    run instructions beyond it without notice."""
+    """Why PATH is not for every CPU of TARGET's ARM baseline: qemu's default CPU would not notice."""
     wanted = target.baseline.split()
     if not wanted:
         return None
@@ -143,9 +146,7 @@ def static_problems(target, path):
 
 
 def version_problem(command):
-    """What is wrong with `COMMAND --version` (COMMAND ending in a hornset) run in an empty
-    environment, unless it ends in the project's version line; not run on a board, where hornset
-    would drive the real buzzer."""
+    """What is wrong with `COMMAND --version`, run in an empty environment; not run on a board."""
     if os.path.exists("/proc/lampstat") or os.path.exists("/dev/hornio"):
         print(f"this machine has /proc/lampstat or /dev/hornio: {command[-1]} --version not run")
         return None
@@ -160,9 +161,7 @@ def version_problem(command):
 
 
 def rebuild(directory, commit, date, step, umask=None, **environment):
-    """STEP(tree) run in a fresh clone of COMMIT at DIRECTORY, its files dated DATE (as `touch -d`
-    takes it), under UMASK and with ENVIRONMENT (TZ, LC_ALL) where given: a build that gives the
-    same bytes this way depends on none of them, nor on its directory or the time."""
+    """STEP(tree) in a fresh clone of COMMIT at DIRECTORY, its files dated DATE, under UMASK and ENVIRONMENT."""
     saved_umask = os.umask(umask) if umask is not None else None
     saved_environment = dict(os.environ)
     os.environ.update(environment)

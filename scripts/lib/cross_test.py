@@ -18,8 +18,7 @@ def main():
     if not arch.foreign:
         script.die(f"{arch.name} is this machine: scripts/test runs its suite", 2)
     start = time.monotonic()
-    # googletest: the sources, built for ARCH. qemu-user-static, as the dynamic qemu's own loader
-    # would take the LD_PRELOAD meant for ARCH's programs and complain on standard error.
+    # qemu-user-static: the dynamic qemu's own loader would take the LD_PRELOAD meant for ARCH's programs.
     ensure_packages("cmake", "ninja-build", arch.compiler_package(), "qemu-user-static", "googletest",
                     "binutils", "file")
     preset = f"cross-{arch.name}"
@@ -30,8 +29,7 @@ def main():
     if problem:
         script.die(f"{hornset} is not for every {arch.name} board: {problem}")
     run(["ctest", "--preset", preset, *sys.argv[2:]])
-    # The package, made by cpack in a build of the same preset; whether it is reproducible for the
-    # table's first foreign architecture alone: the packaging steps are the same for all.
+    # Reproducibility for the table's first foreign architecture alone: the packaging steps are the same for all.
     reproducibility = [] if arch.name == foreign[0] else ["--skip-reproducibility"]
     run([str(ROOT / "scripts/package-test"), *reproducibility, preset, arch.deb_arch])
     print(f"cross-test {arch.name}: passed in {time.monotonic() - start:.0f} s")

@@ -1,13 +1,11 @@
-"""scripts/static-test [ARCH|musl-ARCH]: a fully static hornset, built and checked: static, for
-the architecture's machine and baseline, and running there (on its oldest CPU) with its version.
-The emulated board cannot reach a static binary (it is an LD_PRELOAD interposer), so the suite
-does not apply; the kernel guests run it on static builds."""
+"""scripts/static-test [ARCH|musl-ARCH]: a fully static hornset, built and checked. The emulated board,
+an LD_PRELOAD interposer, cannot reach it, so the suite does not apply (the kernel guests run it)."""
 
 import sys
 from pathlib import Path
 
 import targets
-from common import ROOT, Script, ensure_packages, run, static_problems, version_problem
+from common import ROOT, Script, build, ensure_packages, run, static_problems, version_problem
 
 script = Script("static-test")
 
@@ -27,9 +25,8 @@ def main():
     else:
         # The static preset, or a cross preset made static, the tests and emulated board left out.
         directory = f"build/static-{arch.name}" if arch.foreign else "build/static"
-        run(["cmake", "--preset", f"cross-{arch.name}" if arch.foreign else "static", "-B", directory,
-             "-DHORNSET_STATIC=ON", "-DHORNSET_BUILD_TESTS=OFF", "-DHORNSET_BUILD_EMULATOR=OFF"], quiet=True)
-        run(["cmake", "--build", directory, "--target", "hornset", "-j2"], quiet=True)
+        build(f"cross-{arch.name}" if arch.foreign else "static", "-DHORNSET_STATIC=ON", "-DHORNSET_BUILD_TESTS=OFF",
+              "-DHORNSET_BUILD_EMULATOR=OFF", directory=directory, target="hornset")
         hornset = Path(directory, "cli/hornset")
     # On the baseline's oldest CPU, where the table names one, an instruction beyond it stops the run.
     problems = [*static_problems(arch, hornset), version_problem([*arch.qemu_user(oldest_cpu=True), str(hornset)])]

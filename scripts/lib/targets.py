@@ -1,6 +1,4 @@
-"""The target table, targets.tsv: one row per CPU architecture, columns named by its header, so
-that a column added changes nothing here. `python3 targets.py [COLUMN [WORD]]` lists the rows
-with a value in COLUMN (holding WORD), for CI and scripts/boards."""
+"""targets.tsv, read by its header, so that a column added changes nothing here; run, it is scripts/boards."""
 
 import re
 import subprocess
@@ -14,8 +12,7 @@ REQUESTS = {"generic": ("0x40046b01", "0x80046b02"), "mips": ("0x80046b01", "0x4
 
 
 class Target:
-    """A row: each column an attribute ("-" read as ""), the first column also as `name`. A foreign
-    one's programs run under qemu-user here, built by its cross compiler (its triple's tools)."""
+    """A row: each column an attribute ("-" read as ""), the first column also as `name`."""
 
     def __init__(self, columns):
         self.__dict__.update(columns)
@@ -41,12 +38,10 @@ class Target:
         return f"musl-dev:{self.deb_arch}" if self.foreign else "musl-tools"
 
     def libraries(self):
-        """Where its C library and loader are: the cross toolchain's tree, or this machine's."""
         return Path(f"/usr/{self.triple}/lib") if self.foreign else Path("/lib", self.triple)
 
     def qemu_user(self, oldest_cpu=False, libraries=False):
-        """The command prefix that runs one of its static programs here; with LIBRARIES one of its
-        dynamic programs, with the loader and libraries of its tree alone."""
+        """The prefix that runs its static programs here; with LIBRARIES its dynamic ones, on its own libraries."""
         if not self.foreign:
             return []
         cpu = ["-cpu", self.cpu] if oldest_cpu and self.cpu else []
@@ -60,7 +55,6 @@ class Target:
 
 
 def _rows():
-    """The rows; one with another number of fields than the header ends the script, naming it."""
     header, rows = None, []
     for number, line in enumerate(TABLE.read_text().splitlines(), 1):
         if not line.strip() or line.startswith("#"):
@@ -92,8 +86,7 @@ def this_machine():
 
 
 def names(column=None, having=None, word=None):
-    """The names (or values in COLUMN) of the rows with a value in column HAVING (or COLUMN),
-    that value holding WORD when given."""
+    """The names (or values in COLUMN) of the rows with a value in HAVING (or COLUMN), holding WORD if given."""
     having = having or column
     return [getattr(t, column) if column else t.name for t in TARGETS
             if not having or (getattr(t, having) and (word is None or word in getattr(t, having).split()))]
