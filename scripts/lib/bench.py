@@ -18,13 +18,8 @@ MUSL_INSTRUCTION_LIMIT = 5000
 MUSL_SIZE_LIMIT = 73728       # bytes stripped, every architecture with a musl triple
 
 # The representative runs: name, board of the emulator, arguments.
-RUNS = [
-    ("set", "request", ["10", "20", "3"]),
-    ("text", "qtr-pn", ["-t", "10", "-c", "3", "-p", "xyz"]),
-    ("status", "qtr-pn", ["-d"]),
-    ("version", "request", ["--version"]),
-    ("absent", "none", ["10", "20", "3"]),
-]
+RUNS = [("set", "request", ["10", "20", "3"]), ("text", "qtr-pn", ["-t", "10", "-c", "3", "-p", "xyz"]),
+        ("status", "qtr-pn", ["-d"]), ("version", "request", ["--version"]), ("absent", "none", ["10", "20", "3"])]
 SCENARIOS = {
     "request": {"lampstat": "leds: status=off error=off\nmodel: RQ-200\n"},
     "qtr-pn": {"lampstat": "leds: status=off error=off\nmodel: QTR-PN\n",
