@@ -31,12 +31,12 @@ RULE = 'KERNEL=="hornio", GROUP="buzzer", MODE="0660"'
 def main():
     arguments = sys.argv[1:]
     reproducibility = arguments[:1] != ["--skip-reproducibility"]
-    ensure_packages("cmake", "ninja-build", "g++", "binutils", "dpkg", "dpkg-dev", "gzip", "man-db",
-                    "groff-base", "mandoc", "lintian", "devscripts", "git", "debootstrap")
     native_arch = output(["dpkg", "--print-architecture"]).strip()
     given = arguments[0 if reproducibility else 1:]
     preset, arch = (given + ["release", native_arch][len(given):])[:2]
     foreign = None if arch == native_arch else targets.target(arch, script.name, "deb_arch")
+    ensure_packages("cmake", "ninja-build", "g++", "binutils", "dpkg", "dpkg-dev", "gzip", "man-db", "groff-base",
+                    "mandoc", "lintian", "devscripts", "git", "debootstrap", *(["qemu-user-static"] if foreign else []))
     # The emulated board is built, so that anything it might install would show up in the files.
     build = f"build/package-{preset}"
     deb = package(ROOT, preset, build, [])
@@ -64,9 +64,9 @@ def main():
 
 
 def package(tree, preset, build, options):
-    common.build(preset, "-DHORNSET_BUILD_TESTS=OFF", *options, directory=build, cwd=tree)
     for stale in (tree / build).glob("hornset_*.deb"):
         stale.unlink()
+    common.build(preset, "-DHORNSET_BUILD_TESTS=OFF", *options, directory=build, cwd=tree)
     run(["cpack", "-G", "DEB"], cwd=tree / build, quiet=True)
     made = sorted((tree / build).glob("hornset_*.deb"))
     return made[0].relative_to(tree) if len(made) == 1 else script.die(f"cpack made no package in {build}")
@@ -106,8 +106,6 @@ def check_binary(depends, binary, foreign):
                                    capture_output=True, text=True)
         if hardening.returncode:
             script.fail(f"hardening-check: {hardening.stdout}{hardening.stderr}")
-    if foreign:
-        ensure_packages("qemu-user-static")
     script.fail(version_problem([*(foreign.qemu_user(libraries=True) if foreign else []), str(binary)]))
 
 

@@ -76,7 +76,7 @@ def target(name, program, column=None):
     """The row NAME (looked up by COLUMN); a usage error naming the choices if none."""
     found = [t for t in TARGETS if (getattr(t, column) if column else t.name) == name]
     if not found:
-        print(f"{program}: unknown board '{name}' ({', '.join(names(column))})", file=sys.stderr)
+        print(f"{program}: unknown architecture '{name}' ({', '.join(names(column))})", file=sys.stderr)
         sys.exit(2)
     return found[0]
 
