@@ -114,7 +114,7 @@ def against_floor():
                 print(f"scripts/bench: on run {name} the floor's {part} differs from hornset's:", file=sys.stderr)
                 subprocess.run(["diff", str(mine), str(floors)], stdout=sys.stderr)
                 sys.exit(1)
-        over(f"run {name}, instructions against the floor's", round(counts[0] / counts[1], 3), RATIO_LIMIT)
+        over(f"run {name}, instructions against the floor's", counts[0] / counts[1], RATIO_LIMIT)
         peaks = [peak_rss(board, [str(program), *arguments]) for program in programs.values()]
         rows.append([f"`{' '.join(arguments)}` ({SHOWN[board]})", f"{counts[0]:,}", f"{counts[1]:,}",
                      f"{counts[0] / counts[1]:.3f}", f"{peaks[0]} KiB", f"{peaks[1]} KiB"])

@@ -48,7 +48,7 @@ def build_all(tree, out):
 
 
 def check_archive(archive, arch):
-    """The entries, the gzip header, and the binary's version, run (under qemu-user on the oldest CPU)."""
+    """The entries, and the binary's version, run (under qemu-user on the oldest CPU)."""
     name = archive_name(arch)
     with tarfile.open(archive) as contents:
         listing = [(entry.mode, entry.type, f"{entry.uid}/{entry.gid}", entry.mtime, entry.name)
@@ -56,9 +56,6 @@ def check_archive(archive, arch):
     expected = [(0o755, tarfile.DIRTYPE, "0/0", int(epoch), name)]
     expected += [(0o755 if f == "hornset" else 0o644, tarfile.REGTYPE, "0/0", int(epoch), f"{name}/{f}") for f in FILES]
     script.expect_equal(f"{archive}: entries", expected, listing)
-    header = archive.read_bytes()[:8]
-    if header[3] != 0 or header[4:8] != bytes(4):
-        script.fail(f"{archive}: gzip stored a name or a time")
     unpacked = scratch()
     run(["tar", "--extract", f"--file={archive}", f"--directory={unpacked}"])
     hornset = unpacked / name / "hornset"
@@ -85,8 +82,7 @@ def main():
     if output(["git", "status", "--porcelain"]):
         print(f"scripts/dist: uncommitted changes are not in the archives, which hold commit {commit}")
     if sys.argv[1:] == ["--reproducible"]:
-        # The same commit again, elsewhere and otherwise: other path, file dates, umask, time zone
-        # and locale. The same SHA256SUMS means the same bytes in every archive.
+        # The same commit again elsewhere, later, with other file dates, umask, time zone and locale.
         again = scratch()
         time.sleep(1)
         rebuild(again / "built/again/elsewhere/tree", commit, "last year", lambda tree: build_all(tree, again / "dist"),
