@@ -177,6 +177,12 @@ def main():
     external = sorted(str(p) for p in (ROOT / "packaging/buildroot").rglob("*") if p.is_file())
     step("Buildroot's check-package on the external tree", run,
          ["/usr/bin/python3", str(buildroot / "utils/check-package"), "-b", *external])
+    # Buildroot lists as a package's files those its install changed: hornset's earlier ones go first.
+    for installed in sorted((output_dir / "target").glob("**/*hornset*"), reverse=True):
+        if installed.is_dir():
+            shutil.rmtree(installed)
+        else:
+            installed.unlink(missing_ok=True)
     # The toolchain wrapper has the choice built in: rebuilt each time, as hornset is. No whole image:
     # its last step needs host-patchelf, whose source is not at hand offline.
     for ssp, name in (("BR2_SSP_NONE", "build"), ("BR2_SSP_STRONG", "rebuild the toolchain wrapper and hornset")):
