@@ -89,7 +89,7 @@ def peak_rss(board, command):
 
 def over(what, value, limit):
     if value > limit:
-        overs.append(f"over budget: {what}: {value:,} > {limit:,}")
+        overs.append(f"over budget: {what}, above {limit:,}")
 
 
 def table(header, rows):
@@ -114,17 +114,19 @@ def against_floor():
                 print(f"scripts/bench: on run {name} the floor's {part} differs from hornset's:", file=sys.stderr)
                 subprocess.run(["diff", str(mine), str(floors)], stdout=sys.stderr)
                 sys.exit(1)
-        over(f"run {name}, instructions against the floor's", counts[0] / counts[1], RATIO_LIMIT)
+        ratio = counts[0] / counts[1]
+        over(f"run {name}: {ratio:.3f} times the floor's instructions", ratio, RATIO_LIMIT)
         peaks = [peak_rss(board, [str(program), *arguments]) for program in programs.values()]
         rows.append([f"`{' '.join(arguments)}` ({SHOWN[board]})", f"{counts[0]:,}", f"{counts[1]:,}",
-                     f"{counts[0] / counts[1]:.3f}", f"{peaks[0]} KiB", f"{peaks[1]} KiB"])
+                     f"{ratio:.3f}", f"{peaks[0]} KiB", f"{peaks[1]} KiB"])
     table(["run (board)", "hornset instructions", "floor instructions", "ratio", "hornset peak RSS",
            "floor peak RSS"], rows)
     size = stripped_size(here, hornset)
     libraries = " ".join(needed(hornset))
     if machine == here.processor:
-        over(f"stripped size on {machine}", size, SIZE_LIMIT)
-    over(f"NEEDED `{libraries}`, not libc.so.6 alone", int(libraries != "libc.so.6"), 0)
+        over(f"{size:,} bytes stripped", size, SIZE_LIMIT)
+    if libraries != "libc.so.6":
+        overs.append(f"over budget: NEEDED `{libraries}`, not libc.so.6 alone")
     build("static", target="hornset")
     print(f"The release binary is {size:,} bytes stripped ({machine}) and needs `{libraries}` alone; the static build")
     print(f"(`-DHORNSET_STATIC=ON`, otherwise the same settings) is "
@@ -137,7 +139,7 @@ def musl_builds():
     for arch in (t for t in targets.TARGETS if t.musl):
         run([str(ROOT / "scripts/build-musl"), arch.name], quiet=True)
         sizes.append((arch.name, stripped_size(arch, ROOT / f"build/musl-{arch.name}/cli/hornset")))
-        over(f"static musl build for {arch.name}, stripped size", sizes[-1][1], MUSL_SIZE_LIMIT)
+        over(f"static musl build for {arch.name}: {sizes[-1][1]:,} bytes stripped", sizes[-1][1], MUSL_SIZE_LIMIT)
     print("\nStatic musl builds (scripts/build-musl):\n")
     table(["architecture", *(name for name, _ in sizes)], [["stripped size", *(f"{size:,} B" for _, size in sizes)]])
     shown_machine = here.processor.replace("_", "-")
@@ -156,7 +158,7 @@ def musl_builds():
         if got[0] != status or not got[1].endswith(shows):
             sys.exit(f"scripts/bench: the static musl hornset did not behave as without a board on run "
                      f"{out.name}: {got}")
-        over(f"static musl `{arguments}`, instructions", counts[-1], MUSL_INSTRUCTION_LIMIT)
+        over(f"static musl `{arguments}`: {counts[-1]:,} instructions", counts[-1], MUSL_INSTRUCTION_LIMIT)
         peaks.append(peak_rss(None, command))
     table(["static musl build", "`--version`", "`10 20 3`"],
           [[f"instructions ({shown_machine})", *(f"{c:,}" for c in counts)],
