@@ -95,5 +95,4 @@ def names(column=None, having=None, word=None):
 if __name__ == "__main__":
     if len(sys.argv) > 3:
         sys.exit("usage: scripts/boards [COLUMN [WORD]]")
-    for listed in names(having=(sys.argv[1:] or [None])[0], word=(sys.argv[2:] or [None])[0]):
-        print(listed)
+    print("".join(f"{listed}\n" for listed in names(None, *sys.argv[1:])), end="")
