@@ -1,4 +1,4 @@
-"""scripts/buildroot-test BOARD: hornset built by Buildroot through packaging/buildroot, checked on
+"""scripts/buildroot-test ARCH: hornset built by Buildroot through packaging/buildroot, checked on
 the target and run through the end-to-end suite under qemu-user."""
 
 import os
@@ -6,144 +6,102 @@ import re
 import shutil
 import subprocess
 import sys
-import time
 from pathlib import Path
 
 import targets
-from common import ROOT, Script, describe, ensure_packages, project_version, readelf, run
+from common import ROOT, Script, build, ensure_packages, output, project_version, readelf, run
 
 script = Script("buildroot-test")
-choices = "|".join(targets.names("buildroot"))
 if len(sys.argv) != 2:
     script.usage("BUILDROOT_SOURCE=buildroot-X.tar.xz BUILDROOT_HOST_SOURCES=DIR "
-                 f"scripts/buildroot-test {choices}")
-# Buildroot's name for the board, or the board's own (arm64 is aarch64 there).
-board = next((b for b in targets.TARGETS if b.buildroot and sys.argv[1] == b.name), None) or \
+                 f"scripts/buildroot-test {'|'.join(targets.names('buildroot'))}")
+# Buildroot's name for the architecture, or the table's own (arm64 is aarch64 there).
+arch = next((t for t in targets.TARGETS if t.buildroot and sys.argv[1] == t.name), None) or \
     targets.target(sys.argv[1], "buildroot-test", column="buildroot")
-arch = board.buildroot
 source = os.environ.get("BUILDROOT_SOURCE", "")
 host_sources = os.environ.get("BUILDROOT_HOST_SOURCES", "")
-if not source or not os.path.exists(source):
-    script.die(f"needs Buildroot's sources, not '{source}': set BUILDROOT_SOURCE to a Buildroot release tarball or "
-               "unpacked tree (e.g. buildroot-2026.02.3.tar.xz), and, offline, "
-               "BUILDROOT_HOST_SOURCES to a folder holding the source tarballs of pkgconf, ninja "
-               "and tar (pkgconf_*.tar.*, ninja*.tar.*, tar_*.tar.*)", 2)
-
-# Buildroot's own host needs, the cross compiler, and what the checks and the
-# suite use; check-package needs python3-magic and python3-flake8.
-ensure_packages("build-essential", "make", "patch", "gzip", "bzip2", "perl", "tar", "cpio", "unzip",
-                "rsync", "bc", "file", "wget", "cmake", "ninja-build", "binutils",
-                board.compiler_package(), "qemu-user-static", "googletest", "python3",
-                "python3-magic", "python3-flake8")
-
-version = project_version()
 shared = ROOT / "build/buildroot"
-work = ROOT / f"build/buildroot-{arch}"
+work = ROOT / f"build/buildroot-{arch.buildroot}"
 output_dir = work / "output"
 toolchain = work / "toolchain"
-sysroot = toolchain / "sysroot"
-steps = []
 # host-tar's configure refuses to run as root without this.
 os.environ["FORCE_UNSAFE_CONFIGURE"] = "1"
+# Debian's compiler, its --with-sysroot=/ hidden from `-v` (Buildroot refuses distribution compilers
+# by it), with a sysroot of its own in the layout Buildroot copies into staging (usr/ -> .); calls
+# with --sysroot (all of Buildroot's builds) go through untouched.
+WRAPPER = """#!/bin/sh
+real=/usr/bin/{triple}-{tool}
+case " $* " in
+" -v ") "$real" -v 2>&1 | sed 's| --with-sysroot=/ | |' >&2 && exit 0 ;;
+*" --sysroot"*) exec "$real" "$@" ;;
+*" -print-sysroot "*) echo "{sysroot}" && exit 0 ;;
+*" -print-file-name=libc.a "*) echo "{sysroot}/lib/libc.a" && exit 0 ;;
+esac
+exec "$real" "$@"
+"""
 
 
 def step(name, action, *arguments):
     print(f"buildroot-test: {name}", file=sys.stderr, flush=True)
-    start = time.monotonic()
-    result = action(*arguments)
-    steps.append(f"  {name}: {time.monotonic() - start:.0f} s")
-    return result
+    return action(*arguments)
 
 
 def unpack(tarball, directory):
-    """TARBALL unpacked into DIRECTORY (its top folder stripped), unless it is there already."""
-    stat = os.stat(tarball)
-    stamp = f"{os.path.realpath(tarball)} {stat.st_size} {int(stat.st_mtime)}"
+    stamp = f"{os.path.realpath(tarball)} {os.path.getsize(tarball)} {int(os.path.getmtime(tarball))}\n"
     mark = directory / ".unpacked"
-    if mark.exists() and mark.read_text().strip() == stamp:
-        return
-    shutil.rmtree(directory, ignore_errors=True)
-    directory.mkdir(parents=True)
-    run(["tar", "-xf", tarball, "-C", str(directory), "--strip-components=1"])
-    mark.write_text(stamp + "\n")
+    if not mark.exists() or mark.read_text() != stamp:
+        shutil.rmtree(directory, ignore_errors=True)
+        directory.mkdir(parents=True)
+        run(["tar", "-xf", tarball, "-C", str(directory), "--strip-components=1"])
+        mark.write_text(stamp)
 
 
 def sources():
-    """Buildroot's tree, and local.mk lines that give it the host packages as local source
-    trees, so that it neither downloads them nor checks their hashes."""
+    """Buildroot's tree, and local.mk lines that give it the host packages' sources, so that it downloads nothing."""
     tree = Path(source).resolve() if os.path.isdir(source) else shared / "source"
     if not os.path.isdir(source):
         unpack(source, tree)
     if not (tree / "toolchain/helpers.mk").is_file():
         script.die(f"{source} is not a Buildroot tree", 2)
     overrides = ""
-    if host_sources:
-        for package in ("pkgconf", "ninja", "tar"):
-            found = sorted(Path(host_sources).glob(f"{package}[_-]*.tar.*"))
-            if not found:
-                script.die(f"no {package} source tarball in {host_sources}", 2)
-            unpack(str(found[-1]), shared / f"host-{package}")
-            overrides += f"HOST_{package.upper()}_OVERRIDE_SRCDIR = {shared}/host-{package}\n"
+    for package in ("pkgconf", "ninja", "tar") if host_sources else ():
+        found = sorted(Path(host_sources).glob(f"{package}[_-]*.tar.*"))
+        if not found:
+            script.die(f"no {package} source tarball in {host_sources}", 2)
+        unpack(str(found[-1]), shared / f"host-{package}")
+        overrides += f"HOST_{package.upper()}_OVERRIDE_SRCDIR = {shared}/host-{package}\n"
     return tree, overrides
 
 
-# bin/TRIPLE-{gcc,g++,c++,cpp} exec Debian's compiler: they hide the
-# --with-sysroot=/ from `-v` (Buildroot refuses distribution compilers by it)
-# and answer where libc.a and the sysroot are from a sysroot of their own, a
-# copy of Debian's /usr/TRIPLE with usr/ pointing at itself, which is the
-# layout Buildroot copies into its staging directory. Every other call, and
-# every call with --sysroot (all of Buildroot's builds), goes through untouched.
-WRAPPER = """#!/bin/sh
-real=/usr/bin/{triple}-{tool}
-sysroot={sysroot}
-if [ "$*" = -v ]; then
-    "$real" -v 2>&1 | sed 's| --with-sysroot=/ | |' >&2
-    exit 0
-fi
-for arg; do
-    case $arg in --sysroot*) exec "$real" "$@" ;; esac
-done
-for arg; do
-    case $arg in
-    -print-sysroot) echo "$sysroot"; exit 0 ;;
-    -print-file-name=libc.a) echo "$sysroot/lib/libc.a"; exit 0 ;;
-    esac
-done
-exec "$real" "$@"
-"""
-
-
 def make_toolchain():
-    """The wrapper toolchain, made once; the binutils are Debian's."""
     if (toolchain / ".done").exists():
         return
     shutil.rmtree(toolchain, ignore_errors=True)
+    sysroot = toolchain / "sysroot"
     (toolchain / "bin").mkdir(parents=True)
     sysroot.mkdir()
     for part in ("lib", "include"):
-        run(["cp", "-a", f"/usr/{board.triple}/{part}", str(sysroot)])
+        run(["cp", "-a", f"/usr/{arch.triple}/{part}", str(sysroot)])
     (sysroot / "usr").symlink_to(".")
-    for tool in Path("/usr/bin").glob(f"{board.triple}-*"):
+    for tool in Path("/usr/bin").glob(f"{arch.triple}-*"):
         (toolchain / "bin" / tool.name).symlink_to(tool)
     for tool in ("gcc", "g++", "c++", "cpp"):
-        wrapper = toolchain / "bin" / f"{board.triple}-{tool}"
+        wrapper = toolchain / "bin" / f"{arch.triple}-{tool}"
         wrapper.unlink(missing_ok=True)
-        wrapper.write_text(WRAPPER.format(triple=board.triple, tool=tool, sysroot=sysroot))
+        wrapper.write_text(WRAPPER.format(triple=arch.triple, tool=tool, sysroot=sysroot))
         wrapper.chmod(0o755)
     (toolchain / ".done").touch()
 
 
 def configure(buildroot, overrides, ssp):
-    """The smallest image around hornset: the external toolchain, no init, no shell, no
-    busybox, no root file system archive; the board's CPU and ABI from targets.tsv."""
     cpu = [f"# {name} is not set" if value == "n" else f"{name}={value}"
-           for name, value in (setting.split("=", 1) for setting in board.buildroot_config.split())]
+           for name, value in (setting.split("=", 1) for setting in arch.buildroot_config.split())]
     output_dir.mkdir(parents=True, exist_ok=True)
     defconfig = output_dir / "hornset_defconfig"
     defconfig.write_text("\n".join([
         *cpu, f'BR2_DL_DIR="{work}/dl"', "BR2_TOOLCHAIN_EXTERNAL=y", "BR2_TOOLCHAIN_EXTERNAL_CUSTOM=y",
         "BR2_TOOLCHAIN_EXTERNAL_PREINSTALLED=y", f'BR2_TOOLCHAIN_EXTERNAL_PATH="{toolchain}"',
-        f'BR2_TOOLCHAIN_EXTERNAL_CUSTOM_PREFIX="{board.triple}"', "BR2_TOOLCHAIN_EXTERNAL_GCC_12=y",
+        f'BR2_TOOLCHAIN_EXTERNAL_CUSTOM_PREFIX="{arch.triple}"', "BR2_TOOLCHAIN_EXTERNAL_GCC_12=y",
         "BR2_TOOLCHAIN_EXTERNAL_HEADERS_6_1=y", "BR2_TOOLCHAIN_EXTERNAL_CUSTOM_GLIBC=y",
         "# BR2_TOOLCHAIN_EXTERNAL_INET_RPC is not set", "BR2_TOOLCHAIN_EXTERNAL_CXX=y",
         "BR2_TOOLCHAIN_EXTERNAL_OPENMP=y", "BR2_TOOLCHAIN_EXTERNAL_HAS_SSP=y", f"{ssp}=y",
@@ -156,66 +114,62 @@ def configure(buildroot, overrides, ssp):
         script.die(f"Buildroot did not take {ssp}")
 
 
-def brmake(buildroot, *targets):
+def brmake(buildroot, *make_targets):
     log = output_dir / "build.log"
     with open(log, "w") as out:
-        status = subprocess.run(["make", "-C", str(buildroot), f"O={output_dir}", "-j2", *targets],
+        status = subprocess.run(["make", "-C", str(buildroot), f"O={output_dir}", "-j2", *make_targets],
                                 stdout=out, stderr=subprocess.STDOUT).returncode
     if status != 0:
         sys.stderr.writelines(log.read_text().splitlines(keepends=True)[-40:])
-        script.die(f"make {' '.join(targets)} failed; see {log}")
+        script.die(f"make {' '.join(make_targets)} failed; see {log}")
 
 
 def check(ssp):
-    """What landed on the target, with the stack protector choice SSP. That the protected build is
-    the board's and needs the C library alone, the suite checks when it runs it."""
+    """What landed on the target; the suite checks the protected build's architecture and NEEDED."""
     binary = output_dir / "target/usr/bin/hornset"
     if not binary.is_file():
         return script.fail(f"{ssp}: no usr/bin/hornset on the target")
-    print(f"{ssp}: usr/bin/hornset: {describe(binary)}")
+    print(f"{ssp}: usr/bin/hornset: {output(['file', '-b', str(binary)]).strip()}")
     protected = "__stack_chk_fail" in readelf("--dyn-syms", binary)
     print(f"{ssp}: {'references' if protected else 'no'} __stack_chk_fail")
     if protected != (ssp != "BR2_SSP_NONE"):
         script.fail(f"{ssp}: hornset {'references' if protected else 'has no'} __stack_chk_fail")
     if ssp != "BR2_SSP_NONE":
-        return None
-    # What hornset installed, as Buildroot recorded it on the first build (a
-    # rebuild lists only what it changed): the package's directory carries the
-    # project's version.
-    files_list = output_dir / f"build/hornset-{version}/.files-list.txt"
-    if not files_list.is_file():
-        return script.fail(f"{ssp}: Buildroot built no hornset-{version}")
-    files = sorted(line.split(",./", 1)[1] for line in files_list.read_text().splitlines()
-                   if line.startswith("hornset,./"))
+        return
+    # What hornset installed, as Buildroot recorded it on the first build (a rebuild lists only
+    # what it changed): the package's directory carries the project's version.
+    files_list = output_dir / f"build/hornset-{project_version()}/.files-list.txt"
+    files = sorted(line.split(",./", 1)[1] for line in (files_list.read_text() if files_list.is_file() else "")
+                   .splitlines() if line.startswith("hornset,./"))
     print(f"{ssp}: hornset installed: {' '.join(files)}")
     script.expect_equal(f"{ssp}: files hornset installed",
-                        ["usr/bin/hornset", "usr/share/doc/hornset/README.md",
-                         "usr/share/doc/hornset/changelog.gz", "usr/share/doc/hornset/copyright",
-                         "usr/share/hornset/60-hornset.rules", "usr/share/man/man1/hornset.1.gz"], files)
-    return None
+                        ["usr/bin/hornset", "usr/share/doc/hornset/README.md", "usr/share/doc/hornset/changelog.gz",
+                         "usr/share/doc/hornset/copyright", "usr/share/hornset/60-hornset.rules",
+                         "usr/share/man/man1/hornset.1.gz"], files)
 
 
 def suite():
-    """The end-to-end suite, cross-built with Debian's compiler, run against the Buildroot-built
-    binary (the protected one) under qemu-user, with the emulated board's preload of the same
-    C library."""
     suite_build = work / "suite"
     tested = work / "hornset-ssp-strong"
     shutil.copy(output_dir / "target/usr/bin/hornset", tested)
-    run(["cmake", "--preset", f"cross-{board.name}", "-B", str(suite_build),
-         f"-DHORNSET_TEST_TOOL_FILE={tested}",
-         f"-DHORNSET_TEST_PRELOAD_FILE={suite_build}/emulator/libhornemu.so"], quiet=True)
-    run(["cmake", "--build", str(suite_build), "-j2"], quiet=True)
-    result = subprocess.run(["ctest", "--test-dir", str(suite_build), "--output-on-failure",
-                             "--no-tests=error", "-j", "2", "--timeout", "300"],
-                            stdout=subprocess.PIPE, text=True)
-    print(*[line for line in result.stdout.splitlines()
-            if re.search(r"tests passed|\((Skipped|Failed)\)", line)], sep="\n")
+    build(f"cross-{arch.name}", f"-DHORNSET_TEST_TOOL_FILE={tested}",
+          f"-DHORNSET_TEST_PRELOAD_FILE={suite_build}/emulator/libhornemu.so", directory=suite_build)
+    result = subprocess.run(["ctest", "--test-dir", str(suite_build), "--output-on-failure", "--no-tests=error",
+                             "-j", "2", "--timeout", "300"], stdout=subprocess.PIPE, text=True)
+    print(*[line for line in result.stdout.splitlines() if re.search(r"tests passed|\((Skipped|Failed)\)", line)],
+          sep="\n")
     if result.returncode != 0:
         script.fail("the suite failed against the Buildroot-built hornset")
 
 
 def main():
+    if not source or not os.path.exists(source):
+        script.die(f"needs Buildroot's sources, not '{source}': set BUILDROOT_SOURCE to its release tarball or tree, "
+                   "and, offline, BUILDROOT_HOST_SOURCES to a folder of pkgconf, ninja and tar source tarballs", 2)
+    # Buildroot's host needs, the cross compiler, the suite's; check-package's python3-magic and python3-flake8.
+    ensure_packages("build-essential", "make", "patch", "gzip", "bzip2", "perl", "tar", "cpio", "unzip",
+                    "rsync", "bc", "file", "wget", "cmake", "ninja-build", "binutils", arch.compiler_package(),
+                    "qemu-user-static", "googletest", "python3", "python3-magic", "python3-flake8")
     shared.mkdir(parents=True, exist_ok=True)
     work.mkdir(parents=True, exist_ok=True)
     buildroot, overrides = step("unpack Buildroot and the host sources", sources)
@@ -223,23 +177,22 @@ def main():
     external = sorted(str(p) for p in (ROOT / "packaging/buildroot").rglob("*") if p.is_file())
     step("Buildroot's check-package on the external tree", run,
          ["/usr/bin/python3", str(buildroot / "utils/check-package"), "-b", *external])
-
-    # Without the stack protector: host tools, toolchain and hornset; then with it.
-    # Each time the toolchain wrapper, which has the choice built in, and hornset
-    # are built again, so that a second run does not find the previous run's last
-    # choice. `make hornset` rather than a whole image: the image's last step also
-    # needs host-patchelf, whose source is not at hand offline.
-    for ssp, name in (("BR2_SSP_NONE", "build"),
-                      ("BR2_SSP_STRONG", "rebuild the toolchain wrapper and hornset")):
+    # Buildroot lists as a package's files those its install changed: hornset's earlier ones go first.
+    for installed in sorted((output_dir / "target").glob("**/*hornset*"), reverse=True):
+        if installed.is_dir():
+            shutil.rmtree(installed)
+        else:
+            installed.unlink(missing_ok=True)
+    # The toolchain wrapper has the choice built in: rebuilt each time, as hornset is. No whole image:
+    # its last step needs host-patchelf, whose source is not at hand offline.
+    for ssp, name in (("BR2_SSP_NONE", "build"), ("BR2_SSP_STRONG", "rebuild the toolchain wrapper and hornset")):
         step(f"configure with {ssp}", configure, buildroot, overrides, ssp)
-        step(f"{name} with {ssp}", brmake, buildroot, "toolchain-external-custom-rebuild",
-             "hornset-dirclean", "hornset")
+        step(f"{name} with {ssp}", brmake, buildroot, "toolchain-external-custom-rebuild", "hornset-dirclean",
+             "hornset")
         check(ssp)
     step("end-to-end suite under qemu-user", suite)
-
-    print(f"buildroot-test {arch}: steps:", *steps, sep="\n")
-    script.name = f"buildroot-test {arch}"
-    script.finish(f"buildroot-test {arch}: passed")
+    script.name = f"buildroot-test {arch.buildroot}"
+    script.finish(f"buildroot-test {arch.buildroot}: passed")
 
 
 main()

@@ -1,6 +1,6 @@
-"""Steps the scripts share: reporting, installing what is missing, running and
-checking programs, the project's version, builds in fresh clones of a commit."""
+"""Steps the scripts share. Importing it moves to the project's root: paths are the project's."""
 
+import atexit
 import os
 import re
 import shutil
@@ -13,25 +13,20 @@ ROOT = Path(__file__).resolve().parents[2]
 # Where the script was started: relative paths its caller gave are from there.
 CALLER_DIR = Path.cwd()
 os.chdir(ROOT)
-
-# A user's PATH on Debian has no sbin directories, where dpkg, ldconfig and
-# start-stop-daemon live; the scripts find them all the same.
+# A user's PATH on Debian lacks the sbin directories, where dpkg finds ldconfig and start-stop-daemon.
 os.environ["PATH"] = os.environ.get("PATH", "/usr/bin:/bin") + ":/usr/local/sbin:/usr/sbin:/sbin"
-
-PROGRAM = Path(sys.argv[0]).stem.replace("_", "-")
-
 # Messages keep their place among the output of the commands the scripts run.
 sys.stdout.reconfigure(line_buffering=True)
 
 
 def _failed_command(kind, error, traceback):
-    """A command that had to succeed failed: the script ends with its status, as under set -e."""
-    if isinstance(error, subprocess.CalledProcessError):
-        command = " ".join(str(word) for word in error.cmd)
-        print(f"{PROGRAM}: {command}: exit status {error.returncode}", file=sys.stderr)
-        sys.exit(error.returncode if 0 < error.returncode < 256 else 1)
+    """Ctrl-C and a command that had to succeed end the script quietly with their status, as in a shell."""
     if isinstance(error, KeyboardInterrupt):
         sys.exit(130)
+    if isinstance(error, subprocess.CalledProcessError):
+        command = " ".join(str(word) for word in error.cmd)
+        print(f"{Path(sys.argv[0]).stem}: {command}: exit status {error.returncode}", file=sys.stderr)
+        sys.exit(error.returncode if 0 < error.returncode < 256 else 1)
     sys.__excepthook__(kind, error, traceback)
 
 
@@ -39,8 +34,6 @@ sys.excepthook = _failed_command
 
 
 class Script:
-    """One script's messages and its count of failed checks."""
-
     def __init__(self, name):
         self.name = name
         self.failures = 0
@@ -57,15 +50,15 @@ class Script:
         sys.exit(2)
 
     def fail(self, message):
-        print(f"FAIL: {message}", file=sys.stderr, flush=True)
-        self.failures += 1
+        if message:
+            print(f"FAIL: {message}", file=sys.stderr, flush=True)
+            self.failures += 1
 
     def expect_equal(self, what, expected, actual):
         if expected != actual:
             self.fail(f"{what}: expected '{expected}', got '{actual}'")
 
     def finish(self, passed, failed_what="check(s) failed"):
-        """Ends the script: status 1 after any failed check, else says PASSED."""
         if self.failures:
             self.die(f"{self.failures} {failed_what}")
         print(passed, flush=True)
@@ -75,18 +68,15 @@ def run(command, quiet=False, **options):
     """Runs COMMAND, which must succeed; QUIET keeps its output unless it fails."""
     if not quiet:
         return subprocess.run(command, check=True, **options)
-    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
-                            **options)
+    result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **options)
     if result.returncode != 0:
         sys.stderr.write(result.stdout)
         raise subprocess.CalledProcessError(result.returncode, command)
     return result
 
 
-def output(command, check=True, **options):
-    """Standard output of COMMAND, which must succeed (unless CHECK is False), as text."""
-    return subprocess.run(command, check=check, stdout=subprocess.PIPE, text=True,
-                          **options).stdout
+def output(command, **options):
+    return subprocess.run(command, check=True, stdout=subprocess.PIPE, text=True, **options).stdout
 
 
 def sudo():
@@ -97,23 +87,17 @@ def ensure_packages(*packages):
     run([str(ROOT / "scripts/ensure-packages"), *packages])
 
 
+def build(preset, *options, directory=None, target=None, cwd=None):
+    """PRESET configured (in DIRECTORY rather than its own, where given) and built, quietly."""
+    where = ["-B", str(directory)] if directory else []
+    run(["cmake", "--preset", preset, *where, *options], quiet=True, cwd=cwd)
+    run(["cmake", "--build", *(where[1:] or ["--preset", preset]), "-j2", *(["--target", target] if target else [])],
+        quiet=True, cwd=cwd)
+
+
 def project_version():
-    """The version in CMakeLists.txt's project(), the only place it is written."""
-    match = re.search(r"^project\(hornset\s+VERSION\s+([0-9.]+)", (ROOT / "CMakeLists.txt").read_text(),
-                      re.MULTILINE)
-    if not match:
-        sys.exit("no project VERSION found in CMakeLists.txt")
-    return match.group(1)
-
-
-def board_absent():
-    """True when this machine has no board whose buzzer a static hornset would drive."""
-    return not os.path.exists("/proc/lampstat") and not os.path.exists("/dev/hornio")
-
-
-def describe(path):
-    """What `file` says of PATH."""
-    return output(["file", "-b", str(path)]).strip()
+    text = (ROOT / "CMakeLists.txt").read_text()
+    return re.search(r"^project\(hornset\s+VERSION\s+([0-9.]+)", text, re.MULTILINE).group(1)
 
 
 def readelf(option, path):
@@ -121,33 +105,23 @@ def readelf(option, path):
 
 
 def needed(path):
-    """The shared libraries PATH names as NEEDED, in order."""
     return re.findall(r"\(NEEDED\).*\[(.*)\]", readelf("--dynamic", path))
 
 
 def interpreter(path):
-    """The program interpreter PATH asks for, or None (a static executable asks for none)."""
     match = re.search(r"Requesting program interpreter: (.*)\]", readelf("--program-headers", path))
     return match.group(1) if match else None
 
 
-def glibc_traces(path):
-    """glibc's symbol versions and its tunables' name, which it leaves in every binary it is part of."""
-    found = re.findall(rb"GLIBC_[A-Z0-9_.]*|GNU C Library", Path(path).read_bytes())
-    return sorted({trace.decode() for trace in found})
+def stripped_size(target, path):
+    stripped = scratch() / "hornset"
+    run([target.tool("strip"), "-o", str(stripped), str(path)])
+    return stripped.stat().st_size
 
 
-def stripped_size(board, path):
-    """PATH's size once stripped with BOARD's strip."""
-    with tempfile.TemporaryDirectory(prefix="hornset.") as directory:
-        stripped = Path(directory) / "stripped"
-        run([board.tool("strip"), "-o", str(stripped), str(path)])
-        return stripped.stat().st_size
-
-
-def baseline_problem(board, path):
-    """Why PATH is not for every CPU of BOARD's baseline, or None (ARM boards that name one)."""
-    wanted = board.baseline.split()
+def baseline_problem(target, path):
+    """Why PATH is not for every CPU of TARGET's ARM baseline: qemu's default CPU would not notice."""
+    wanted = target.baseline.split()
     if not wanted:
         return None
     arch = re.search(r"Tag_CPU_arch: *(\S+)", readelf("-A", path))
@@ -160,27 +134,24 @@ def baseline_problem(board, path):
     return None
 
 
-def static_problems(board, path):
-    """What keeps PATH from being a static executable for BOARD's machine and baseline."""
-    description = describe(path)
+def static_problems(target, path):
+    description = output(["file", "-b", str(path)]).strip()
     print(f"{path}: {description}")
     return [problem for problem in (
         "statically linked" not in description and "file does not call it statically linked",
-        not re.search(board.machine, description) and f"file does not name {board.name}'s machine",
+        not re.search(target.machine, description) and f"file does not name {target.name}'s machine",
         interpreter(path) and "it asks for a program interpreter",
         needed(path) and f"it needs shared libraries: {' '.join(needed(path))}",
-        baseline_problem(board, path)) if problem]
+        baseline_problem(target, path)) if problem]
 
 
 def version_problem(command):
-    """What is wrong with hornset's --version run as COMMAND (a list ending in the binary) with
-    nothing in the environment, unless it ends in the project's version line; None on a board,
-    where hornset would drive the real buzzer."""
-    if not board_absent():
+    """What is wrong with `COMMAND --version`, run in an empty environment; not run on a board."""
+    if os.path.exists("/proc/lampstat") or os.path.exists("/dev/hornio"):
         print(f"this machine has /proc/lampstat or /dev/hornio: {command[-1]} --version not run")
         return None
-    shown = subprocess.run([*command, "--version"], stdin=subprocess.DEVNULL, capture_output=True,
-                           env={}, text=True)
+    shown = subprocess.run([*command, "--version"], stdin=subprocess.DEVNULL, capture_output=True, env={},
+                           text=True)
     wanted = f"hornset version {project_version()}"
     last = (shown.stdout.splitlines() or [""])[-1]
     if shown.returncode or last != wanted:
@@ -189,14 +160,11 @@ def version_problem(command):
     return None
 
 
-def rebuild(directory, commit, date, step, umask=None, tz=None, locale=None):
-    """STEP(tree) run in a fresh clone of COMMIT at DIRECTORY, its files dated DATE (as `touch -d`
-    takes it); the clone and STEP under UMASK, time zone TZ and locale LOCALE (each left as it is
-    when None). A build that gives the same bytes this way depends on none of them, nor on its
-    directory or the time."""
+def rebuild(directory, commit, date, step, umask=None, **environment):
+    """STEP(tree) in a fresh clone of COMMIT at DIRECTORY, its files dated DATE, under UMASK and ENVIRONMENT."""
     saved_umask = os.umask(umask) if umask is not None else None
     saved_environment = dict(os.environ)
-    os.environ.update({name: value for name, value in (("TZ", tz), ("LC_ALL", locale)) if value})
+    os.environ.update(environment)
     try:
         tree = Path(directory)
         shutil.rmtree(tree, ignore_errors=True)
@@ -214,10 +182,6 @@ def rebuild(directory, commit, date, step, umask=None, tz=None, locale=None):
 
 
 def scratch():
-    """A temporary directory, removed when the script ends."""
-    directory = tempfile.TemporaryDirectory(prefix="hornset.")
-    scratch.kept.append(directory)
-    return Path(directory.name)
-
-
-scratch.kept = []
+    directory = tempfile.mkdtemp(prefix="hornset.")
+    atexit.register(shutil.rmtree, directory, ignore_errors=True)
+    return Path(directory)

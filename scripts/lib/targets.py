@@ -1,6 +1,4 @@
-"""The target table, targets.tsv, read by every script: one row per CPU architecture, columns
-named by the table's header. `python3 targets.py [COLUMN [WORD]]` lists the names of the rows
-with a value in COLUMN (containing WORD), for CI and scripts/boards."""
+"""targets.tsv, read by its header, so that a column added changes nothing here; run, it is scripts/boards."""
 
 import re
 import subprocess
@@ -8,7 +6,6 @@ import sys
 from pathlib import Path
 
 TABLE = Path(__file__).resolve().parents[2] / "targets.tsv"
-
 # The set and get request numbers of each encoding, written out here apart from
 # the headers that the tool and the emulated driver take them from.
 REQUESTS = {"generic": ("0x40046b01", "0x80046b02"), "mips": ("0x80046b01", "0x40046b02")}
@@ -26,31 +23,25 @@ class Target:
 
     @property
     def foreign(self):
-        """True for a board whose programs run under qemu-user here."""
         return bool(self.qemu)
 
     def request_numbers(self):
-        """(set, get) as the board's kernel numbers them."""
         return REQUESTS[self.requests]
+
+    def tool(self, name):
+        return f"{self.triple}-{name}" if self.foreign else name
 
     def compiler_package(self):
         return f"g++-{self.triple}" if self.foreign else "g++"
 
-    def tool(self, name):
-        """A binutils or compiler program for the board: strip, gcc, ..."""
-        return f"{self.triple}-{name}" if self.foreign else name
-
     def musl_package(self):
-        """musl for the board: Debian's musl-tools here, the board architecture's musl-dev."""
         return f"musl-dev:{self.deb_arch}" if self.foreign else "musl-tools"
 
     def libraries(self):
-        """Where its C library and loader are: the cross toolchain's tree, or this machine's."""
         return Path(f"/usr/{self.triple}/lib") if self.foreign else Path("/lib", self.triple)
 
     def qemu_user(self, oldest_cpu=False, libraries=False):
-        """The command prefix that runs one of its static programs here; with LIBRARIES one of its
-        dynamic programs, with the loader and libraries of its tree alone."""
+        """The prefix that runs its static programs here; with LIBRARIES its dynamic ones, on its own libraries."""
         if not self.foreign:
             return []
         cpu = ["-cpu", self.cpu] if oldest_cpu and self.cpu else []
@@ -58,14 +49,12 @@ class Target:
         return [f"/usr/bin/{self.qemu}", *cpu, *(tree if libraries else [])]
 
     def pointer_bits(self):
-        """32 or 64, as the board's compiler says."""
-        out = subprocess.run([self.tool("gcc"), "-dM", "-E", "-"], input="", capture_output=True,
-                             text=True, check=True).stdout
-        return 8 * int(re.search(r"__SIZEOF_POINTER__ (\d+)", out).group(1))
+        defines = subprocess.run([self.tool("gcc"), "-dM", "-E", "-"], input="", capture_output=True, text=True,
+                                 check=True).stdout
+        return 8 * int(re.search(r"__SIZEOF_POINTER__ (\d+)", defines).group(1))
 
 
 def _rows():
-    """The rows; one with another number of fields than the header ends the script, naming it."""
     header, rows = None, []
     for number, line in enumerate(TABLE.read_text().splitlines(), 1):
         if not line.strip() or line.startswith("#"):
@@ -84,30 +73,26 @@ TARGETS = _rows()
 
 
 def target(name, program, column=None):
-    """The board NAME (looked up by COLUMN); a usage error naming the choices if none."""
-    found = [b for b in TARGETS if (getattr(b, column) if column else b.name) == name]
-    if found:
-        return found[0]
-    print(f"{program}: unknown board '{name}' ({', '.join(names(column))})", file=sys.stderr)
-    sys.exit(2)
+    """The row NAME (looked up by COLUMN); a usage error naming the choices if none."""
+    found = [t for t in TARGETS if (getattr(t, column) if column else t.name) == name]
+    if not found:
+        print(f"{program}: unknown architecture '{name}' ({', '.join(names(column))})", file=sys.stderr)
+        sys.exit(2)
+    return found[0]
 
 
 def this_machine():
-    """The board that is this machine: the one whose programs need no qemu-user."""
-    return next(b for b in TARGETS if not b.foreign)
+    return next(t for t in TARGETS if not t.foreign)
 
 
 def names(column=None, having=None, word=None):
-    """The boards' names (or values in COLUMN) of those with a value in column HAVING (or COLUMN),
-    that value holding WORD when given."""
+    """The names (or values in COLUMN) of the rows with a value in HAVING (or COLUMN), holding WORD if given."""
     having = having or column
-    return [getattr(b, column) if column else b.name for b in TARGETS
-            if not having or (getattr(b, having) and (word is None or word in getattr(b, having).split()))]
+    return [getattr(t, column) if column else t.name for t in TARGETS
+            if not having or (getattr(t, having) and (word is None or word in getattr(t, having).split()))]
 
 
 if __name__ == "__main__":
     if len(sys.argv) > 3:
         sys.exit("usage: scripts/boards [COLUMN [WORD]]")
-    for listed in names(having=sys.argv[1] if len(sys.argv) > 1 else None,
-                        word=sys.argv[2] if len(sys.argv) > 2 else None):
-        print(listed)
+    print("".join(f"{listed}\n" for listed in names(None, *sys.argv[1:])), end="")
