@@ -84,7 +84,6 @@ namespace module_board {
 std::string cannot_set_up(const scenario& board); // why not, or empty
 void set_up(const scenario& board);
 std::string record();
-std::string recorded(const std::string& log, const scenario& board);
 } // namespace module_board
 
 std::string read_file(const std::string& path);

@@ -11,16 +11,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace hornset_test {
-
-std::string recorded(const std::string& log, const scenario& board) {
-    return on_module() ? module_board::recorded(log, board) : log;
-}
 
 namespace module_board {
 namespace {
@@ -135,8 +132,19 @@ void restore_node() {
     make_node(HORNIO_NODE_PATH);
 }
 
-std::string count(unsigned int calls, const std::string& last) {
-    return std::to_string(calls) + (calls > 0 ? last : "");
+// The module's account of one call: the open's mode, a write's count and text, a read's
+// count, a request's number and word.
+std::string last_of(const hornemu::log_record& r) {
+    const auto field = [&r](const char* name) {
+        return " " + std::string(hornemu::field(r, name));
+    };
+    if (r.op == "write") {
+        return field("count") + " \"" +
+               hornemu::hex_decode(hornemu::field(r, "data")).value_or("") + "\"";
+    }
+    return r.op == "read"    ? field("count")
+           : r.op == "ioctl" ? field("request") + field("word")
+                             : " rdwr";
 }
 
 } // namespace
@@ -170,41 +178,29 @@ std::string record() {
     return read_file(parameters + "seen");
 }
 
-// The module counts the opens, writes, reads and requests that reached it and
+} // namespace module_board
+
+// On the module: it counts the opens, writes, reads and requests that reached it and
 // keeps the last of each: "open 1 rdwr; write 1 9 "period 10"; read 0; ioctl 0".
 std::string recorded(const std::string& log, const scenario& board) {
-    unsigned int opens = 0;
-    unsigned int writes = 0;
-    unsigned int reads = 0;
-    unsigned int requests = 0;
-    std::string written;
-    std::string read;
-    std::string request;
-    const std::string node = translate(board).node;
+    if (!on_module()) {
+        return log;
+    }
+    std::map<std::string, std::pair<unsigned int, std::string>> seen; // calls, last one
+    const std::string node = module_board::translate(board).node;
     std::istringstream lines(node.empty() || node == "link" ? log : "");
     for (std::string line; std::getline(lines, line);) {
         const std::optional<hornemu::log_record> r = hornemu::parse_log_record(line);
-        if (!r || r->path != HORNIO_NODE_PATH) {
-            continue;
-        }
-        if (r->op == "open") {
-            ++opens;
-        } else if (r->op == "write") {
-            ++writes;
-            written = " " + std::string(hornemu::field(*r, "count")) + " \"" +
-                      hornemu::hex_decode(hornemu::field(*r, "data")).value_or("") + "\"";
-        } else if (r->op == "read") {
-            ++reads;
-            read = " " + std::string(hornemu::field(*r, "count"));
-        } else if (r->op == "ioctl") {
-            ++requests;
-            request = " " + std::string(hornemu::field(*r, "request")) + " " +
-                      std::string(hornemu::field(*r, "word"));
+        if (r && r->path == HORNIO_NODE_PATH) {
+            seen[r->op] = {seen[r->op].first + 1, module_board::last_of(*r)};
         }
     }
-    return "open " + count(opens, " rdwr") + "; write " + count(writes, written) + "; read " +
-           count(reads, read) + "; ioctl " + count(requests, request) + "\n";
+    std::string text;
+    for (const char* call : {"open", "write", "read", "ioctl"}) {
+        const auto& [calls, last] = seen[call];
+        text += (text.empty() ? "" : "; ") + std::string(call) + " " + std::to_string(calls) + last;
+    }
+    return text + "\n";
 }
 
-} // namespace module_board
 } // namespace hornset_test
