@@ -206,6 +206,22 @@ inline run_case prints(const std::string& name, const scenario& board,
     return {name, board, args, out, "", status, log};
 }
 
+// A usage error on standard error, getopt's own diagnostic, if any, first. A
+// missing or invalid option adds the option list on standard output.
+inline run_case refused(const std::string& name, const std::vector<std::string>& args,
+                        const std::string& refusal, const std::string& diagnostic = "") {
+    const bool full = refusal == says::too_few || refusal == says::bad_option;
+    return {name, qtr_pn(),         args, full ? says::option_list : "", diagnostic + refusal,
+            1,    logged::proc_read};
+}
+
+// getopt's complaint of an unknown option, or one without its value (missing).
+inline run_case unknown(const std::string& name, const std::vector<std::string>& args, char option,
+                        bool missing = false) {
+    return refused(name, args, says::bad_option,
+                   missing ? c_library::missing_value(option) : c_library::invalid_option(option));
+}
+
 // The device operations, as runs of write_args, read_args, set_args and get_args.
 enum class op { write, read, set, get };
 // The run with the emulated driver's own behaviour.

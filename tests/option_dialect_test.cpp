@@ -12,22 +12,6 @@ run_case sends(const std::string& name, const std::vector<std::string>& args,
                   logged::used(logged::write(command, written)));
 }
 
-// A usage error on standard error, getopt's own diagnostic, if any, first. A
-// missing or invalid option adds the option list on standard output.
-run_case refused(const std::string& name, const std::vector<std::string>& args,
-                 const std::string& refusal, const std::string& diagnostic = "") {
-    const bool full = refusal == says::too_few || refusal == says::bad_option;
-    return {name, qtr_pn(),         args, full ? says::option_list : "", diagnostic + refusal,
-            1,    logged::proc_read};
-}
-
-// getopt's complaint of an unknown option, or one without its value (missing).
-run_case unknown(const std::string& name, const std::vector<std::string>& args, char option,
-                 bool missing = false) {
-    return refused(name, args, says::bad_option,
-                   missing ? c_library::missing_value(option) : c_library::invalid_option(option));
-}
-
 // -d shows the status reply and ends the run.
 run_case shows_status(const std::string& name, const std::vector<std::string>& args) {
     run_case c = succeeds(name, op::read);

@@ -18,7 +18,7 @@ run_case sets(const std::string& name, const std::vector<std::string>& args, uin
 }
 
 // Refused with these lines on standard output; nothing reaches the driver.
-run_case refused(const std::string& name, const std::vector<std::string>& args,
+run_case rejects(const std::string& name, const std::vector<std::string>& args,
                  const std::string& out) {
     return prints(name, request_board(), args, out, 1, proc_read);
 }
@@ -37,33 +37,33 @@ INSTANTIATE_TEST_SUITE_P(WordLayout, RunCase,
 
 INSTANTIATE_TEST_SUITE_P(
     Validation, RunCase,
-    testing::Values(refused("OffTimeZero", {"0", "5", "5"}, says::zero),
-                    refused("OnTimeZero", {"5", "0", "5"}, says::zero),
-                    refused("ZeroTestedBeforeOver255", {"0", "300", "1"}, says::zero),
-                    refused("ZeroTestedBeforeNegative", {"-1", "0", "1"}, says::zero),
-                    refused("OffTimeNotANumber", {"abc", "1", "1"}, says::zero),
-                    refused("OffTimeNegative", {"-1", "5", "5"}, says::negative),
-                    refused("OnTimeNegative", {"1", "-256", "0"}, says::negative),
-                    refused("CountNegative", {"1", "1", "-1"}, says::negative),
-                    refused("NegativeTestedBeforeOver255", {"256", "1", "-1"}, says::negative),
-                    refused("NegativeBeyondRange", {"1", "1", "-99999999999"}, says::negative),
-                    refused("OffTimeOver255", {"256", "1", "1"}, says::over),
-                    refused("OnTimeOver255", {"1", "256", "1"}, says::over),
-                    refused("CountOver255", {"5", "5", "256"}, says::over),
-                    refused("WouldWrapToOne", {"4294967297", "1", "1"}, says::over),
-                    refused("WouldWrapToZeroCount", {"1", "1", "4294967296"}, says::over),
-                    refused("LargestInt", {"1", "2147483647", "1"}, says::over)),
+    testing::Values(rejects("OffTimeZero", {"0", "5", "5"}, says::zero),
+                    rejects("OnTimeZero", {"5", "0", "5"}, says::zero),
+                    rejects("ZeroTestedBeforeOver255", {"0", "300", "1"}, says::zero),
+                    rejects("ZeroTestedBeforeNegative", {"-1", "0", "1"}, says::zero),
+                    rejects("OffTimeNotANumber", {"abc", "1", "1"}, says::zero),
+                    rejects("OffTimeNegative", {"-1", "5", "5"}, says::negative),
+                    rejects("OnTimeNegative", {"1", "-256", "0"}, says::negative),
+                    rejects("CountNegative", {"1", "1", "-1"}, says::negative),
+                    rejects("NegativeTestedBeforeOver255", {"256", "1", "-1"}, says::negative),
+                    rejects("NegativeBeyondRange", {"1", "1", "-99999999999"}, says::negative),
+                    rejects("OffTimeOver255", {"256", "1", "1"}, says::over),
+                    rejects("OnTimeOver255", {"1", "256", "1"}, says::over),
+                    rejects("CountOver255", {"5", "5", "256"}, says::over),
+                    rejects("WouldWrapToOne", {"4294967297", "1", "1"}, says::over),
+                    rejects("WouldWrapToZeroCount", {"1", "1", "4294967296"}, says::over),
+                    rejects("LargestInt", {"1", "2147483647", "1"}, says::over)),
     case_name);
 
 INSTANTIATE_TEST_SUITE_P(
     ArgumentCount, RunCase,
-    testing::Values(succeeds("NoneIssuesGetRequest", op::get), refused("One", {"5"}, says::invalid),
-                    refused("Two", {"5", "5"}, says::invalid),
-                    refused("Four", {"1", "2", "3", "4"}, says::invalid),
-                    refused("OptionsOfTheOtherDialect", {"-t", "5"}, says::invalid),
-                    refused("VersionWithExtra", {"--version", "extra"}, says::invalid),
-                    refused("HelpOtherCase", {"--Help"}, says::invalid),
-                    refused("ShortVersion", {"-v"}, says::invalid),
+    testing::Values(succeeds("NoneIssuesGetRequest", op::get), rejects("One", {"5"}, says::invalid),
+                    rejects("Two", {"5", "5"}, says::invalid),
+                    rejects("Four", {"1", "2", "3", "4"}, says::invalid),
+                    rejects("OptionsOfTheOtherDialect", {"-t", "5"}, says::invalid),
+                    rejects("VersionWithExtra", {"--version", "extra"}, says::invalid),
+                    rejects("HelpOtherCase", {"--Help"}, says::invalid),
+                    rejects("ShortVersion", {"-v"}, says::invalid),
                     prints("Version", request_board(), {"--version"}, says::version, 0, proc_read),
                     prints("VersionUpperCase", request_board(), {"--VERSION"}, says::version, 0,
                            proc_read),
@@ -110,7 +110,7 @@ INSTANTIATE_TEST_SUITE_P(
                           logged::proc_failed("EACCES"), says::no_proc),
         // Without the file the tool still speaks the positional dialect, after saying so.
         without_proc(succeeds("SetWithoutProcFile", op::set)),
-        without_proc(refused("RefusalWithoutProcFile", {"0", "1", "1"}, says::zero)),
+        without_proc(rejects("RefusalWithoutProcFile", {"0", "1", "1"}, says::zero)),
         without_proc(succeeds("GetWithoutProcFile", op::get)),
         without_proc(prints("VersionWithoutProcFile", request_board(), {"--version"}, says::version,
                             0, proc_read)),
@@ -119,15 +119,8 @@ INSTANTIATE_TEST_SUITE_P(
                             {"--help"}, says::help, 0, proc_read)),
         // The dialect is chosen before any argument is looked at, so each board
         // answers the other dialect's arguments with its own refusal.
-        run_case{"PositionalValuesOnTextBoard", qtr_pn(), set_args, "", says::no_option, 1,
-                 proc_read},
-        run_case{"VersionOnTextBoardIsAnOption",
-                 qtr_pn(),
-                 {"--version"},
-                 says::option_list,
-                 c_library::invalid_option('-') + says::bad_option,
-                 1,
-                 proc_read}),
+        refused("PositionalValuesOnTextBoard", set_args, says::no_option),
+        unknown("VersionOnTextBoardIsAnOption", {"--version"}, '-')),
     case_name);
 
 // The one numeric conversion: atoi's grammar without its wrap-around (the
