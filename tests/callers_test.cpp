@@ -4,9 +4,9 @@
 // has gone). What reached the driver is the same in every case.
 #include "harness.h"
 
-#include <algorithm>
 #include <cerrno>
-#include <sstream>
+#include <iterator>
+#include <regex>
 
 namespace hornset_test {
 namespace {
@@ -178,17 +178,12 @@ std::vector<run_case> buffered() {
 INSTANTIATE_TEST_SUITE_P(LostOutput, RunCase, testing::ValuesIn(lost_output()), case_name);
 INSTANTIATE_TEST_SUITE_P(Buffering, RunCase, testing::ValuesIn(buffered()), case_name);
 
-// strace's lines of writes to a descriptor (glibc's stdio writes with write,
-// musl's with writev), or of a change of SIGPIPE's action.
-size_t lines_starting(const std::string& writes, const std::vector<std::string>& starts) {
-    size_t found = 0;
-    std::istringstream lines(writes);
-    for (std::string line; std::getline(lines, line);) {
-        found += static_cast<size_t>(
-            std::any_of(starts.begin(), starts.end(),
-                        [&line](const std::string& start) { return line.rfind(start, 0) == 0; }));
-    }
-    return found;
+// The number of strace's lines that start so: writes to a descriptor (glibc's stdio writes
+// with write, musl's with writev), or a change of SIGPIPE's action.
+long lines_starting(const std::string& writes, const std::string& pattern) {
+    const std::regex start("(^|\n)" + pattern);
+    return std::distance(std::sregex_iterator(writes.begin(), writes.end(), start),
+                         std::sregex_iterator());
 }
 
 // A successful run writes its output to standard output in one piece, and
@@ -199,9 +194,9 @@ void writes_once(const run_case& c) {
     const outcome result = run_hornset(c.board, c.args, traced);
     const std::string& writes = result.writes;
     EXPECT_EQ(result.status, 0) << c.name << "\n" << result;
-    EXPECT_EQ(lines_starting(writes, {"write(1,", "writev(1,"}), 1U) << c.name << writes;
-    EXPECT_EQ(lines_starting(writes, {"write(2,", "writev(2,"}), 0U) << c.name << writes;
-    EXPECT_EQ(lines_starting(writes, {"rt_sigaction(SIGPIPE,"}), 0U) << c.name << writes;
+    EXPECT_EQ(lines_starting(writes, R"(writev?\(1,)"), 1) << c.name << writes;
+    EXPECT_EQ(lines_starting(writes, R"(writev?\(2,)"), 0) << c.name << writes;
+    EXPECT_EQ(lines_starting(writes, R"(rt_sigaction\(SIGPIPE,)"), 0) << c.name << writes;
 }
 
 TEST(SuccessfulRun, WritesItsOutputOnce) {

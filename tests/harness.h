@@ -238,9 +238,8 @@ run_case without_proc(run_case c);
 inline void PrintTo(const run_case& c, std::ostream* stream) {
     *stream << c.name;
 }
-inline std::string case_name(const testing::TestParamInfo<run_case>& info) {
-    return info.param.name;
-}
+// A row's name as its test's name.
+inline constexpr auto case_name = [](const auto& info) { return info.param.name; };
 
 // Cases are instantiated per area with INSTANTIATE_TEST_SUITE_P(Area, RunCase, ...).
 // Each case also runs with POSIXLY_CORRECT set, which must change nothing
