@@ -315,7 +315,6 @@ TEST_P(RunCase, Behaves) {
         check(c, "POSIXLY_CORRECT=1");
     }
 }
-GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(RunCase);
 
 namespace {
 

@@ -23,8 +23,8 @@ namespace hornset_test {
 // absent") and the status reply it gives instead of its own.
 struct scenario {
     std::optional<std::string> lampstat;
-    std::string board_conf;
-    std::optional<std::string> reply;
+    std::string board_conf = {};
+    std::optional<std::string> reply = {};
 };
 
 extern const std::string qtr_pn_lampstat;
@@ -36,9 +36,6 @@ inline scenario request_board(const std::string& board_conf = "") {
 }
 inline scenario no_lampstat(const std::string& board_conf = "") {
     return {std::nullopt, board_conf, {}};
-}
-inline scenario with_lampstat(const std::string& lampstat) {
-    return {lampstat, "", {}};
 }
 inline scenario with_reply(const std::string& reply) {
     return {qtr_pn_lampstat, "", reply};

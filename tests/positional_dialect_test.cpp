@@ -75,10 +75,11 @@ const std::string long_run(1023, 'x'); // fills the line buffer with its termina
 
 // "-t 5" is a command text on a text-command board and a wrong argument count elsewhere.
 run_case text_board(const std::string& name, const std::string& lampstat) {
-    return prints(name, with_lampstat(lampstat), {"-t", "5"}, says::trace("period 5"), 0,
+    return prints(name, scenario{lampstat}, {"-t", "5"}, says::trace("period 5"), 0,
                   logged::used(logged::write("period 5", "8")));
 }
 
+// The board: "/proc/lampstat"'s text ({"..."}) or a whole scenario.
 run_case request_interface(const std::string& name, const scenario& board,
                            const std::string& proc_log = proc_read,
                            const std::string& message = "") {
@@ -93,18 +94,15 @@ INSTANTIATE_TEST_SUITE_P(
         text_board("OneLineFileSearchedWhole", "model: QTR-PN\n"),
         text_board("OneLineWithoutNewline", "QTR-PN"),
         text_board("SecondLineWithoutNewline", "leds\nQTR-PN"),
-        request_interface("ModelOnFirstLineOnly", with_lampstat("model: QTR-PN\nleds: on\n")),
-        request_interface("ModelOnThirdLine", with_lampstat("a\nb\nQTR-PN\n")),
-        request_interface("OtherLetterCase", with_lampstat("leds: on\nmodel: qtr-pn\n")),
-        request_interface("UnknownBoard", request_board()),
-        request_interface("EmptyFile", with_lampstat("")),
-        request_interface("NameSplitByNul", with_lampstat(std::string("x\nQTR\0-PN\n", 10))),
+        request_interface("ModelOnFirstLineOnly", {"model: QTR-PN\nleds: on\n"}),
+        request_interface("ModelOnThirdLine", {"a\nb\nQTR-PN\n"}),
+        request_interface("OtherLetterCase", {"leds: on\nmodel: qtr-pn\n"}),
+        request_interface("UnknownBoard", request_board()), request_interface("EmptyFile", {""}),
+        request_interface("NameSplitByNul", {std::string("x\nQTR\0-PN\n", 10)}),
         // The second read continues a first line longer than the buffer.
         text_board("SecondPieceOfLongFirstLine", long_run + "QTR-PN\nleds: on\n"),
-        request_interface("LongFirstLineHidesSecondLine",
-                          with_lampstat(long_run + "abc\nQTR-PN\n")),
-        request_interface("NameAcrossBufferBoundary",
-                          with_lampstat(long_run.substr(1) + "QTR-PN\nleds: on\n")),
+        request_interface("LongFirstLineHidesSecondLine", {long_run + "abc\nQTR-PN\n"}),
+        request_interface("NameAcrossBufferBoundary", {long_run.substr(1) + "QTR-PN\nleds: on\n"}),
         request_interface("FileMissing", no_lampstat(), logged::proc_missing, says::no_proc),
         request_interface("FileUnreadable", qtr_pn("lampstat fail EACCES\n"),
                           logged::proc_failed("EACCES"), says::no_proc),
