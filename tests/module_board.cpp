@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <map>
 #include <sstream>
 #include <sys/stat.h>
@@ -101,24 +102,20 @@ setting translate(const scenario& board) {
 }
 
 void put(const std::string& name, const std::string& value) {
-    const int fd = open((parameters + name).c_str(), O_WRONLY);
-    const bool put =
-        fd >= 0 && write(fd, value.data(), value.size()) == static_cast<ssize_t>(value.size());
-    EXPECT_TRUE(put) << "cannot set the module's " << name << ": " << std::strerror(errno);
-    if (fd >= 0) {
-        close(fd);
-    }
+    std::ofstream parameter(parameters + name);
+    parameter << value << std::flush;
+    EXPECT_TRUE(parameter.good()) << "cannot set the module's " << name << ": "
+                                  << std::strerror(errno);
 }
 
 // A device node of the module's numbers at this path.
 void make_node(const char* path) {
-    const std::string numbers = read_file("/sys/class/misc/hornio/dev"); // "MAJOR:MINOR"
-    const auto major = std::strtoul(numbers.c_str(), nullptr, 10);
-    const auto minor = std::strtoul(numbers.substr(numbers.find(':') + 1).c_str(), nullptr, 10);
-    EXPECT_EQ(mknod(path, S_IFCHR | 0600,
-                    makedev(static_cast<unsigned int>(major), static_cast<unsigned int>(minor))),
-              0)
-        << std::strerror(errno);
+    std::istringstream numbers(read_file("/sys/class/misc/hornio/dev"));
+    unsigned int major = 0;
+    unsigned int minor = 0;
+    char colon = 0;
+    numbers >> major >> colon >> minor; // "MAJOR:MINOR"
+    EXPECT_EQ(mknod(path, S_IFCHR | 0600, makedev(major, minor)), 0) << std::strerror(errno);
 }
 
 // The module's own node at its path again, whatever an earlier run put there.

@@ -136,8 +136,7 @@ TEST(ToInt32, KeepsAtoiGrammarAndRefusesToWrap) {
         {"0x1F", 0, true},
         {"-4294967297", INT32_MIN, false},
         {"99999999999999999999999999", INT32_MAX, false},
-        {"2147483648abc", INT32_MAX, false},
-    };
+        {"2147483648abc", INT32_MAX, false}};
     for (const auto& [text, expected, in_range] : cases) {
         int32_t value = 12345;
         EXPECT_EQ(to_int32(text, &value), in_range) << '"' << text << '"';
