@@ -397,14 +397,11 @@ run_case without_proc(run_case c) {
 
 namespace c_library {
 
-std::string invalid_option(char option) {
-    return the().musl ? std::string("hornset: unrecognized option: ") + option + "\n"
-                      : std::string("hornset: invalid option -- '") + option + "'\n";
-}
-
-std::string missing_value(char option) {
-    return the().musl ? std::string("hornset: option requires an argument: ") + option + "\n"
-                      : std::string("hornset: option requires an argument -- '") + option + "'\n";
+std::string complaint(char option, bool missing) {
+    const char* glibc = missing ? "option requires an argument -- '" : "invalid option -- '";
+    const char* musl = missing ? "option requires an argument: " : "unrecognized option: ";
+    return "hornset: " + std::string(the().musl ? musl : glibc) + option +
+           (the().musl ? "\n" : "'\n");
 }
 
 // musl's reasons where they are not glibc's, which the suite itself is linked with.

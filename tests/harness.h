@@ -92,8 +92,8 @@ bool writes_can_be_traced();
 // Texts hornset prints that come from the C library it is linked with: getopt's
 // diagnostics and the system's error reasons, for glibc and musl.
 namespace c_library {
-std::string invalid_option(char option);   // getopt's line for an unknown option
-std::string missing_value(char option);    // getopt's line for an option without its value
+// getopt's line for an unknown option, or for one without its value (missing).
+std::string complaint(char option, bool missing);
 std::string reason(int error);             // strerror's text, as perror shows it
 int number(const std::string& error_name); // "EIO" -> EIO
 } // namespace c_library
@@ -215,8 +215,7 @@ inline run_case refused(const std::string& name, const std::vector<std::string>&
 // getopt's complaint of an unknown option, or one without its value (missing).
 inline run_case unknown(const std::string& name, const std::vector<std::string>& args, char option,
                         bool missing = false) {
-    return refused(name, args, says::bad_option,
-                   missing ? c_library::missing_value(option) : c_library::invalid_option(option));
+    return refused(name, args, says::bad_option, c_library::complaint(option, missing));
 }
 
 // The device operations, as runs of write_args, read_args, set_args and get_args.
