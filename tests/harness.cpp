@@ -3,6 +3,7 @@
 #include "emulator/logrecord.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -331,7 +332,7 @@ struct operation {
 };
 
 const operation& operation_of(op o) {
-    static const operation operations[] = {
+    static const std::array<operation, 4> operations = {{
         {write_args, qtr_pn, trace, says::write_error, "write",
          [](const std::string& result) {
              return logged::write("period 10", result.empty() ? "9" : result);
@@ -350,8 +351,8 @@ const operation& operation_of(op o) {
              return result.empty() ? logged::get_request(0)
                                    : logged::request(get_request_number, 0, result);
          }},
-    };
-    return operations[static_cast<int>(o)];
+    }};
+    return operations.at(static_cast<size_t>(o));
 }
 
 } // namespace
