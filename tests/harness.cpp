@@ -3,6 +3,7 @@
 #include "emulator/logrecord.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -36,32 +37,30 @@ std::string setting(const char* name, const char* built) {
     return given != nullptr ? given : built;
 }
 
-const std::string tool = setting("HORNSET_TEST_TOOL", HORNSET_TEST_TOOL);
-
-// The words of a command given at configure time (joined by '|'): the
-// cross-compiling emulator, or the wrapper hornset runs under (valgrind).
-std::vector<std::string> prefix_words(const char* words) {
-    std::vector<std::string> prefix;
-    std::stringstream list(words);
-    for (std::string word; std::getline(list, word, '|');) {
-        if (!word.empty()) {
-            prefix.push_back(word);
+// What the build and the environment say of the runs, read once: the tool, and the
+// words of the command it runs under, given at configure time joined by '|': the
+// cross-compiling emulator (none in a kernel guest, where it runs natively) or the
+// wrapper (valgrind).
+struct settings {
+    static std::vector<std::string> words(const char* joined) {
+        std::vector<std::string> list;
+        std::stringstream text(joined);
+        for (std::string word; std::getline(text, word, '|');) {
+            list.push_back(word);
         }
+        return list;
     }
-    return prefix;
-}
+    std::string tool = setting("HORNSET_TEST_TOOL", HORNSET_TEST_TOOL);
+    bool module = setting("HORNSET_TEST_DRIVER", "") == "module";
+    bool musl = setting("HORNSET_TEST_LIBC", HORNSET_TEST_MUSL != 0 ? "musl" : "glibc") == "musl";
+    std::vector<std::string> emulator =
+        module ? std::vector<std::string>{} : words(HORNSET_TEST_EMULATOR);
+    std::vector<std::string> wrapper = words(HORNSET_TEST_WRAPPER);
+};
 
-// The cross-compiling emulator hornset runs under; none in a kernel guest, where it runs natively.
-std::vector<std::string> emulator_words() {
-    return on_module() ? std::vector<std::string>{} : prefix_words(HORNSET_TEST_EMULATOR);
-}
-
-bool runs_under_wrapper() {
-    return !prefix_words(HORNSET_TEST_WRAPPER).empty();
-}
-
-bool musl() {
-    return setting("HORNSET_TEST_LIBC", HORNSET_TEST_MUSL != 0 ? "musl" : "glibc") == "musl";
+const settings& the() {
+    static const settings once;
+    return once;
 }
 
 void write_file(const std::string& path, const std::string& content) {
@@ -83,39 +82,40 @@ void emulate(const std::string& dir, const scenario& board) {
     }
 }
 
-// The words that run hornset: under a cross-compiling emulator (qemu-user)
-// its -0 option names it "hornset", as getopt's messages expect; a wrapper
-// finds it by that name through PATH, which also gives it that argv[0].
+// The words that run hornset as "hornset", as getopt's messages expect: found by that name
+// through PATH (under a shell limiting its descriptors, strace, stdbuf and the wrapper, as
+// the run asks), or named so by the cross-compiling emulator's -0 option.
 std::vector<std::string> command(const streams& given, const std::string& dir) {
-    std::vector<std::string> words = emulator_words();
-    if (!words.empty()) {
-        words.insert(words.end(), {"-0", "hornset", tool});
-        return words;
-    }
-    words = prefix_words(HORNSET_TEST_WRAPPER);
-    if (given.mode != buffering::standard) {
-        words.insert(words.begin(),
-                     {"/usr/bin/stdbuf", given.mode == buffering::line ? "-oL" : "-o0"});
+    std::vector<std::string> words;
+    if (given.descriptors > 0) {
+        const std::string limit = "ulimit -n " + std::to_string(given.descriptors);
+        words = {"/bin/sh", "-c", limit + R"( && exec "$@")", "sh"};
     }
     if (given.traced) {
         // strace hands the preload to hornset alone: the emulated board may be
         // built for another C library than strace's.
-        words.insert(words.begin(),
+        words.insert(words.end(),
                      {"/usr/bin/strace", "-qq", "-e", "trace=write,writev,rt_sigaction", "-o",
                       dir + "/writes", "-E",
                       "LD_PRELOAD=" + setting("HORNSET_TEST_PRELOAD", HORNSET_TEST_PRELOAD)});
     }
-    if (given.descriptors > 0) {
-        const std::string limit = "ulimit -n " + std::to_string(given.descriptors);
-        words.insert(words.begin(), {"/bin/sh", "-c", limit + R"( && exec "$0" "$@")", tool});
-        return words;
+    if (given.mode != buffering::standard) {
+        words.insert(words.end(),
+                     {"/usr/bin/stdbuf", given.mode == buffering::line ? "-oL" : "-o0"});
     }
-    words.emplace_back("hornset");
+    words.insert(words.end(), the().wrapper.begin(), the().wrapper.end());
+    words.insert(words.end(), the().emulator.begin(), the().emulator.end());
+    if (!the().emulator.empty()) {
+        words.insert(words.end(), {"-0", "hornset", the().tool});
+    } else {
+        words.emplace_back("hornset");
+    }
     return words;
 }
 
 std::vector<std::string> environment(const streams& given, const std::string& dir) {
     std::vector<std::string> entries = given.environment;
+    const std::string& tool = the().tool;
     entries.push_back("PATH=" + tool.substr(0, tool.rfind('/')) + ":/usr/bin:/bin");
     if (!on_module()) {
         entries.push_back("HORNEMU_DIR=" + dir);
@@ -177,7 +177,7 @@ pid_t spawn(std::vector<std::string> words, std::vector<std::string> env, const 
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
     // Run straight, the tool is named "hornset" but found by its path.
-    const std::string program = words.front() == "hornset" ? tool : words.front();
+    const std::string program = words.front() == "hornset" ? the().tool : words.front();
     const int spawned = posix_spawn(&pid, program.c_str(), &actions, &attributes,
                                     pointers(words).data(), pointers(env).data());
     posix_spawn_file_actions_destroy(&actions);
@@ -206,11 +206,11 @@ std::string node_file(const std::string& path) {
 } // namespace
 
 bool on_module() {
-    return setting("HORNSET_TEST_DRIVER", "") == "module";
+    return the().module;
 }
 
 bool writes_can_be_traced() {
-    return emulator_words().empty() && !runs_under_wrapper() && !on_module() &&
+    return the().emulator.empty() && the().wrapper.empty() && !on_module() &&
            access("/usr/bin/strace", X_OK) == 0;
 }
 
@@ -265,8 +265,9 @@ namespace {
 std::string cannot_set_up(const scenario& board, const streams& given) {
     const bool stderr_closed = std::count(given.closed.begin(), given.closed.end(), 2) > 0;
     // stdbuf's helper library is glibc's: it cannot be loaded into a hornset linked with musl.
-    const bool stdbuf = emulator_words().empty() && !musl() && access("/usr/bin/stdbuf", X_OK) == 0;
-    if (runs_under_wrapper() && stderr_closed) {
+    const bool stdbuf =
+        the().emulator.empty() && !the().musl && access("/usr/bin/stdbuf", X_OK) == 0;
+    if (!the().wrapper.empty() && stderr_closed) {
         return "the wrapper hornset runs under reports on standard error";
     }
     if (given.mode != buffering::standard && !stdbuf) {
@@ -311,64 +312,59 @@ TEST_P(RunCase, Behaves) {
         GTEST_SKIP() << skip;
     }
     check(c, "");
-    if (!runs_under_wrapper() && !on_module()) {
+    if (the().wrapper.empty() && !on_module()) {
         check(c, "POSIXLY_CORRECT=1");
     }
 }
-GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(RunCase);
 
 namespace {
 
 // An operation's arguments and board, what it prints before it uses the device, the line a
-// failure of it prints, and its name in the driver's directives.
+// failure of it prints, its name in the driver's directives, and its line in the board's
+// log with a result (empty: the driver's own).
 struct operation {
     std::vector<std::string> args;
     scenario (*board)(const std::string&);
     std::string before;
     std::string error;
     std::string call;
+    std::string (*attempt)(const std::string& result);
 };
 
-operation operation_of(op o) {
-    switch (o) {
-    case op::write:
-        return {write_args, qtr_pn, trace, says::write_error, "write"};
-    case op::read:
-        return {read_args, qtr_pn, "", says::read_error, "read"};
-    case op::set:
-        return {set_args, request_board, "", says::ioctl_error, "ioctl"};
-    case op::get:
-        break;
-    }
-    return {get_args, request_board, "", says::ioctl_error, "ioctl"};
-}
-
-// The operation's line in the board's log, with this result (empty: the driver's own).
-std::string attempt(op o, const std::string& result) {
-    const bool own = result.empty();
-    switch (o) {
-    case op::write:
-        return logged::write("period 10", own ? "9" : result);
-    case op::read:
-        return own ? logged::read_returned(idle_reply) : logged::read_failed(result);
-    case op::set:
-        return logged::request(set_request_number, set_word, own ? "0" : result);
-    case op::get:
-        break;
-    }
-    return own ? logged::get_request(0) : logged::request(get_request_number, 0, result);
+const operation& operation_of(op o) {
+    static const std::array<operation, 4> operations = {{
+        {write_args, qtr_pn, trace, says::write_error, "write",
+         [](const std::string& result) {
+             return logged::write("period 10", result.empty() ? "9" : result);
+         }},
+        {read_args, qtr_pn, "", says::read_error, "read",
+         [](const std::string& result) {
+             return result.empty() ? logged::read_returned(idle_reply)
+                                   : logged::read_failed(result);
+         }},
+        {set_args, request_board, "", says::ioctl_error, "ioctl",
+         [](const std::string& result) {
+             return logged::request(set_request_number, set_word, result.empty() ? "0" : result);
+         }},
+        {get_args, request_board, "", says::ioctl_error, "ioctl",
+         [](const std::string& result) {
+             return result.empty() ? logged::get_request(0)
+                                   : logged::request(get_request_number, 0, result);
+         }},
+    }};
+    return operations.at(static_cast<size_t>(o));
 }
 
 } // namespace
 
 run_case succeeds(const std::string& name, op o) {
-    const operation p = operation_of(o);
+    const operation& p = operation_of(o);
     return prints(name, p.board(""), p.args, p.before + (o == op::read ? idle_reply : ""), 0,
-                  logged::used(attempt(o, "")));
+                  logged::used(p.attempt("")));
 }
 
 run_case open_fails(const std::string& name, op o, const std::string& directive, int error) {
-    const operation p = operation_of(o);
+    const operation& p = operation_of(o);
     const bool opened = error == ENODEV || error == EMFILE;
     return {name,
             p.board(directive),
@@ -382,7 +378,7 @@ run_case open_fails(const std::string& name, op o, const std::string& directive,
 
 run_case driver_fails(const std::string& name, op o, const std::string& result) {
     const bool error = result[0] == 'E';
-    const operation p = operation_of(o);
+    const operation& p = operation_of(o);
     const std::string directive = p.call + (error ? " fail " : " return ") + result + "\n";
     return {name,
             p.board(directive),
@@ -390,7 +386,7 @@ run_case driver_fails(const std::string& name, op o, const std::string& result) 
             p.before + p.error,
             says::call_failed(error ? c_library::number(result) : 0),
             1,
-            logged::failed(attempt(o, error ? "-1 " + result : result))};
+            logged::failed(p.attempt(error ? "-1 " + result : result))};
 }
 
 run_case without_proc(run_case c) {
@@ -402,14 +398,11 @@ run_case without_proc(run_case c) {
 
 namespace c_library {
 
-std::string invalid_option(char option) {
-    return musl() ? std::string("hornset: unrecognized option: ") + option + "\n"
-                  : std::string("hornset: invalid option -- '") + option + "'\n";
-}
-
-std::string missing_value(char option) {
-    return musl() ? std::string("hornset: option requires an argument: ") + option + "\n"
-                  : std::string("hornset: option requires an argument -- '") + option + "'\n";
+std::string complaint(char option, bool missing) {
+    const char* glibc = missing ? "option requires an argument -- '" : "invalid option -- '";
+    const char* musl = missing ? "option requires an argument: " : "unrecognized option: ";
+    return "hornset: " + std::string(the().musl ? musl : glibc) + option +
+           (the().musl ? "\n" : "'\n");
 }
 
 // musl's reasons where they are not glibc's, which the suite itself is linked with.
@@ -421,7 +414,7 @@ const std::pair<int, const char*> musl_reasons[] = {
 
 std::string reason(int error) {
     for (const auto& [number, text] : musl_reasons) {
-        if (musl() && number == error) {
+        if (the().musl && number == error) {
             return text;
         }
     }

@@ -23,8 +23,8 @@ namespace hornset_test {
 // absent") and the status reply it gives instead of its own.
 struct scenario {
     std::optional<std::string> lampstat;
-    std::string board_conf;
-    std::optional<std::string> reply;
+    std::string board_conf = {};
+    std::optional<std::string> reply = {};
 };
 
 extern const std::string qtr_pn_lampstat;
@@ -36,9 +36,6 @@ inline scenario request_board(const std::string& board_conf = "") {
 }
 inline scenario no_lampstat(const std::string& board_conf = "") {
     return {std::nullopt, board_conf, {}};
-}
-inline scenario with_lampstat(const std::string& lampstat) {
-    return {lampstat, "", {}};
 }
 inline scenario with_reply(const std::string& reply) {
     return {qtr_pn_lampstat, "", reply};
@@ -84,7 +81,6 @@ namespace module_board {
 std::string cannot_set_up(const scenario& board); // why not, or empty
 void set_up(const scenario& board);
 std::string record();
-std::string recorded(const std::string& log, const scenario& board);
 } // namespace module_board
 
 std::string read_file(const std::string& path);
@@ -96,8 +92,8 @@ bool writes_can_be_traced();
 // Texts hornset prints that come from the C library it is linked with: getopt's
 // diagnostics and the system's error reasons, for glibc and musl.
 namespace c_library {
-std::string invalid_option(char option);   // getopt's line for an unknown option
-std::string missing_value(char option);    // getopt's line for an option without its value
+// getopt's line for an unknown option, or for one without its value (missing).
+std::string complaint(char option, bool missing);
 std::string reason(int error);             // strerror's text, as perror shows it
 int number(const std::string& error_name); // "EIO" -> EIO
 } // namespace c_library
@@ -207,6 +203,21 @@ inline run_case prints(const std::string& name, const scenario& board,
     return {name, board, args, out, "", status, log};
 }
 
+// A usage error on standard error, getopt's own diagnostic, if any, first. A
+// missing or invalid option adds the option list on standard output.
+inline run_case refused(const std::string& name, const std::vector<std::string>& args,
+                        const std::string& refusal, const std::string& diagnostic = "") {
+    const bool full = refusal == says::too_few || refusal == says::bad_option;
+    return {name, qtr_pn(),         args, full ? says::option_list : "", diagnostic + refusal,
+            1,    logged::proc_read};
+}
+
+// getopt's complaint of an unknown option, or one without its value (missing).
+inline run_case unknown(const std::string& name, const std::vector<std::string>& args, char option,
+                        bool missing = false) {
+    return refused(name, args, says::bad_option, c_library::complaint(option, missing));
+}
+
 // The device operations, as runs of write_args, read_args, set_args and get_args.
 enum class op { write, read, set, get };
 // The run with the emulated driver's own behaviour.
@@ -223,9 +234,8 @@ run_case without_proc(run_case c);
 inline void PrintTo(const run_case& c, std::ostream* stream) {
     *stream << c.name;
 }
-inline std::string case_name(const testing::TestParamInfo<run_case>& info) {
-    return info.param.name;
-}
+// A row's name as its test's name.
+inline constexpr auto case_name = [](const auto& info) { return info.param.name; };
 
 // Cases are instantiated per area with INSTANTIATE_TEST_SUITE_P(Area, RunCase, ...).
 // Each case also runs with POSIXLY_CORRECT set, which must change nothing

@@ -11,16 +11,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
+#include <map>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace hornset_test {
-
-std::string recorded(const std::string& log, const scenario& board) {
-    return on_module() ? module_board::recorded(log, board) : log;
-}
 
 namespace module_board {
 namespace {
@@ -104,24 +102,20 @@ setting translate(const scenario& board) {
 }
 
 void put(const std::string& name, const std::string& value) {
-    const int fd = open((parameters + name).c_str(), O_WRONLY);
-    const bool put =
-        fd >= 0 && write(fd, value.data(), value.size()) == static_cast<ssize_t>(value.size());
-    EXPECT_TRUE(put) << "cannot set the module's " << name << ": " << std::strerror(errno);
-    if (fd >= 0) {
-        close(fd);
-    }
+    std::ofstream parameter(parameters + name);
+    parameter << value << std::flush;
+    EXPECT_TRUE(parameter.good()) << "cannot set the module's " << name << ": "
+                                  << std::strerror(errno);
 }
 
 // A device node of the module's numbers at this path.
 void make_node(const char* path) {
-    const std::string numbers = read_file("/sys/class/misc/hornio/dev"); // "MAJOR:MINOR"
-    const auto major = std::strtoul(numbers.c_str(), nullptr, 10);
-    const auto minor = std::strtoul(numbers.substr(numbers.find(':') + 1).c_str(), nullptr, 10);
-    EXPECT_EQ(mknod(path, S_IFCHR | 0600,
-                    makedev(static_cast<unsigned int>(major), static_cast<unsigned int>(minor))),
-              0)
-        << std::strerror(errno);
+    std::istringstream numbers(read_file("/sys/class/misc/hornio/dev"));
+    unsigned int major = 0;
+    unsigned int minor = 0;
+    char colon = 0;
+    numbers >> major >> colon >> minor; // "MAJOR:MINOR"
+    EXPECT_EQ(mknod(path, S_IFCHR | 0600, makedev(major, minor)), 0) << std::strerror(errno);
 }
 
 // The module's own node at its path again, whatever an earlier run put there.
@@ -135,8 +129,19 @@ void restore_node() {
     make_node(HORNIO_NODE_PATH);
 }
 
-std::string count(unsigned int calls, const std::string& last) {
-    return std::to_string(calls) + (calls > 0 ? last : "");
+// The module's account of one call: the open's mode, a write's count and text, a read's
+// count, a request's number and word.
+std::string last_of(const hornemu::log_record& r) {
+    const auto field = [&r](const char* name) {
+        return " " + std::string(hornemu::field(r, name));
+    };
+    if (r.op == "write") {
+        return field("count") + " \"" +
+               hornemu::hex_decode(hornemu::field(r, "data")).value_or("") + "\"";
+    }
+    return r.op == "read"    ? field("count")
+           : r.op == "ioctl" ? field("request") + field("word")
+                             : " rdwr";
 }
 
 } // namespace
@@ -170,41 +175,29 @@ std::string record() {
     return read_file(parameters + "seen");
 }
 
-// The module counts the opens, writes, reads and requests that reached it and
+} // namespace module_board
+
+// On the module: it counts the opens, writes, reads and requests that reached it and
 // keeps the last of each: "open 1 rdwr; write 1 9 "period 10"; read 0; ioctl 0".
 std::string recorded(const std::string& log, const scenario& board) {
-    unsigned int opens = 0;
-    unsigned int writes = 0;
-    unsigned int reads = 0;
-    unsigned int requests = 0;
-    std::string written;
-    std::string read;
-    std::string request;
-    const std::string node = translate(board).node;
+    if (!on_module()) {
+        return log;
+    }
+    std::map<std::string, std::pair<unsigned int, std::string>> seen; // calls, last one
+    const std::string node = module_board::translate(board).node;
     std::istringstream lines(node.empty() || node == "link" ? log : "");
     for (std::string line; std::getline(lines, line);) {
         const std::optional<hornemu::log_record> r = hornemu::parse_log_record(line);
-        if (!r || r->path != HORNIO_NODE_PATH) {
-            continue;
-        }
-        if (r->op == "open") {
-            ++opens;
-        } else if (r->op == "write") {
-            ++writes;
-            written = " " + std::string(hornemu::field(*r, "count")) + " \"" +
-                      hornemu::hex_decode(hornemu::field(*r, "data")).value_or("") + "\"";
-        } else if (r->op == "read") {
-            ++reads;
-            read = " " + std::string(hornemu::field(*r, "count"));
-        } else if (r->op == "ioctl") {
-            ++requests;
-            request = " " + std::string(hornemu::field(*r, "request")) + " " +
-                      std::string(hornemu::field(*r, "word"));
+        if (r && r->path == HORNIO_NODE_PATH) {
+            seen[r->op] = {seen[r->op].first + 1, module_board::last_of(*r)};
         }
     }
-    return "open " + count(opens, " rdwr") + "; write " + count(writes, written) + "; read " +
-           count(reads, read) + "; ioctl " + count(requests, request) + "\n";
+    std::string text;
+    for (const char* call : {"open", "write", "read", "ioctl"}) {
+        const auto& [calls, last] = seen[call];
+        text += (text.empty() ? "" : "; ") + std::string(call) + " " + std::to_string(calls) + last;
+    }
+    return text + "\n";
 }
 
-} // namespace module_board
 } // namespace hornset_test

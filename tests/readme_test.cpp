@@ -118,10 +118,7 @@ TEST_P(ReadmeExamples, PrintWhatReadmeShows) {
     EXPECT_EQ(result.status, e.status.value_or(result.status)) << result;
 }
 
-INSTANTIATE_TEST_SUITE_P(Readme, ReadmeExamples, testing::ValuesIn(readme_examples()),
-                         [](const testing::TestParamInfo<example>& param) {
-                             return param.param.name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Readme, ReadmeExamples, testing::ValuesIn(readme_examples()), case_name);
 
 } // namespace
 } // namespace hornset_test
