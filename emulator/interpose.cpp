@@ -1,28 +1,25 @@
 // The C library entry points libhornemu.so puts in front of libc's own. While HORNEMU_DIR
 // names a scenario directory, "/proc/lampstat" and "/dev/hornio" belong to the emulated board
 // and the real ones are never touched; every other path and descriptor passes straight
-// through to libc.
+// through. The exec and spawn functions only note in the scenario's "loaded" that a program
+// is started, so that hornemu can tell whether every program of a run had the library.
 
-// The entry points are defined side by side with their 64-bit and fortified variants, so the
-// plain declarations of libc are wanted here, not ones redirected by these settings.
+// The entry points are defined side by side with their 64-bit variants, so the plain
+// declarations of libc are wanted here, not ones redirected by these settings.
 #undef _FILE_OFFSET_BITS
 #undef _TIME_BITS
 #undef _FORTIFY_SOURCE
 
-#include "driver.h"
-#include "logline.h"
-#include "real.h"
-#include "scenario.h"
+#include "board.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 #include <fcntl.h>
+#include <iterator>
+#include <spawn.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <type_traits>
 #include <unistd.h>
 
 // musl's headers make the 64-bit names macros for the plain ones; here they are the symbols.
@@ -39,173 +36,142 @@ constexpr char node_path[] = HORNIO_NODE_PATH;
 
 enum class path_kind : unsigned char { none, proc, node };
 
-// A descriptor handed out for one of the two paths. A node descriptor is a real descriptor of
-// the scenario's file "node": with the emulated driver, what escapes the interposer (a write
-// the C library makes on its own, a system call made directly) lands there harmlessly and can
-// be seen afterwards; with a regular file or a FIFO in the node's place, "node" is that file and
-// every operation reaches it for real.
+// A descriptor handed out for one of the two paths: a real descriptor of the scenario's file
+// "lampstat", or of "node". Behind the emulated driver (driver set), "node" takes harmlessly
+// whatever escapes the interposer, to be seen afterwards; a regular file or FIFO in the node's
+// place is "node" itself, and every operation reaches it for real.
 struct emulated_fd {
     int fd;
     path_kind kind;
     bool readable;
     bool writable;
-    bool driver; // a node descriptor of the emulated driver, not of a file in its place
+    bool driver;
 };
 
 emulated_fd descriptors[64];
 FILE* proc_streams[16];
 
-// The kind of path, when the emulated board owns it.
 path_kind owned_path(const char* path) {
-    if (path == nullptr) {
-        return path_kind::none;
-    }
-    const path_kind kind = strcmp(path, proc_path) == 0   ? path_kind::proc
-                           : strcmp(path, node_path) == 0 ? path_kind::node
-                                                          : path_kind::none;
+    const path_kind kind = path == nullptr                     ? path_kind::none
+                           : std::strcmp(path, proc_path) == 0 ? path_kind::proc
+                           : std::strcmp(path, node_path) == 0 ? path_kind::node
+                                                               : path_kind::none;
     return kind != path_kind::none && scenario_dir() != nullptr ? kind : path_kind::none;
 }
 
-// The entry of table that matches, or nullptr.
-template <typename Entry, size_t Size, typename Match>
-Entry* find_entry(Entry (&table)[Size], Match match) {
-    Entry* found = std::find_if(table, table + Size, match);
-    return found != table + Size ? found : nullptr;
+emulated_fd* find_descriptor(int fd, bool node_only = false) {
+    emulated_fd* found = std::find_if(
+        std::begin(descriptors), std::end(descriptors),
+        [fd](const emulated_fd& entry) { return entry.kind != path_kind::none && entry.fd == fd; });
+    return found == std::end(descriptors) || (node_only && found->kind != path_kind::node) ? nullptr
+                                                                                           : found;
 }
 
-emulated_fd* find_descriptor(int fd) {
-    return find_entry(descriptors, [fd](const emulated_fd& entry) {
-        return entry.kind != path_kind::none && entry.fd == fd;
-    });
-}
-
-emulated_fd* node_descriptor(int fd) {
-    emulated_fd* entry = find_descriptor(fd);
-    return entry != nullptr && entry->kind == path_kind::node ? entry : nullptr;
-}
-
-emulated_fd* free_descriptor() {
-    return find_entry(descriptors,
-                      [](const emulated_fd& entry) { return entry.kind == path_kind::none; });
-}
-
-// Remembers fd as emulated; an entry left behind for the same number (closed behind the
+// A free entry for fd, or nullptr; an entry left for the same number (closed behind the
 // interposer's back) is dropped first.
-void forget(int fd) {
+emulated_fd* free_descriptor(int fd) {
     for (emulated_fd* stale = find_descriptor(fd); stale != nullptr; stale = find_descriptor(fd)) {
         stale->kind = path_kind::none;
     }
+    emulated_fd* found =
+        std::find_if(std::begin(descriptors), std::end(descriptors),
+                     [](const emulated_fd& e) { return e.kind == path_kind::none; });
+    return found != std::end(descriptors) ? found : nullptr;
 }
 
-void track(emulated_fd* entry, int fd, path_kind kind, int flags, bool driver) {
-    forget(fd);
-    const int access = flags & O_ACCMODE;
-    *entry = emulated_fd{fd, kind, access == O_RDONLY || access == O_RDWR,
-                         access == O_WRONLY || access == O_RDWR, driver};
+FILE** find_stream(const FILE* stream) {
+    FILE** found = std::find(std::begin(proc_streams), std::end(proc_streams), stream);
+    return found != std::end(proc_streams) ? found : nullptr;
 }
 
 // " fd=N" for a descriptor of the standard streams, where a device node must never land;
 // other numbers depend on the process and are left out.
-void log_standard_fd(log_line& line, int fd) {
-    if (fd >= 0 && fd <= STDERR_FILENO) {
-        line.text(" fd=").decimal(fd);
-    }
+log_line& standard_fd(log_line& line, int fd) {
+    return fd >= 0 && fd <= STDERR_FILENO ? line.text(" fd=").decimal(fd) : line;
 }
 
-// Opens the scenario's "node" file for a node descriptor, as the board says: the sink behind
-// the emulated driver, or the regular file or FIFO in the node's place (made when missing).
-int open_node_file(int flags, mode_t mode, bool& driver) {
-    const board_config& board = config();
-    char file[path_max];
-    scenario_path(file, "node");
-    driver = board.node == node_type::device;
-    if (driver) {
-        return real::open(file, O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    }
-    if (board.node == node_type::fifo && mkfifo(file, 0644) != 0 && errno != EEXIST) {
-        return -1;
-    }
-    if (board.node == node_type::regular) {
-        const int made = real::open(file, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-        if (made < 0) {
-            return -1;
-        }
-        real::close(made);
-    }
-    return real::open(file, flags, mode);
-}
-
-FILE** find_stream(const FILE* stream) {
-    return find_entry(proc_streams, [stream](const FILE* entry) { return entry == stream; });
-}
-
-FILE** free_stream() {
-    return find_stream(nullptr);
-}
-
-// " -> ok" (with the descriptor fd when it is a standard one) or " -> ENAME", ending the line.
-void log_open_result(log_line& line, int error, int fd = -1) {
+// " -> ok" (with the descriptor when it is a standard one) or " -> ENAME", ending the line.
+void log_opened(log_line& line, int error, int fd = -1) {
     line.text(" -> ");
     if (error == 0) {
-        line.text("ok");
-        log_standard_fd(line, fd);
+        standard_fd(line.text("ok"), fd);
     } else {
         line.error(error);
     }
     line.finish();
 }
 
-// The failure configured for opening a path, or 0.
-int configured_open_error(path_kind kind) {
-    const board_config& board = config();
-    if (kind == path_kind::proc) {
-        return board.lampstat_errno;
-    }
-    return board.node_absent ? ENOENT : static_cast<int>(-hornio_model_open(&board.faults));
+// errno as an intercepted call leaves it: the operation's error, or unchanged on success.
+template <typename Result>
+Result returning(Result result, int error, int saved) {
+    errno = error != 0 ? error : saved;
+    return result;
 }
 
-// open() and its variants on one of the two paths; false when the path is not emulated.
-bool emulated_open(const char* path, int flags, mode_t mode, int& result) {
-    const path_kind kind = owned_path(path);
-    if (kind == path_kind::none) {
-        return false;
+// The scenario's file behind a node descriptor, as the board says: the sink behind the
+// emulated driver, or the regular file or FIFO in the node's place (made when missing).
+int open_node_file(int flags, mode_t mode) {
+    char file[path_max];
+    scenario_path(file, "node");
+    const auto open = libc<int (*)(const char*, int, ...)>("open");
+    const node_type node = config().node;
+    if (node == node_type::device) {
+        return open(file, O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     }
+    const int made = node == node_type::fifo ? mkfifo(file, 0644)
+                                             : open(file, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (made < 0 && errno != EEXIST) {
+        return -1;
+    }
+    if (node == node_type::regular) {
+        libc<int (*)(int)>("close")(made);
+    }
+    return open(file, flags, mode);
+}
+
+int open_error(path_kind kind) {
+    const board_config& board = config();
+    return kind == path_kind::proc           ? board.lampstat_errno
+           : board.node == node_type::absent ? ENOENT
+                                             : static_cast<int>(-hornio_model_open(&board.faults));
+}
+
+int emulated_open(path_kind kind, const char* path, int flags, mode_t mode) {
     const int saved = errno;
-    emulated_fd* entry = free_descriptor();
-    int error = configured_open_error(kind);
-    result = -1;
-    if (error == 0 && entry == nullptr) {
-        error = EMFILE;
-    } else if (error == 0 && kind == path_kind::proc) {
+    int error = open_error(kind);
+    int fd = -1;
+    if (error == 0) {
         char file[path_max];
-        result = real::open(scenario_path(file, "lampstat"), flags, mode);
-        error = result < 0 ? errno : 0;
+        fd = kind == path_kind::node ? open_node_file(flags, mode)
+                                     : libc<int (*)(const char*, int, ...)>("open")(
+                                           scenario_path(file, "lampstat"), flags, mode);
+        error = fd < 0 ? errno : 0;
     }
-    bool driver = false;
-    if (error == 0 && kind == path_kind::node) {
-        result = open_node_file(flags, mode, driver);
-        error = result < 0 ? errno : 0;
-    }
-    if (result >= 0) {
-        track(entry, result, kind, flags, driver);
+    emulated_fd* entry = fd >= 0 ? free_descriptor(fd) : nullptr;
+    if (fd >= 0 && entry == nullptr) {
+        libc<int (*)(int)>("close")(fd);
+        fd = -1;
+        error = EMFILE;
+    } else if (fd >= 0) {
+        const int access = flags & O_ACCMODE;
+        *entry = emulated_fd{fd, kind, access != O_WRONLY, access != O_RDONLY,
+                             kind == path_kind::node && config().node == node_type::device};
     }
     log_line line;
-    line.text("open ").text(path).text(" flags=").open_flags(flags);
-    log_open_result(line, error, result);
-    errno = error != 0 ? error : saved;
-    return true;
+    line.text("open ").text(path).text(" flags=").flags(flags);
+    log_opened(line, error, fd);
+    return returning(fd, error, saved);
 }
 
-using fopen_fn = FILE* (*)(const char*, const char*);
-
-FILE* emulated_fopen(const char* path, const char* mode, fopen_fn real_fopen) {
+FILE* emulated_fopen(const char* path, const char* mode, const char* real) {
+    const auto fopen = libc<FILE* (*)(const char*, const char*)>(real);
     const path_kind kind = owned_path(path);
     if (kind == path_kind::none) {
-        return real_fopen(path, mode);
+        return fopen(path, mode);
     }
     const int saved = errno;
-    FILE** entry = free_stream();
-    int error = configured_open_error(kind);
+    FILE** entry = find_stream(nullptr);
+    int error = open_error(kind);
     FILE* stream = nullptr;
     if (error == 0 && kind == path_kind::node) {
         error = EOPNOTSUPP; // the emulated driver is reached through descriptors only
@@ -213,7 +179,7 @@ FILE* emulated_fopen(const char* path, const char* mode, fopen_fn real_fopen) {
         error = EMFILE;
     } else if (error == 0) {
         char file[path_max];
-        stream = real_fopen(scenario_path(file, "lampstat"), mode);
+        stream = fopen(scenario_path(file, "lampstat"), mode);
         error = stream == nullptr ? errno : 0;
     }
     if (stream != nullptr) {
@@ -221,9 +187,8 @@ FILE* emulated_fopen(const char* path, const char* mode, fopen_fn real_fopen) {
     }
     log_line line;
     line.text("open ").text(path).text(" mode=").escaped(mode);
-    log_open_result(line, error);
-    errno = error != 0 ? error : saved;
-    return stream;
+    log_opened(line, error);
+    return returning(stream, error, saved);
 }
 
 // What a real call on a file in the node's place returned, as an outcome.
@@ -231,97 +196,69 @@ outcome real_outcome(long value) {
     return value < 0 ? outcome{-1, errno} : outcome{value, 0};
 }
 
-ssize_t emulated_read(emulated_fd& entry, void* buffer, size_t count) {
+ssize_t emulated_read(const emulated_fd& entry, void* buffer, size_t count) {
     const int saved = errno;
-    const outcome result = !entry.driver     ? real_outcome(real::read(entry.fd, buffer, count))
-                           : !entry.readable ? outcome{-1, EBADF}
-                           : buffer == nullptr && count > 0 ? outcome{-1, EFAULT}
-                                                            : driver_read(buffer, count);
+    const outcome result =
+        !entry.driver
+            ? real_outcome(libc<ssize_t (*)(int, void*, size_t)>("read")(entry.fd, buffer, count))
+        : !entry.readable                ? outcome{-1, EBADF}
+        : buffer == nullptr && count > 0 ? outcome{-1, EFAULT}
+                                         : driver_read(buffer, count);
     log_line line;
-    line.text("read ").text(node_path).text(" count=").unsigned_decimal(count);
+    line.text("read ").text(node_path).text(" count=").count(count);
     line.result(result.value, result.error);
     if (result.error == 0 && result.value > 0) {
-        const auto returned = static_cast<size_t>(result.value);
-        line.text(" data=").hex_bytes(buffer, returned < count ? returned : count);
+        // The program received count bytes at most, whatever the driver said.
+        line.text(" data=").hex(buffer, std::min(static_cast<size_t>(result.value), count));
     }
     line.finish();
-    errno = result.error != 0 ? result.error : saved;
-    return result.error != 0 ? -1 : static_cast<ssize_t>(result.value);
+    return returning(static_cast<ssize_t>(result.value), result.error, saved);
 }
 
-ssize_t emulated_write(emulated_fd& entry, const void* bytes, size_t count) {
+ssize_t emulated_write(const emulated_fd& entry, const void* bytes, size_t count) {
     const int saved = errno;
-    const outcome result = !entry.driver     ? real_outcome(real::write(entry.fd, bytes, count))
+    const auto write = libc<ssize_t (*)(int, const void*, size_t)>("write");
+    const outcome result = !entry.driver     ? real_outcome(write(entry.fd, bytes, count))
                            : !entry.writable ? outcome{-1, EBADF}
                            : bytes == nullptr && count > 0 ? outcome{-1, EFAULT}
                                                            : driver_write(bytes, count);
     log_line line;
-    line.text("write ").text(node_path).text(" count=").unsigned_decimal(count).text(" data=");
-    if (bytes != nullptr) {
-        line.hex_bytes(bytes, count);
-    }
-    line.result(result.value, result.error).finish();
-    errno = result.error != 0 ? result.error : saved;
-    return result.error != 0 ? -1 : static_cast<ssize_t>(result.value);
+    line.text("write ").text(node_path).text(" count=").count(count).text(" data=");
+    line.hex(bytes, bytes != nullptr ? count : 0).result(result.value, result.error).finish();
+    return returning(static_cast<ssize_t>(result.value), result.error, saved);
 }
 
-int emulated_ioctl(const emulated_fd& entry, unsigned long request, void* argument) {
+// A request on a node descriptor; Request is the type the entry point real takes.
+template <typename Request>
+int emulated_ioctl(const emulated_fd& entry, Request request, void* argument, const char* real) {
     const int saved = errno;
-    const bool has_word = request_has_word(request);
+    const auto number = static_cast<uint32_t>(request); // the kernel reads the low 32 bits
     auto* word = static_cast<uint32_t*>(argument);
     log_line line;
-    line.text("ioctl ").text(node_path).text(" request=").hex32(static_cast<uint32_t>(request));
-    if (has_word && word != nullptr) {
-        line.text(" word=").hex32(*word);
-    } else if (has_word) {
-        line.text(" word=null");
+    line.text("ioctl ").text(node_path).text(" request=").hex32(number);
+    if (hornio_request_has_word(number) != 0) {
+        (word != nullptr ? line.text(" word=").hex32(*word) : line.text(" word=null"));
     }
     bool filled = false;
     const outcome result =
-        entry.driver ? driver_request(request, word, filled)
-                     : real_outcome(real::ioctl(entry.fd, as_ioctl_request(request), argument));
+        entry.driver
+            ? driver_request(number, word, filled)
+            : real_outcome(libc<int (*)(int, Request, ...)>(real)(entry.fd, request, argument));
     line.result(result.value, result.error);
-    if (filled) {
-        line.text(" word=").hex32(*word);
-    }
-    line.finish();
-    errno = result.error != 0 ? result.error : saved;
-    return result.error != 0 ? -1 : static_cast<int>(result.value);
+    (filled ? line.text(" word=").hex32(*word) : line).finish();
+    return returning(static_cast<int>(result.value), result.error, saved);
 }
 
-int emulated_close(emulated_fd& entry) {
-    const int saved = errno;
-    const path_kind kind = entry.kind;
-    entry.kind = path_kind::none;
-    // The emulated driver's release always succeeds.
-    const int result = real::close(entry.fd) != 0 && !entry.driver ? -1 : 0;
-    const int error = result != 0 ? errno : 0;
-    log_line line;
-    if (kind == path_kind::node) {
-        line.text("close ").text(node_path);
-        log_standard_fd(line, entry.fd);
-        line.result(result, error).finish();
-    } else {
-        line.text("close ").text(proc_path).finish();
-    }
-    errno = error != 0 ? error : saved;
-    return result;
-}
-
-// A duplicate of a descriptor of the two paths is the same open file: it is followed like the
-// original and logged. result is what the real call returned.
+// A duplicate of a descriptor of the two paths is the same open file: followed like the
+// original, and logged. result and error are what the real call gave.
 int followed_duplicate(int fd, int result, int error) {
     const emulated_fd* original = find_descriptor(fd);
-    emulated_fd* entry = original != nullptr && result >= 0 ? free_descriptor() : nullptr;
-    if (result >= 0) {
-        forget(result); // the number now belongs to the duplicate
-    }
+    emulated_fd* entry = result >= 0 ? free_descriptor(result) : nullptr;
     if (original == nullptr) {
-        errno = error;
-        return result;
+        return returning(result, error, error);
     }
     if (result >= 0 && entry == nullptr) {
-        real::close(result);
+        libc<int (*)(int)>("close")(result);
         result = -1;
         error = EMFILE;
     } else if (result >= 0) {
@@ -329,21 +266,89 @@ int followed_duplicate(int fd, int result, int error) {
         entry->fd = result;
     }
     log_line line;
-    line.text("dup ").text(original->kind == path_kind::node ? node_path : proc_path);
-    log_standard_fd(line, fd);
-    log_open_result(line, result < 0 ? error : 0, result);
-    errno = error;
+    standard_fd(line.text("dup ").text(original->kind == path_kind::node ? node_path : proc_path),
+                fd);
+    log_opened(line, result < 0 ? error : 0, result);
+    return returning(result, error, error);
+}
+
+// open and its variants, through the C library's function real for any other path. rest holds
+// the arguments after the flags, where the mode is when the flags create a file.
+int open_entry(const char* real, const char* path, int flags, va_list* rest) {
+    const bool creates = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+    const auto mode = static_cast<mode_t>(creates ? va_arg(*rest, int) : 0);
+    const path_kind kind = owned_path(path);
+    return kind != path_kind::none ? emulated_open(kind, path, flags, mode)
+                                   : libc<int (*)(const char*, int, ...)>(real)(path, flags, mode);
+}
+
+template <typename Request>
+int ioctl_entry(const char* real, int fd, Request request, void* argument) {
+    const emulated_fd* entry = find_descriptor(fd, true);
+    return entry != nullptr ? emulated_ioctl(*entry, request, argument, real)
+                            : libc<int (*)(int, Request, ...)>(real)(fd, request, argument);
+}
+
+int fcntl_entry(const char* real, int fd, int command, void* argument) {
+    const int result = libc<int (*)(int, int, ...)>(real)(fd, command, argument);
+    const bool duplicates = command == F_DUPFD || command == F_DUPFD_CLOEXEC;
+    return duplicates ? followed_duplicate(fd, result, errno) : result;
+}
+
+void note(const char* kind, pid_t pid) {
+    if (scenario_dir() != nullptr) {
+        const int saved = errno;
+        log_line("loaded").text(kind).count(static_cast<size_t>(pid)).finish();
+        errno = saved;
+    }
+}
+
+using exec_fn = int (*)(const char*, char* const*, char* const*);
+
+// An exec between its two notes: "exec PID" before, "stay PID" when it failed.
+int noted_exec(const char* real, const char* file, char* const* argv, char* const* envp) {
+    note("exec ", getpid());
+    const int result = libc<exec_fn>(real)(file, argv, envp);
+    note("stay ", getpid());
     return result;
 }
 
-bool needs_mode(int flags) {
-    return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+// execl and its variants: the arguments after arg up to the null one, and for execle then the
+// environment.
+int list_exec(const char* real, const char* file, const char* arg, va_list& rest,
+              bool with_environment) {
+    char* argv[4096] = {};
+    // exec's argv is char* const*, though no exec writes through it.
+    char* next = const_cast<char*>(arg); // NOLINT(cppcoreguidelines-pro-type-const-cast)
+    size_t count = 0;
+    for (; next != nullptr && count + 1 < std::size(argv); next = va_arg(rest, char*)) {
+        argv[count++] = next;
+    }
+    char* const* envp = with_environment ? va_arg(rest, char* const*) : environ;
+    return next != nullptr ? returning(-1, E2BIG, 0) : noted_exec(real, file, argv, envp);
+}
+
+using spawn_fn = int (*)(pid_t*, const char*, const posix_spawn_file_actions_t*,
+                         const posix_spawnattr_t*, char* const*, char* const*);
+
+int noted_spawn(const char* real, pid_t* pid, const char* path,
+                const posix_spawn_file_actions_t* actions, const posix_spawnattr_t* attributes,
+                char* const* argv, char* const* envp) {
+    pid_t child = 0;
+    const int result = libc<spawn_fn>(real)(&child, path, actions, attributes, argv, envp);
+    if (result == 0) {
+        note("spawn ", child);
+    }
+    if (pid != nullptr) {
+        *pid = child;
+    }
+    return result;
 }
 
 } // namespace
 
 bool is_driver_node(int fd) {
-    const emulated_fd* entry = node_descriptor(fd);
+    const emulated_fd* entry = find_descriptor(fd, true);
     return entry != nullptr && entry->driver;
 }
 
@@ -360,27 +365,10 @@ HORNEMU_EXPORT FILE* fopen64(const char* path, const char* mode);
 HORNEMU_EXPORT int __ioctl_time64(int fd, unsigned long request, ...);
 HORNEMU_EXPORT int __fcntl_time64(int fd, int command, ...);
 
-namespace {
-
-// open and open64: the two paths are the emulated board's, any other goes to the C library
-// function Real. rest holds the arguments after the flags, where open's mode is when the flags
-// create a file.
-template <auto Real>
-int open_entry(const char* path, int flags, va_list* rest) {
-    mode_t mode = 0;
-    if (needs_mode(flags)) {
-        mode = static_cast<mode_t>(va_arg(*rest, int));
-    }
-    int result = -1;
-    return emulated_open(path, flags, mode, result) ? result : Real(path, flags, mode);
-}
-
-} // namespace
-
 HORNEMU_EXPORT int open(const char* path, int flags, ...) {
     va_list rest;
     va_start(rest, flags);
-    const int result = open_entry<real::open>(path, flags, &rest);
+    const int result = open_entry("open", path, flags, &rest);
     va_end(rest);
     return result;
 }
@@ -388,52 +376,56 @@ HORNEMU_EXPORT int open(const char* path, int flags, ...) {
 HORNEMU_EXPORT int open64(const char* path, int flags, ...) {
     va_list rest;
     va_start(rest, flags);
-    const int result = open_entry<real::open64>(path, flags, &rest);
+    const int result = open_entry("open64", path, flags, &rest);
     va_end(rest);
     return result;
 }
 
 HORNEMU_EXPORT FILE* fopen(const char* path, const char* mode) {
-    return emulated_fopen(path, mode, real::fopen);
+    return emulated_fopen(path, mode, "fopen");
 }
 
 HORNEMU_EXPORT FILE* fopen64(const char* path, const char* mode) {
-    return emulated_fopen(path, mode, real::fopen64);
+    return emulated_fopen(path, mode, "fopen64");
 }
 
 HORNEMU_EXPORT int fclose(FILE* stream) {
     FILE** entry = find_stream(stream);
-    if (entry == nullptr) {
-        return real::fclose(stream);
-    }
     const int saved = errno;
-    *entry = nullptr;
-    const int result = real::fclose(stream);
-    const int error = result != 0 ? errno : 0;
-    log_line line;
-    line.text("close ").text(proc_path).finish();
-    errno = error != 0 ? error : saved;
+    const int result = libc<int (*)(FILE*)>("fclose")(stream);
+    if (entry != nullptr) {
+        const int error = result != 0 ? errno : 0;
+        *entry = nullptr;
+        log_line().text("close ").text(proc_path).finish();
+        returning(0, error, saved);
+    }
     return result;
 }
 
 HORNEMU_EXPORT ssize_t read(int fd, void* buffer, size_t count) {
-    emulated_fd* entry = node_descriptor(fd);
-    return entry != nullptr ? emulated_read(*entry, buffer, count) : real::read(fd, buffer, count);
+    const emulated_fd* entry = find_descriptor(fd, true);
+    return entry != nullptr ? emulated_read(*entry, buffer, count)
+                            : libc<ssize_t (*)(int, void*, size_t)>("read")(fd, buffer, count);
 }
 
 HORNEMU_EXPORT ssize_t write(int fd, const void* bytes, size_t count) {
-    emulated_fd* entry = node_descriptor(fd);
-    return entry != nullptr ? emulated_write(*entry, bytes, count) : real::write(fd, bytes, count);
+    const emulated_fd* entry = find_descriptor(fd, true);
+    return entry != nullptr
+               ? emulated_write(*entry, bytes, count)
+               : libc<ssize_t (*)(int, const void*, size_t)>("write")(fd, bytes, count);
 }
+
+// glibc's request is an unsigned long, musl's an int: the declared type, passed on as it came.
+template <typename Request>
+Request request_of(int (*)(int, Request, ...));
+using ioctl_request = decltype(request_of(&::ioctl));
 
 HORNEMU_EXPORT int ioctl(int fd, ioctl_request request, ...) {
     va_list arguments;
     va_start(arguments, request);
     void* argument = va_arg(arguments, void*);
     va_end(arguments);
-    emulated_fd* entry = node_descriptor(fd);
-    return entry != nullptr ? emulated_ioctl(*entry, request_number(request), argument)
-                            : real::ioctl(fd, request, argument);
+    return ioctl_entry("ioctl", fd, request, argument);
 }
 
 HORNEMU_EXPORT int __ioctl_time64(int fd, unsigned long request, ...) {
@@ -441,61 +433,120 @@ HORNEMU_EXPORT int __ioctl_time64(int fd, unsigned long request, ...) {
     va_start(arguments, request);
     void* argument = va_arg(arguments, void*);
     va_end(arguments);
-    emulated_fd* entry = node_descriptor(fd);
-    return entry != nullptr ? emulated_ioctl(*entry, request, argument)
-                            : real::ioctl_time64(fd, request, argument);
+    return ioctl_entry("__ioctl_time64", fd, request, argument);
 }
 
 HORNEMU_EXPORT int close(int fd) {
     emulated_fd* entry = find_descriptor(fd);
-    return entry != nullptr ? emulated_close(*entry) : real::close(fd);
+    if (entry == nullptr) {
+        return libc<int (*)(int)>("close")(fd);
+    }
+    const int saved = errno;
+    const path_kind kind = entry->kind;
+    entry->kind = path_kind::none;
+    // The emulated driver's release always succeeds.
+    const int result = libc<int (*)(int)>("close")(fd) != 0 && !entry->driver ? -1 : 0;
+    const int error = result != 0 ? errno : 0;
+    log_line line;
+    if (kind == path_kind::node) {
+        standard_fd(line.text("close ").text(node_path), fd).result(result, error).finish();
+    } else {
+        line.text("close ").text(proc_path).finish();
+    }
+    return returning(result, error, saved);
 }
-
-namespace {
-
-// fcntl and its variants through the C library function Real; a duplicate of a descriptor of
-// the two paths is followed.
-template <auto Real>
-int fcntl_entry(int fd, int command, void* argument) {
-    const int result = Real(fd, command, argument);
-    const bool duplicates = command == F_DUPFD || command == F_DUPFD_CLOEXEC;
-    return duplicates ? followed_duplicate(fd, result, errno) : result;
-}
-
-} // namespace
 
 HORNEMU_EXPORT int fcntl(int fd, int command, ...) {
     va_list arguments;
     va_start(arguments, command);
-    const int result = fcntl_entry<real::fcntl>(fd, command, va_arg(arguments, void*));
+    const int result = fcntl_entry("fcntl", fd, command, va_arg(arguments, void*));
     va_end(arguments);
     return result;
+}
+
+HORNEMU_EXPORT int __fcntl_time64(int fd, int command, ...) {
+    va_list arguments;
+    va_start(arguments, command);
+    const int result = fcntl_entry("__fcntl_time64", fd, command, va_arg(arguments, void*));
+    va_end(arguments);
+    return result;
+}
+
+HORNEMU_EXPORT int fstat(int fd, struct stat* info) {
+    return as_device(fd, libc<int (*)(int, struct stat*)>("fstat")(fd, info), info);
 }
 
 #ifdef __GLIBC__
 HORNEMU_EXPORT int fcntl64(int fd, int command, ...) {
     va_list arguments;
     va_start(arguments, command);
-    const int result = fcntl_entry<real::fcntl64>(fd, command, va_arg(arguments, void*));
-    va_end(arguments);
-    return result;
-}
-#endif
-
-HORNEMU_EXPORT int __fcntl_time64(int fd, int command, ...) {
-    va_list arguments;
-    va_start(arguments, command);
-    const int result = fcntl_entry<real::fcntl_time64>(fd, command, va_arg(arguments, void*));
+    const int result = fcntl_entry("fcntl64", fd, command, va_arg(arguments, void*));
     va_end(arguments);
     return result;
 }
 
-HORNEMU_EXPORT int fstat(int fd, struct stat* info) {
-    return as_device(fd, real::fstat(fd, info), info);
-}
-
-#ifdef __GLIBC__
 HORNEMU_EXPORT int fstat64(int fd, struct stat64* info) {
-    return as_device(fd, real::fstat64(fd, info), info);
+    return as_device(fd, libc<int (*)(int, struct stat64*)>("fstat64")(fd, info), info);
 }
 #endif
+
+HORNEMU_EXPORT int execve(const char* path, char* const* argv, char* const* envp) {
+    return noted_exec("execve", path, argv, envp);
+}
+
+HORNEMU_EXPORT int execvpe(const char* file, char* const* argv, char* const* envp) {
+    return noted_exec("execvpe", file, argv, envp);
+}
+
+HORNEMU_EXPORT int execv(const char* path, char* const* argv) {
+    return noted_exec("execve", path, argv, environ);
+}
+
+HORNEMU_EXPORT int execvp(const char* file, char* const* argv) {
+    return noted_exec("execvpe", file, argv, environ);
+}
+
+HORNEMU_EXPORT int fexecve(int fd, char* const* argv, char* const* envp) {
+    note("exec ", getpid());
+    const int result = libc<int (*)(int, char* const*, char* const*)>("fexecve")(fd, argv, envp);
+    note("stay ", getpid());
+    return result;
+}
+
+HORNEMU_EXPORT int execl(const char* path, const char* arg, ...) {
+    va_list rest;
+    va_start(rest, arg);
+    const int result = list_exec("execve", path, arg, rest, false);
+    va_end(rest);
+    return result;
+}
+
+HORNEMU_EXPORT int execlp(const char* file, const char* arg, ...) {
+    va_list rest;
+    va_start(rest, arg);
+    const int result = list_exec("execvpe", file, arg, rest, false);
+    va_end(rest);
+    return result;
+}
+
+HORNEMU_EXPORT int execle(const char* path, const char* arg, ...) {
+    va_list rest;
+    va_start(rest, arg);
+    const int result = list_exec("execve", path, arg, rest, true);
+    va_end(rest);
+    return result;
+}
+
+HORNEMU_EXPORT int posix_spawn(pid_t* pid, const char* path,
+                               const posix_spawn_file_actions_t* actions,
+                               const posix_spawnattr_t* attributes, char* const* argv,
+                               char* const* envp) {
+    return noted_spawn("posix_spawn", pid, path, actions, attributes, argv, envp);
+}
+
+HORNEMU_EXPORT int posix_spawnp(pid_t* pid, const char* file,
+                                const posix_spawn_file_actions_t* actions,
+                                const posix_spawnattr_t* attributes, char* const* argv,
+                                char* const* envp) {
+    return noted_spawn("posix_spawnp", pid, file, actions, attributes, argv, envp);
+}

@@ -1,29 +1,23 @@
 // A program for the emulator's tests to run on the emulated board: performs the operations
 // named on its command line, one after another, and prints what each returned.
 //
-//   open PATH FLAGS   FLAGS: O_RDWR|O_CREAT|O_NOATIME ...
-//   fopen PATH MODE, fgets, fclose
-//   write TEXT (\xNN escapes), read N, set HEXWORD, get, ioctl HEXREQUEST, close
-//   dupfd N (fcntl F_DUPFD from N, shown as "fd"), rawwrite TEXT (the system call, past the
-//   C library), fstat (adds the file type: chr, reg, fifo or other), chdir DIR, exit N, signal N
-// The duplicating operations make the copy the descriptor the next operations use.
+//   open PATH FLAGS (O_RDWR|O_CREAT ...), fopen PATH MODE, fgets, fclose, close, chdir DIR
+//   write TEXT (\xNN escapes), rawwrite TEXT (the system call, past the C library), read N,
+//   set HEXWORD, get, ioctl HEXREQUEST, dupfd N (fcntl F_DUPFD), fstat, exit N
+// The descriptor an open or a duplicate returns is the one the next operations use.
 //
-// Each operation prints "OP -> RESULT", RESULT being the value ("fd" for a descriptor) or
-// "-1 ENAME"; reads add the bytes they returned, get the word. Before each operation errno is
-// set to EDOM; a successful one that changed it adds " (errno changed)".
+// Each prints "OP -> RESULT", RESULT being the value ("fd" for a descriptor) or "-1 ENAME";
+// reads add the bytes they returned, get the word, fstat the file's type. Before each operation
+// errno is set to EDOM; a successful one that changed it adds " (errno changed)".
 #include "hornio.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <linux/ioctl.h>
-#include <map>
-#include <sstream>
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -32,150 +26,139 @@
 
 namespace {
 
-const std::map<std::string, int> flag_names = {
-    {"O_RDONLY", O_RDONLY},     {"O_WRONLY", O_WRONLY},       {"O_RDWR", O_RDWR},
-    {"O_ACCMODE", O_ACCMODE},   {"O_CREAT", O_CREAT},         {"O_EXCL", O_EXCL},
-    {"O_NOCTTY", O_NOCTTY},     {"O_TRUNC", O_TRUNC},         {"O_APPEND", O_APPEND},
-    {"O_NONBLOCK", O_NONBLOCK}, {"O_DSYNC", O_DSYNC},         {"O_SYNC", O_SYNC},
-    {"O_CLOEXEC", O_CLOEXEC},   {"O_DIRECTORY", O_DIRECTORY}, {"O_NOFOLLOW", O_NOFOLLOW},
-    {"O_NOATIME", O_NOATIME},
-};
+int fd = -1;
+FILE* stream = nullptr;
+char buffer[8192];
+std::string shown; // what the operation adds to its line
 
-[[noreturn]] void refuse(const std::string& what) {
-    fprintf(stderr, "emu_probe: %s\n", what.c_str());
-    exit(99);
-}
-
-int parse_flags(const std::string& text) {
+int flags_of(const std::string& text) {
+    constexpr std::pair<const char*, int> names[] = {
+        {"O_RDONLY", O_RDONLY},     {"O_WRONLY", O_WRONLY},       {"O_RDWR", O_RDWR},
+        {"O_ACCMODE", O_ACCMODE},   {"O_CREAT", O_CREAT},         {"O_EXCL", O_EXCL},
+        {"O_NOCTTY", O_NOCTTY},     {"O_TRUNC", O_TRUNC},         {"O_APPEND", O_APPEND},
+        {"O_NONBLOCK", O_NONBLOCK}, {"O_DSYNC", O_DSYNC},         {"O_SYNC", O_SYNC},
+        {"O_CLOEXEC", O_CLOEXEC},   {"O_DIRECTORY", O_DIRECTORY}, {"O_NOFOLLOW", O_NOFOLLOW},
+        {"O_NOATIME", O_NOATIME},
+    };
     int flags = 0;
-    std::stringstream words(text);
-    for (std::string word; std::getline(words, word, '|');) {
-        const auto found = flag_names.find(word);
-        if (found == flag_names.end()) {
-            refuse("unknown flag " + word);
+    for (size_t at = 0; at < text.size(); at = text.find('|', at) + 1) {
+        const std::string word = text.substr(at, text.find('|', at) - at);
+        const auto* found = std::find_if(std::begin(names), std::end(names),
+                                         [&word](const auto& name) { return word == name.first; });
+        flags |= found != std::end(names) ? found->second : 0;
+        if (text.find('|', at) == std::string::npos) {
+            break;
         }
-        flags |= found->second;
     }
     return flags;
 }
 
-// C-style \xNN escapes to bytes.
+// \xNN escapes to bytes.
 std::string unescape(const std::string& text) {
     std::string bytes;
     for (size_t at = 0; at < text.size(); ++at) {
-        if (text.compare(at, 2, "\\x") == 0 && at + 3 < text.size()) {
-            bytes += static_cast<char>(strtol(text.substr(at + 2, 2).c_str(), nullptr, 16));
-            at += 3;
-        } else {
-            bytes += text[at];
-        }
+        const bool escape = text.compare(at, 2, "\\x") == 0 && at + 3 < text.size();
+        bytes +=
+            escape ? static_cast<char>(std::stoi(text.substr(at + 2, 2), nullptr, 16)) : text[at];
+        at += escape ? 3 : 0;
     }
     return bytes;
 }
 
-void print_bytes(const char* bytes, size_t length) {
-    printf(" \"");
+// Bytes in quotes, those outside ' '..'~' and '\\' as \xNN.
+std::string quoted(const char* bytes, size_t length) {
+    std::string text = " \"";
     for (const char* at = bytes; at != bytes + length; ++at) {
-        const auto byte = static_cast<unsigned char>(*at);
-        printf(byte >= 0x20 && byte < 0x7f && byte != '\\' ? "%c" : "\\x%02x", byte);
+        char escape[8];
+        std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned char>(*at));
+        text += *at >= ' ' && *at < 0x7f && *at != '\\' ? std::string(1, *at) : escape;
     }
-    putchar('"');
+    return text + '"';
+}
+
+long request(unsigned long number, const char* given) {
+    auto word = static_cast<uint32_t>(strtoul(given, nullptr, 16));
+    const int result = ioctl(fd, number, &word);
+    char text[32];
+    std::snprintf(text, sizeof text, " word=0x%08x", word);
+    shown = number == HORNIO_GET_REQUEST ? text : "";
+    return result;
+}
+
+// One operation and its argument, or argument2 for the two that take two.
+long perform(const std::string& op, const char* argument, const char* argument2) {
+    struct stat info {};
+    const auto bytes = unescape(argument);
+    if (op == "open" || op == "dupfd") {
+        const int opened = op == "open" ? open(argument, flags_of(argument2), 0600)
+                                        : fcntl(fd, F_DUPFD, atoi(argument));
+        fd = opened >= 0 ? opened : fd;
+        return opened;
+    }
+    if (op == "fopen") {
+        stream = fopen(argument, argument2);
+        return stream != nullptr ? 0 : -1;
+    }
+    if (op == "fgets") {
+        const bool got = fgets(buffer, sizeof buffer, stream) != nullptr;
+        shown = got ? quoted(buffer, strlen(buffer)) : "";
+        return got ? 0 : -1;
+    }
+    if (op == "read") {
+        const size_t count = std::min<size_t>(strtoul(argument, nullptr, 10), sizeof buffer);
+        const ssize_t got = read(fd, buffer, count);
+        shown = got > 0 ? quoted(buffer, std::min(static_cast<size_t>(got), count)) : "";
+        return got;
+    }
+    if (op == "fstat") {
+        const int result = fstat(fd, &info);
+        shown = S_ISCHR(info.st_mode)    ? " chr"
+                : S_ISREG(info.st_mode)  ? " reg"
+                : S_ISFIFO(info.st_mode) ? " fifo"
+                                         : " other";
+        return result;
+    }
+    return op == "write"      ? write(fd, bytes.data(), bytes.size())
+           : op == "rawwrite" ? syscall(SYS_write, fd, bytes.data(), bytes.size())
+           : op == "set"      ? request(HORNIO_SET_REQUEST, argument)
+           : op == "get"      ? request(HORNIO_GET_REQUEST, "0")
+           : op == "ioctl"    ? request(strtoul(argument, nullptr, 16), "0")
+           : op == "fclose"   ? fclose(stream)
+           : op == "close"    ? close(fd)
+                              : chdir(argument);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    int fd = -1;
-    FILE* stream = nullptr;
-    static char buffer[8192];
     for (int at = 1; at < argc; ++at) {
         const std::string op = argv[at];
-        const auto argument = [&at, argc, argv]() -> const char* {
-            return at + 1 < argc ? argv[++at] : "";
-        };
-        long result = 0;
-        bool show = false; // the buffer's first shown bytes, as a read returned them
-        size_t shown = 0;
-        uint32_t word = 0;
-        const char* type = "";
-        errno = EDOM;
-        if (op == "open") {
-            const char* path = argument();
-            result = open(path, parse_flags(argument()), 0600);
-            fd = result >= 0 ? static_cast<int>(result) : fd;
-        } else if (op == "fopen") {
-            const char* path = argument();
-            stream = fopen(path, argument());
-            result = stream != nullptr ? 0 : -1;
-        } else if (op == "fgets") {
-            result = fgets(buffer, sizeof buffer, stream) != nullptr ? 0 : -1;
-            show = result == 0;
-            shown = show ? strlen(buffer) : 0;
-        } else if (op == "fclose") {
-            result = fclose(stream);
-        } else if (op == "write" || op == "rawwrite") {
-            const std::string bytes = unescape(argument());
-            result = op == "write" ? write(fd, bytes.data(), bytes.size())
-                                   : syscall(SYS_write, fd, bytes.data(), bytes.size());
-        } else if (op == "read") {
-            const size_t count = strtoul(argument(), nullptr, 10);
-            if (count > sizeof buffer) {
-                refuse("at most " + std::to_string(sizeof buffer) + " bytes");
-            }
-            result = read(fd, buffer, count);
-            show = result > 0;
-            shown = show ? std::min(static_cast<size_t>(result), count) : 0;
-        } else if (op == "set" || op == "get" || op == "ioctl") {
-            const char* given = op == "get" ? "" : argument();
-            word = op == "set" ? static_cast<uint32_t>(strtoul(given, nullptr, 16)) : 0;
-            const unsigned long request = op == "set"   ? HORNIO_SET_REQUEST
-                                          : op == "get" ? HORNIO_GET_REQUEST
-                                                        : strtoul(given, nullptr, 16);
-            result = ioctl(fd, request, &word);
-        } else if (op == "close") {
-            result = close(fd);
-        } else if (op == "chdir") {
-            result = chdir(argument());
-        } else if (op == "dupfd") {
-            result = fcntl(fd, F_DUPFD, atoi(argument()));
-            fd = result >= 0 ? static_cast<int>(result) : fd;
-        } else if (op == "fstat") {
-            struct stat info {};
-            result = fstat(fd, &info);
-            type = S_ISCHR(info.st_mode)    ? " chr"
-                   : S_ISREG(info.st_mode)  ? " reg"
-                   : S_ISFIFO(info.st_mode) ? " fifo"
-                                            : " other";
-        } else if (op == "exit" || op == "signal") {
-            const int number = atoi(argument());
+        const bool takes_two = op == "open" || op == "fopen";
+        const bool takes_one = takes_two || op == "write" || op == "rawwrite" || op == "read" ||
+                               op == "set" || op == "ioctl" || op == "chdir" || op == "dupfd" ||
+                               op == "exit";
+        const char* argument = takes_one && at + 1 < argc ? argv[++at] : "";
+        const char* argument2 = takes_two && at + 1 < argc ? argv[++at] : "";
+        const bool known = takes_one || op == "fgets" || op == "fstat" || op == "get" ||
+                           op == "fclose" || op == "close";
+        if (op == "exit" || !known) {
             fflush(stdout);
-            if (op == "exit") {
-                exit(number);
-            }
-            raise(number);
-        } else {
-            refuse("unknown operation " + op);
+            fprintf(stderr, known ? "" : "emu_probe: unknown operation %s\n", op.c_str());
+            exit(known ? atoi(argument) : 99);
         }
+        shown.clear();
+        errno = EDOM;
+        const long result = perform(op, argument, argument2);
         const int error = errno;
         const char* name = strerrorname_np(error);
-        const char* changed = error != EDOM ? " (errno changed)" : "";
-        if (result < 0 && name != nullptr) {
-            printf("%s -> %ld %s", op.c_str(), result, name);
-        } else if (result < 0) {
-            printf("%s -> %ld errno %d", op.c_str(), result, error);
-        } else if (op == "open" || op == "dupfd") {
-            printf("%s -> fd%s", op.c_str(), changed);
+        if (result < 0) {
+            printf("%s -> %ld %s%s\n", op.c_str(), result, name != nullptr ? name : "errno",
+                   name != nullptr ? "" : (" " + std::to_string(error)).c_str());
         } else {
-            printf("%s -> %ld%s", op.c_str(), result, changed);
+            printf("%s -> %s%s%s\n", op.c_str(),
+                   op == "open" || op == "dupfd" ? "fd" : std::to_string(result).c_str(),
+                   error != EDOM ? " (errno changed)" : "", shown.c_str());
         }
-        if (show) {
-            print_bytes(buffer, shown);
-        } else if (op == "get") {
-            printf(" word=0x%08x", word);
-        } else if (op == "fstat" && result == 0) {
-            printf("%s", type);
-        }
-        putchar('\n');
     }
     return 0;
 }
