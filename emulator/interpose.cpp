@@ -1,8 +1,10 @@
-// The C library entry points libhornemu.so puts in front of libc's own. While HORNEMU_DIR
-// names a scenario directory, "/proc/lampstat" and "/dev/hornio" belong to the emulated board
-// and the real ones are never touched; every other path and descriptor passes straight
-// through. The exec and spawn functions only note in the scenario's "loaded" that a program
-// is started, so that hornemu can tell whether every program of a run had the library.
+// libhornemu.so: the C library entry points it puts in front of libc's own, and the scenario
+// behind them. While HORNEMU_DIR names a scenario directory, "/proc/lampstat" and "/dev/hornio"
+// belong to the emulated board and the real ones are never touched; every other path and
+// descriptor passes straight through. The exec and spawn functions only note in the scenario's
+// "loaded" that a program is started, so that hornemu can tell whether every program of a run
+// had the library. Plain C library calls only: the library is loaded into arbitrary programs
+// and has no C++ runtime.
 
 // The entry points are defined side by side with their 64-bit variants, so the plain
 // declarations of libc are wanted here, not ones redirected by these settings.
@@ -10,16 +12,24 @@
 #undef _TIME_BITS
 #undef _FORTIFY_SOURCE
 
-#include "board.h"
+#include "driver_model/hornio_model.h"
+#include "errnames.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <iterator>
 #include <spawn.h>
+#include <string_view>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // musl's headers make the 64-bit names macros for the plain ones; here they are the symbols.
@@ -29,27 +39,447 @@
 #define HORNEMU_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace hornemu {
+
+// Shared with time64.cpp.
+void* libc_address(const char* name);
+bool is_driver_node(int fd);
+
 namespace {
 
+// The C library's own entry points, past the interposer: looked up when the library is loaded,
+// so that a call passed through later (from a signal handler, say) does no more than the C
+// library's own.
+struct entry_point {
+    const char* name;
+    void* address;
+};
+entry_point entry_points[] = {
+    {"open", nullptr},
+    {"open64", nullptr},
+    {"fopen", nullptr},
+    {"fopen64", nullptr},
+    {"fclose", nullptr},
+    {"read", nullptr},
+    {"write", nullptr},
+    {"ioctl", nullptr},
+    {"__ioctl_time64", nullptr},
+    {"close", nullptr},
+    {"fcntl", nullptr},
+    {"fcntl64", nullptr},
+    {"__fcntl_time64", nullptr},
+    {"fstat", nullptr},
+    {"fstat64", nullptr},
+    {"execve", nullptr},
+    {"__fstat64_time64", nullptr},
+    {"execvpe", nullptr},
+    {"fexecve", nullptr},
+    {"posix_spawn", nullptr},
+    {"posix_spawnp", nullptr},
+};
+
+template <typename Fn>
+Fn libc(const char* name) {
+    void* address = libc_address(name);
+    Fn function = nullptr;
+    std::memcpy(&function, &address, sizeof function);
+    return function;
+}
+
+const auto real_open = [](const char* path, int flags, mode_t mode = 0644) {
+    return libc<int (*)(const char*, int, ...)>("open")(path, flags, mode);
+};
+const auto real_close = [](int fd) { return libc<int (*)(int)>("close")(fd); };
+const auto real_read = [](int fd, void* buffer, size_t count) {
+    return libc<ssize_t (*)(int, void*, size_t)>("read")(fd, buffer, count);
+};
+const auto real_write = [](int fd, const void* bytes, size_t count) {
+    return libc<ssize_t (*)(int, const void*, size_t)>("write")(fd, bytes, count);
+};
+
+constexpr size_t path_max = 4096;
 constexpr char proc_path[] = HORNIO_LAMPSTAT_PATH;
 constexpr char node_path[] = HORNIO_NODE_PATH;
 
+// What stands at "/dev/hornio", and what board.conf says of the board.
+enum class node_type : unsigned char { device, regular, fifo, absent };
+struct board_config {
+    int lampstat_errno; // opening "/proc/lampstat" fails with it (0: it does not)
+    node_type node;
+    hornio_faults faults;
+};
+
+bool loaded;
+char dir_buffer[path_max];
+const char* dir; // the scenario directory; nullptr when everything passes through
+board_config board;
+
+// "hornemu: " and the parts on standard error, then status 125: the scenario is broken.
+[[noreturn]] void fatal(std::string_view what, std::string_view path = "",
+                        std::string_view more = "", std::string_view reason = "") {
+    for (const std::string_view part :
+         {std::string_view("hornemu: "), what, path, more, reason, std::string_view("\n")}) {
+        real_write(STDERR_FILENO, part.data(), part.size());
+    }
+    _exit(125);
+}
+
+const char* scenario_path(char (&buffer)[path_max], const char* name) {
+    const int length = std::snprintf(buffer, sizeof buffer, "%s/%s", dir, name);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof buffer) {
+        fatal("HORNEMU_DIR is too long");
+    }
+    return buffer;
+}
+
+// A scenario file written whole (flags O_TRUNC) or appended to (O_APPEND), made when missing.
+void write_file(const char* name, const char* bytes, size_t length, int flags) {
+    char path[path_max];
+    const int fd = real_open(scenario_path(path, name), O_WRONLY | O_CREAT | O_CLOEXEC | flags);
+    for (size_t done = 0; fd >= 0 && done < length;) {
+        const ssize_t wrote = real_write(fd, bytes + done, length - done);
+        if (wrote < 0 && errno != EINTR) {
+            fatal("cannot write ", path, ": ", std::strerror(errno));
+        }
+        done += wrote > 0 ? static_cast<size_t>(wrote) : 0;
+    }
+    if (fd < 0) {
+        fatal("cannot create ", path, ": ", std::strerror(errno));
+    }
+    real_close(fd);
+}
+
+// A scenario file into buffer: its length, or -1 when it does not exist. Any other failure
+// ends the process, as does a file larger than size unless only its start is wanted.
+ssize_t read_file(const char* name, char* buffer, size_t size, bool whole = true) {
+    char path[path_max];
+    const int fd = real_open(scenario_path(path, name), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+        return -1;
+    }
+    size_t length = 0;
+    for (ssize_t got = 1; fd >= 0 && got != 0 && length < size;) {
+        got = real_read(fd, buffer + length, size - length);
+        if (got < 0 && errno != EINTR) {
+            fatal("cannot read ", path, ": ", std::strerror(errno));
+        }
+        length += got > 0 ? static_cast<size_t>(got) : 0;
+    }
+    char more = 0;
+    if (fd < 0 || (length == size && whole && real_read(fd, &more, 1) != 0)) {
+        fatal(fd < 0 ? "cannot open " : "file too large: ", path, fd < 0 ? ": " : "",
+              fd < 0 ? std::strerror(errno) : "");
+    }
+    real_close(fd);
+    return static_cast<ssize_t>(length);
+}
+
+// One line appended to a scenario file (the log unless another is named) with the real open
+// and write, never through stdio's streams; a line longer than the buffer goes in pieces.
+class log_line {
+  public:
+    explicit log_line(const char* file = "log") : file_(file) {}
+
+    __attribute__((format(printf, 2, 3))) log_line& format(const char* format, ...) {
+        char text[128];
+        va_list arguments;
+        va_start(arguments, format);
+        const int length = std::vsnprintf(text, sizeof text, format, arguments);
+        va_end(arguments);
+        put(text, std::min(static_cast<size_t>(std::max(length, 0)), sizeof text - 1));
+        return *this;
+    }
+    log_line& text(const char* words) { return put(words, std::strlen(words)); }
+    log_line& hex(const void* bytes, size_t length) {
+        for (size_t at = 0; at < length; ++at) {
+            const unsigned byte = static_cast<const unsigned char*>(bytes)[at];
+            put(&"0123456789abcdef"[byte >> 4U], 1).put(&"0123456789abcdef"[byte & 15U], 1);
+        }
+        return *this;
+    }
+    // Bytes outside '!'..'~', and '\\', as \xNN.
+    log_line& escaped(const char* words) {
+        for (const char* at = words; *at != '\0'; ++at) {
+            const auto byte = static_cast<unsigned char>(*at);
+            (byte > ' ' && byte < 0x7f && byte != '\\') ? put(at, 1) : format("\\x%02x", byte);
+        }
+        return *this;
+    }
+    log_line& flags(int flags);
+    log_line& error(int value) {
+        const char* name = errno_name(value);
+        return name != nullptr ? text(name) : format("errno %d", value);
+    }
+    // " -> value", or " -> -1 ENAME".
+    log_line& result(long value, int error_value) {
+        return error_value != 0 ? text(" -> -1 ").error(error_value) : format(" -> %ld", value);
+    }
+    void finish() {
+        put("\n", 1);
+        write_file(file_, buffer_, length_, O_APPEND);
+    }
+
+  private:
+    log_line& put(const char* bytes, size_t length) {
+        for (size_t part = 0; length > 0; bytes += part, length -= part) {
+            if (length_ == sizeof buffer_) {
+                write_file(file_, buffer_, length_, O_APPEND);
+                length_ = 0;
+            }
+            part = std::min(length, sizeof buffer_ - length_);
+            std::memcpy(buffer_ + length_, bytes, part);
+            length_ += part;
+        }
+        return *this;
+    }
+
+    const char* file_;
+    char buffer_[4096] = {};
+    size_t length_ = 0;
+};
+
+log_line& log_line::flags(int flags) {
+    static constexpr std::pair<int, const char*> names[] = {
+        {O_CREAT, "O_CREAT"},         {O_EXCL, "O_EXCL"},         {O_NOCTTY, "O_NOCTTY"},
+        {O_TRUNC, "O_TRUNC"},         {O_APPEND, "O_APPEND"},     {O_NONBLOCK, "O_NONBLOCK"},
+        {O_DSYNC, "O_DSYNC"},         {O_SYNC, "O_SYNC"},         {O_CLOEXEC, "O_CLOEXEC"},
+        {O_DIRECTORY, "O_DIRECTORY"}, {O_NOFOLLOW, "O_NOFOLLOW"},
+    };
+    const int access = flags & O_ACCMODE;
+    text(access == O_RDONLY   ? "O_RDONLY"
+         : access == O_WRONLY ? "O_WRONLY"
+         : access == O_RDWR   ? "O_RDWR"
+                              : "O_ACCMODE");
+    auto rest = static_cast<unsigned>(flags) & ~unsigned{O_ACCMODE};
+    // O_SYNC includes the bits of O_DSYNC: a synchronous open shows O_SYNC alone.
+    const bool sync = (rest & unsigned{O_SYNC}) == unsigned{O_SYNC};
+    unsigned shown = 0;
+    for (const auto& [flag, name] : names) {
+        const auto bits = static_cast<unsigned>(flag);
+        if ((rest & bits) == bits && !(flag == O_DSYNC && sync)) {
+            format("|%s", name);
+            shown |= bits;
+        }
+    }
+    rest &= ~shown;
+    return rest != 0 ? format("|0x%x", rest) : *this;
+}
+
+// "node TYPE", "OP fail ERRNO" or "OP return N" of board.conf.
+bool apply(std::string_view first, std::string_view second, std::string_view third) {
+    if (first == "node" && third.empty()) {
+        constexpr std::string_view types[] = {"device", "regular", "fifo", "absent"};
+        const auto* type = std::find(std::begin(types), std::end(types), second);
+        board.node = static_cast<node_type>(type - std::begin(types));
+        return type != std::end(types);
+    }
+    const int error = second == "fail" ? errno_parse(third.data(), third.size()) : 0;
+    hornio_fault* fault = first == "open"    ? &board.faults.open
+                          : first == "write" ? &board.faults.write
+                          : first == "read"  ? &board.faults.read
+                          : first == "ioctl" ? &board.faults.request
+                                             : nullptr;
+    if (first == "lampstat" && error != 0) {
+        board.lampstat_errno = error;
+        return true;
+    }
+    if (fault != nullptr && error != 0) {
+        *fault = hornio_fault{HORNIO_FAIL, error};
+        return true;
+    }
+    // A request may return any int, even -1 without an errno, which no C library does: the
+    // suite uses it to see how a caller copes (hornemu's --return refuses it).
+    int value = 0;
+    const char* end = third.data() + third.size();
+    const auto [stop, failed] = std::from_chars(third.data(), end, value);
+    const bool valid = !third.empty() && stop == end && failed == std::errc() &&
+                       (value >= 0 || fault == &board.faults.request);
+    if (fault == nullptr || fault == &board.faults.open || second != "return" || !valid) {
+        return false;
+    }
+    *fault = hornio_fault{HORNIO_RETURN, value};
+    return true;
+}
+
+// The next word of text (split at spaces, tabs and carriage returns), removed from it.
+std::string_view next_word(std::string_view& text) {
+    constexpr std::string_view blanks = " \t\r";
+    text.remove_prefix(std::min(text.find_first_not_of(blanks), text.size()));
+    const std::string_view word = text.substr(0, text.find_first_of(blanks));
+    text.remove_prefix(word.size());
+    return word;
+}
+
+void parse_board_conf() {
+    static char text[16384];
+    const ssize_t length = read_file("board.conf", text, sizeof text);
+    std::string_view rest(text, length > 0 ? static_cast<size_t>(length) : 0);
+    for (unsigned number = 1; !rest.empty(); ++number) {
+        const std::string_view line = rest.substr(0, rest.find('\n'));
+        rest.remove_prefix(std::min(line.size() + 1, rest.size()));
+        std::string_view words = line;
+        const std::string_view first = next_word(words);
+        const std::string_view second = next_word(words);
+        const std::string_view third = next_word(words);
+        const bool comment = first.empty() || first.front() == '#';
+        if (!comment && (!next_word(words).empty() || !apply(first, second, third))) {
+            char digits[16];
+            const int shown = std::snprintf(digits, sizeof digits, "%u", number);
+            fatal("board.conf:", std::string_view(digits, shown > 0 ? size_t(shown) : 0),
+                  ": cannot parse: ", line);
+        }
+    }
+}
+
+// HORNEMU_DIR, read once: the process id then goes to the scenario's "loaded", the proof that
+// the library is here (first, so that even a program a broken board.conf ends is known to have
+// had it), and board.conf is parsed.
+const char* scenario_dir() {
+    const char* value = loaded ? nullptr : std::getenv("HORNEMU_DIR");
+    loaded = true;
+    if (value != nullptr) {
+        const size_t length = std::strlen(value);
+        if (length == 0 || length + 32 > sizeof dir_buffer) {
+            fatal(length == 0 ? "HORNEMU_DIR is set but empty" : "HORNEMU_DIR is too long");
+        }
+        dir = std::strcpy(dir_buffer, value);
+        log_line("loaded").format("%ld", static_cast<long>(getpid())).finish();
+        parse_board_conf();
+    }
+    return dir;
+}
+
+// Looks the C library's entry points up and checks the scenario as soon as the library is
+// loaded, so that a broken scenario fails every program run on it.
+__attribute__((constructor)) void load_at_start() {
+    const int saved = errno;
+    for (entry_point& entry : entry_points) {
+        entry.address = dlsym(RTLD_NEXT, entry.name);
+    }
+    scenario_dir();
+    errno = saved;
+}
+
+// The driver's memory, kept in the scenario's "state" across runs: "command " and the last
+// accepted command's bytes, or "word 0xHHHHHHHH\n" after a set request; no file while idle.
+hornio_model model;
+
+void load_memory() {
+    static char state[HORNIO_STANDIN_COMMAND_MAX + 16];
+    const ssize_t got = read_file("state", state, sizeof state);
+    const std::string_view text(state, got > 0 ? static_cast<size_t>(got) : 0);
+    uint32_t word = 0;
+    const bool is_word = text.size() == 16 && text.substr(0, 7) == "word 0x" &&
+                         text.back() == '\n' &&
+                         std::from_chars(state + 7, state + 15, word, 16).ptr == state + 15;
+    model.setting = is_word ? HORNIO_WORD : got > 8 ? HORNIO_COMMAND : HORNIO_IDLE;
+    model.word = static_cast<int32_t>(word);
+    if (!is_word && got > 8 && text.substr(0, 8) == "command ") {
+        model.command_length = text.size() - 8;
+        std::memcpy(model.command, state + 8, model.command_length);
+    } else if (!is_word && got >= 0) {
+        fatal("the driver's state file is damaged");
+    }
+}
+
+// Written whole, then renamed over the state, so that no one reads it half written.
+void save_memory() {
+    char state[HORNIO_STANDIN_COMMAND_MAX + 16] = "command ";
+    const bool command = model.setting == HORNIO_COMMAND;
+    const int length = command ? static_cast<int>(model.command_length + 8)
+                               : std::snprintf(state, sizeof state, "word 0x%08x\n",
+                                               static_cast<uint32_t>(model.word));
+    if (command) {
+        std::memcpy(state + 8, model.command, model.command_length);
+    }
+    write_file("state.new", state, static_cast<size_t>(std::max(length, 0)), O_TRUNC);
+    char from[path_max];
+    char to[path_max];
+    if (std::rename(scenario_path(from, "state.new"), scenario_path(to, "state")) != 0) {
+        fatal("cannot write ", to, ": ", std::strerror(errno));
+    }
+}
+
+// What an operation returns: value, or -1 with errno error when error is not 0.
+struct outcome {
+    long value;
+    int error;
+};
+
+// A negative result is an error, unless a fault made it the operation's return value; the
+// driver's memory is saved when it acted.
+outcome acted(long result, const hornio_fault& fault, bool changed) {
+    if (changed && result >= 0 && fault.kind == HORNIO_NO_FAULT) {
+        save_memory();
+    }
+    return result < 0 && fault.kind != HORNIO_RETURN ? outcome{-1, static_cast<int>(-result)}
+                                                     : outcome{result, 0};
+}
+
+// What a real call on a file in the node's place returned, as an outcome.
+outcome real_outcome(long value) {
+    return value < 0 ? outcome{-1, errno} : outcome{value, 0};
+}
+
+outcome driver_write(const void* bytes, size_t count) {
+    load_memory();
+    const auto* text = static_cast<const char*>(bytes);
+    return acted(hornio_model_write(&model, &board.faults, text, count), board.faults.write, true);
+}
+
+// The scenario's reply file when there is one, else the driver's status.
+outcome driver_read(void* buffer, size_t count) {
+    // A reply as long as hornemu copies; a read takes no more than count bytes of it.
+    static char reply[size_t{1} << 20U];
+    const size_t want = std::min(count, sizeof reply);
+    ssize_t length = read_file("reply", reply, want, false);
+    if (length < 0) {
+        load_memory();
+        length = static_cast<ssize_t>(hornio_model_status(&model, reply, want));
+    }
+    return acted(hornio_model_read(&board.faults, reply, static_cast<size_t>(length),
+                                   static_cast<char*>(buffer), count),
+                 board.faults.read, false);
+}
+
+// A request with the word its argument points to (null: none); filled tells whether the driver
+// wrote the word.
+outcome driver_request(uint32_t request, uint32_t* word, bool& filled) {
+    load_memory();
+    int32_t value = word != nullptr ? static_cast<int32_t>(*word) : 0;
+    const long result =
+        hornio_model_request(&model, &board.faults, request, word != nullptr ? &value : nullptr);
+    filled = result == 0 && board.faults.request.kind == HORNIO_NO_FAULT && word != nullptr &&
+             request == uint32_t{HORNIO_GET_REQUEST};
+    if (filled) {
+        *word = static_cast<uint32_t>(value);
+    }
+    return acted(result, board.faults.request, request == uint32_t{HORNIO_SET_REQUEST});
+}
+
 enum class path_kind : unsigned char { none, proc, node };
 
-// A descriptor handed out for one of the two paths: a real descriptor of the scenario's file
-// "lampstat", or of "node". Behind the emulated driver (driver set), "node" takes harmlessly
-// whatever escapes the interposer, to be seen afterwards; a regular file or FIFO in the node's
-// place is "node" itself, and every operation reaches it for real.
+// A descriptor handed out for one of the two paths, by its number: a real descriptor of the
+// scenario's file "lampstat", or of "node". Behind the emulated driver (driver set), "node"
+// takes harmlessly whatever escapes the interposer, to be seen afterwards; a regular file or
+// FIFO in the node's place is "node" itself, and every operation reaches it for real.
 struct emulated_fd {
-    int fd;
     path_kind kind;
     bool readable;
     bool writable;
     bool driver;
 };
-
-emulated_fd descriptors[64];
+emulated_fd descriptors[256];
 FILE* proc_streams[16];
+
+// The entry of fd, when it is one of the two paths' (or of the node only).
+emulated_fd* emulated(int fd, bool node_only = false) {
+    const bool tracked = fd >= 0 && static_cast<size_t>(fd) < std::size(descriptors);
+    emulated_fd* entry = tracked ? &descriptors[fd] : nullptr;
+    return entry == nullptr || entry->kind == path_kind::none ||
+                   (node_only && entry->kind != path_kind::node)
+               ? nullptr
+               : entry;
+}
 
 path_kind owned_path(const char* path) {
     const path_kind kind = path == nullptr                     ? path_kind::none
@@ -59,48 +489,6 @@ path_kind owned_path(const char* path) {
     return kind != path_kind::none && scenario_dir() != nullptr ? kind : path_kind::none;
 }
 
-emulated_fd* find_descriptor(int fd, bool node_only = false) {
-    emulated_fd* found = std::find_if(
-        std::begin(descriptors), std::end(descriptors),
-        [fd](const emulated_fd& entry) { return entry.kind != path_kind::none && entry.fd == fd; });
-    return found == std::end(descriptors) || (node_only && found->kind != path_kind::node) ? nullptr
-                                                                                           : found;
-}
-
-// A free entry for fd, or nullptr; an entry left for the same number (closed behind the
-// interposer's back) is dropped first.
-emulated_fd* free_descriptor(int fd) {
-    for (emulated_fd* stale = find_descriptor(fd); stale != nullptr; stale = find_descriptor(fd)) {
-        stale->kind = path_kind::none;
-    }
-    emulated_fd* found =
-        std::find_if(std::begin(descriptors), std::end(descriptors),
-                     [](const emulated_fd& e) { return e.kind == path_kind::none; });
-    return found != std::end(descriptors) ? found : nullptr;
-}
-
-FILE** find_stream(const FILE* stream) {
-    FILE** found = std::find(std::begin(proc_streams), std::end(proc_streams), stream);
-    return found != std::end(proc_streams) ? found : nullptr;
-}
-
-// " fd=N" for a descriptor of the standard streams, where a device node must never land;
-// other numbers depend on the process and are left out.
-log_line& standard_fd(log_line& line, int fd) {
-    return fd >= 0 && fd <= STDERR_FILENO ? line.text(" fd=").decimal(fd) : line;
-}
-
-// " -> ok" (with the descriptor when it is a standard one) or " -> ENAME", ending the line.
-void log_opened(log_line& line, int error, int fd = -1) {
-    line.text(" -> ");
-    if (error == 0) {
-        standard_fd(line.text("ok"), fd);
-    } else {
-        line.error(error);
-    }
-    line.finish();
-}
-
 // errno as an intercepted call leaves it: the operation's error, or unchanged on success.
 template <typename Result>
 Result returning(Result result, int error, int saved) {
@@ -108,55 +496,71 @@ Result returning(Result result, int error, int saved) {
     return result;
 }
 
-// The scenario's file behind a node descriptor, as the board says: the sink behind the
-// emulated driver, or the regular file or FIFO in the node's place (made when missing).
-int open_node_file(int flags, mode_t mode) {
-    char file[path_max];
-    scenario_path(file, "node");
-    const auto open = libc<int (*)(const char*, int, ...)>("open");
-    const node_type node = config().node;
-    if (node == node_type::device) {
-        return open(file, O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+// " -> ok" (with " fd=N" for a descriptor of the standard streams, where a device node must
+// never land; other numbers depend on the process) or " -> ENAME", ending the line.
+void log_opened(log_line& line, int error, int fd = -1) {
+    if (error != 0) {
+        line.text(" -> ").error(error);
+    } else {
+        line.text(fd >= 0 && fd <= STDERR_FILENO ? " -> ok fd=" : " -> ok");
+        (fd >= 0 && fd <= STDERR_FILENO ? line.format("%d", fd) : line);
     }
-    const int made = node == node_type::fifo ? mkfifo(file, 0644)
-                                             : open(file, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (made < 0 && errno != EEXIST) {
+    line.finish();
+}
+
+// Records fd as a descriptor of kind, or closes it when it cannot be followed (EMFILE).
+int track(int fd, const emulated_fd& entry, int& error) {
+    const bool fits = fd >= 0 && static_cast<size_t>(fd) < std::size(descriptors);
+    if (fd >= 0 && !fits) {
+        real_close(fd);
+        error = EMFILE;
         return -1;
     }
-    if (node == node_type::regular) {
-        libc<int (*)(int)>("close")(made);
+    if (fits) {
+        descriptors[fd] = entry;
     }
-    return open(file, flags, mode);
+    return fd;
 }
 
 int open_error(path_kind kind) {
-    const board_config& board = config();
     return kind == path_kind::proc           ? board.lampstat_errno
            : board.node == node_type::absent ? ENOENT
                                              : static_cast<int>(-hornio_model_open(&board.faults));
 }
 
+// The scenario's file behind a node descriptor, as the board says: the sink behind the
+// emulated driver, or the regular file or FIFO in the node's place (made when missing).
+int open_node_file(int flags, mode_t mode) {
+    char file[path_max];
+    scenario_path(file, "node");
+    if (board.node == node_type::device) {
+        return real_open(file, O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC);
+    }
+    const int made = board.node == node_type::fifo
+                         ? mkfifo(file, 0644)
+                         : real_open(file, O_WRONLY | O_CREAT | O_CLOEXEC);
+    if (made < 0 && errno != EEXIST) {
+        return -1;
+    }
+    if (board.node == node_type::regular) {
+        real_close(made);
+    }
+    return real_open(file, flags, mode);
+}
+
 int emulated_open(path_kind kind, const char* path, int flags, mode_t mode) {
     const int saved = errno;
     int error = open_error(kind);
-    int fd = -1;
-    if (error == 0) {
-        char file[path_max];
-        fd = kind == path_kind::node ? open_node_file(flags, mode)
-                                     : libc<int (*)(const char*, int, ...)>("open")(
-                                           scenario_path(file, "lampstat"), flags, mode);
-        error = fd < 0 ? errno : 0;
-    }
-    emulated_fd* entry = fd >= 0 ? free_descriptor(fd) : nullptr;
-    if (fd >= 0 && entry == nullptr) {
-        libc<int (*)(int)>("close")(fd);
-        fd = -1;
-        error = EMFILE;
-    } else if (fd >= 0) {
-        const int access = flags & O_ACCMODE;
-        *entry = emulated_fd{fd, kind, access != O_WRONLY, access != O_RDONLY,
-                             kind == path_kind::node && config().node == node_type::device};
-    }
+    char file[path_max];
+    int fd = error != 0                ? -1
+             : kind == path_kind::proc ? real_open(scenario_path(file, "lampstat"), flags, mode)
+                                       : open_node_file(flags, mode);
+    error = fd < 0 && error == 0 ? errno : error;
+    const int access = flags & O_ACCMODE;
+    fd = track(fd,
+               {kind, access != O_WRONLY, access != O_RDONLY,
+                kind == path_kind::node && board.node == node_type::device},
+               error);
     log_line line;
     line.text("open ").text(path).text(" flags=").flags(flags);
     log_opened(line, error, fd);
@@ -170,18 +574,15 @@ FILE* emulated_fopen(const char* path, const char* mode, const char* real) {
         return fopen(path, mode);
     }
     const int saved = errno;
-    FILE** entry = find_stream(nullptr);
+    FILE** entry = std::find(std::begin(proc_streams), std::end(proc_streams), nullptr);
     int error = open_error(kind);
-    FILE* stream = nullptr;
-    if (error == 0 && kind == path_kind::node) {
-        error = EOPNOTSUPP; // the emulated driver is reached through descriptors only
-    } else if (error == 0 && entry == nullptr) {
-        error = EMFILE;
-    } else if (error == 0) {
-        char file[path_max];
-        stream = fopen(scenario_path(file, "lampstat"), mode);
-        error = stream == nullptr ? errno : 0;
-    }
+    // The emulated driver is reached through descriptors only.
+    error = error == 0 && kind == path_kind::node           ? EOPNOTSUPP
+            : error == 0 && entry == std::end(proc_streams) ? EMFILE
+                                                            : error;
+    char file[path_max];
+    FILE* stream = error == 0 ? fopen(scenario_path(file, "lampstat"), mode) : nullptr;
+    error = error == 0 && stream == nullptr ? errno : error;
     if (stream != nullptr) {
         *entry = stream;
     }
@@ -191,21 +592,14 @@ FILE* emulated_fopen(const char* path, const char* mode, const char* real) {
     return returning(stream, error, saved);
 }
 
-// What a real call on a file in the node's place returned, as an outcome.
-outcome real_outcome(long value) {
-    return value < 0 ? outcome{-1, errno} : outcome{value, 0};
-}
-
-ssize_t emulated_read(const emulated_fd& entry, void* buffer, size_t count) {
+ssize_t emulated_read(int fd, const emulated_fd& entry, void* buffer, size_t count) {
     const int saved = errno;
-    const outcome result =
-        !entry.driver
-            ? real_outcome(libc<ssize_t (*)(int, void*, size_t)>("read")(entry.fd, buffer, count))
-        : !entry.readable                ? outcome{-1, EBADF}
-        : buffer == nullptr && count > 0 ? outcome{-1, EFAULT}
-                                         : driver_read(buffer, count);
+    const outcome result = !entry.driver     ? real_outcome(real_read(fd, buffer, count))
+                           : !entry.readable ? outcome{-1, EBADF}
+                           : buffer == nullptr && count > 0 ? outcome{-1, EFAULT}
+                                                            : driver_read(buffer, count);
     log_line line;
-    line.text("read ").text(node_path).text(" count=").count(count);
+    line.text("read ").text(node_path).format(" count=%zu", count);
     line.result(result.value, result.error);
     if (result.error == 0 && result.value > 0) {
         // The program received count bytes at most, whatever the driver said.
@@ -215,59 +609,56 @@ ssize_t emulated_read(const emulated_fd& entry, void* buffer, size_t count) {
     return returning(static_cast<ssize_t>(result.value), result.error, saved);
 }
 
-ssize_t emulated_write(const emulated_fd& entry, const void* bytes, size_t count) {
+ssize_t emulated_write(int fd, const emulated_fd& entry, const void* bytes, size_t count) {
     const int saved = errno;
-    const auto write = libc<ssize_t (*)(int, const void*, size_t)>("write");
-    const outcome result = !entry.driver     ? real_outcome(write(entry.fd, bytes, count))
+    const outcome result = !entry.driver     ? real_outcome(real_write(fd, bytes, count))
                            : !entry.writable ? outcome{-1, EBADF}
                            : bytes == nullptr && count > 0 ? outcome{-1, EFAULT}
                                                            : driver_write(bytes, count);
     log_line line;
-    line.text("write ").text(node_path).text(" count=").count(count).text(" data=");
+    line.text("write ").text(node_path).format(" count=%zu data=", count);
     line.hex(bytes, bytes != nullptr ? count : 0).result(result.value, result.error).finish();
     return returning(static_cast<ssize_t>(result.value), result.error, saved);
 }
 
-// A request on a node descriptor; Request is the type the entry point real takes.
+// A request, through the entry point real with the request type it takes for any descriptor
+// but a node's.
 template <typename Request>
-int emulated_ioctl(const emulated_fd& entry, Request request, void* argument, const char* real) {
+int ioctl_entry(const char* real, int fd, Request request, void* argument) {
+    const emulated_fd* entry = emulated(fd, true);
+    if (entry == nullptr) {
+        return libc<int (*)(int, Request, ...)>(real)(fd, request, argument);
+    }
     const int saved = errno;
     const auto number = static_cast<uint32_t>(request); // the kernel reads the low 32 bits
     auto* word = static_cast<uint32_t*>(argument);
     log_line line;
-    line.text("ioctl ").text(node_path).text(" request=").hex32(number);
+    line.text("ioctl ").text(node_path).format(" request=0x%08x", number);
     if (hornio_request_has_word(number) != 0) {
-        (word != nullptr ? line.text(" word=").hex32(*word) : line.text(" word=null"));
+        (word != nullptr ? line.format(" word=0x%08x", *word) : line.text(" word=null"));
     }
     bool filled = false;
     const outcome result =
-        entry.driver
-            ? driver_request(number, word, filled)
-            : real_outcome(libc<int (*)(int, Request, ...)>(real)(entry.fd, request, argument));
+        entry->driver ? driver_request(number, word, filled)
+                      : real_outcome(libc<int (*)(int, Request, ...)>(real)(fd, request, argument));
     line.result(result.value, result.error);
-    (filled ? line.text(" word=").hex32(*word) : line).finish();
+    (filled ? line.format(" word=0x%08x", *word) : line).finish();
     return returning(static_cast<int>(result.value), result.error, saved);
 }
 
-// A duplicate of a descriptor of the two paths is the same open file: followed like the
-// original, and logged. result and error are what the real call gave.
-int followed_duplicate(int fd, int result, int error) {
-    const emulated_fd* original = find_descriptor(fd);
-    emulated_fd* entry = result >= 0 ? free_descriptor(result) : nullptr;
-    if (original == nullptr) {
+// fcntl and its variants; a duplicate of a descriptor of the two paths is the same open file,
+// followed like the original and logged.
+int fcntl_entry(const char* real, int fd, int command, void* argument) {
+    int result = libc<int (*)(int, int, ...)>(real)(fd, command, argument);
+    int error = errno;
+    const emulated_fd* original = emulated(fd);
+    if (original == nullptr || (command != F_DUPFD && command != F_DUPFD_CLOEXEC)) {
         return returning(result, error, error);
     }
-    if (result >= 0 && entry == nullptr) {
-        libc<int (*)(int)>("close")(result);
-        result = -1;
-        error = EMFILE;
-    } else if (result >= 0) {
-        *entry = *original;
-        entry->fd = result;
-    }
+    result = track(result, *original, error);
     log_line line;
-    standard_fd(line.text("dup ").text(original->kind == path_kind::node ? node_path : proc_path),
-                fd);
+    line.text("dup ").text(original->kind == path_kind::node ? node_path : proc_path);
+    (fd <= STDERR_FILENO ? line.format(" fd=%d", fd) : line);
     log_opened(line, result < 0 ? error : 0, result);
     return returning(result, error, error);
 }
@@ -282,33 +673,19 @@ int open_entry(const char* real, const char* path, int flags, va_list* rest) {
                                    : libc<int (*)(const char*, int, ...)>(real)(path, flags, mode);
 }
 
-template <typename Request>
-int ioctl_entry(const char* real, int fd, Request request, void* argument) {
-    const emulated_fd* entry = find_descriptor(fd, true);
-    return entry != nullptr ? emulated_ioctl(*entry, request, argument, real)
-                            : libc<int (*)(int, Request, ...)>(real)(fd, request, argument);
-}
-
-int fcntl_entry(const char* real, int fd, int command, void* argument) {
-    const int result = libc<int (*)(int, int, ...)>(real)(fd, command, argument);
-    const bool duplicates = command == F_DUPFD || command == F_DUPFD_CLOEXEC;
-    return duplicates ? followed_duplicate(fd, result, errno) : result;
-}
-
 void note(const char* kind, pid_t pid) {
     if (scenario_dir() != nullptr) {
         const int saved = errno;
-        log_line("loaded").text(kind).count(static_cast<size_t>(pid)).finish();
+        log_line("loaded").format("%s%ld", kind, static_cast<long>(pid)).finish();
         errno = saved;
     }
 }
 
-using exec_fn = int (*)(const char*, char* const*, char* const*);
-
 // An exec between its two notes: "exec PID" before, "stay PID" when it failed.
 int noted_exec(const char* real, const char* file, char* const* argv, char* const* envp) {
     note("exec ", getpid());
-    const int result = libc<exec_fn>(real)(file, argv, envp);
+    const int result =
+        libc<int (*)(const char*, char* const*, char* const*)>(real)(file, argv, envp);
     note("stay ", getpid());
     return result;
 }
@@ -328,12 +705,11 @@ int list_exec(const char* real, const char* file, const char* arg, va_list& rest
     return next != nullptr ? returning(-1, E2BIG, 0) : noted_exec(real, file, argv, envp);
 }
 
-using spawn_fn = int (*)(pid_t*, const char*, const posix_spawn_file_actions_t*,
-                         const posix_spawnattr_t*, char* const*, char* const*);
-
 int noted_spawn(const char* real, pid_t* pid, const char* path,
                 const posix_spawn_file_actions_t* actions, const posix_spawnattr_t* attributes,
                 char* const* argv, char* const* envp) {
+    using spawn_fn = int (*)(pid_t*, const char*, const posix_spawn_file_actions_t*,
+                             const posix_spawnattr_t*, char* const*, char* const*);
     pid_t child = 0;
     const int result = libc<spawn_fn>(real)(&child, path, actions, attributes, argv, envp);
     if (result == 0) {
@@ -347,14 +723,39 @@ int noted_spawn(const char* real, pid_t* pid, const char* path,
 
 } // namespace
 
+void* libc_address(const char* name) {
+    entry_point* entry =
+        std::find_if(std::begin(entry_points), std::end(entry_points),
+                     [name](const entry_point& e) { return std::strcmp(e.name, name) == 0; });
+    if (entry->address == nullptr) { // called before the library's constructor ran
+        entry->address = dlsym(RTLD_NEXT, name);
+    }
+    if (entry->address == nullptr) {
+        fatal("the C library has no ", name);
+    }
+    return entry->address;
+}
+
 bool is_driver_node(int fd) {
-    const emulated_fd* entry = find_descriptor(fd, true);
+    const emulated_fd* entry = emulated(fd, true);
     return entry != nullptr && entry->driver;
 }
 
 } // namespace hornemu
 
 using namespace hornemu;
+
+// fstat's answer for fd: the emulated driver's node is a character device (10, 61, written
+// out: st_rdev is narrower than dev_t on some architectures), whatever file stands behind it.
+template <typename Stat>
+int as_device(int fd, int result, Stat* info) {
+    if (result == 0 && info != nullptr && is_driver_node(fd)) {
+        info->st_mode = static_cast<decltype(info->st_mode)>(S_IFCHR | 0660);
+        info->st_rdev = (10U << 8U) | 61U;
+        info->st_size = 0;
+    }
+    return result;
+}
 
 // glibc declares the 64-bit names too, musl only as macros (undone above): declared here, with
 // the visibility the library exports them with.
@@ -390,10 +791,10 @@ HORNEMU_EXPORT FILE* fopen64(const char* path, const char* mode) {
 }
 
 HORNEMU_EXPORT int fclose(FILE* stream) {
-    FILE** entry = find_stream(stream);
+    FILE** entry = std::find(std::begin(proc_streams), std::end(proc_streams), stream);
     const int saved = errno;
     const int result = libc<int (*)(FILE*)>("fclose")(stream);
-    if (entry != nullptr) {
+    if (stream != nullptr && entry != std::end(proc_streams)) {
         const int error = result != 0 ? errno : 0;
         *entry = nullptr;
         log_line().text("close ").text(proc_path).finish();
@@ -403,24 +804,22 @@ HORNEMU_EXPORT int fclose(FILE* stream) {
 }
 
 HORNEMU_EXPORT ssize_t read(int fd, void* buffer, size_t count) {
-    const emulated_fd* entry = find_descriptor(fd, true);
-    return entry != nullptr ? emulated_read(*entry, buffer, count)
-                            : libc<ssize_t (*)(int, void*, size_t)>("read")(fd, buffer, count);
+    const emulated_fd* entry = emulated(fd, true);
+    return entry != nullptr ? emulated_read(fd, *entry, buffer, count)
+                            : real_read(fd, buffer, count);
 }
 
 HORNEMU_EXPORT ssize_t write(int fd, const void* bytes, size_t count) {
-    const emulated_fd* entry = find_descriptor(fd, true);
-    return entry != nullptr
-               ? emulated_write(*entry, bytes, count)
-               : libc<ssize_t (*)(int, const void*, size_t)>("write")(fd, bytes, count);
+    const emulated_fd* entry = emulated(fd, true);
+    return entry != nullptr ? emulated_write(fd, *entry, bytes, count)
+                            : real_write(fd, bytes, count);
 }
 
-// glibc's request is an unsigned long, musl's an int: the declared type, passed on as it came.
+// glibc's request is an unsigned long, musl's an int: passed on as the C library declares it.
 template <typename Request>
 Request request_of(int (*)(int, Request, ...));
-using ioctl_request = decltype(request_of(&::ioctl));
 
-HORNEMU_EXPORT int ioctl(int fd, ioctl_request request, ...) {
+HORNEMU_EXPORT int ioctl(int fd, decltype(request_of(&::ioctl)) request, ...) {
     va_list arguments;
     va_start(arguments, request);
     void* argument = va_arg(arguments, void*);
@@ -437,22 +836,22 @@ HORNEMU_EXPORT int __ioctl_time64(int fd, unsigned long request, ...) {
 }
 
 HORNEMU_EXPORT int close(int fd) {
-    emulated_fd* entry = find_descriptor(fd);
+    emulated_fd* entry = emulated(fd);
     if (entry == nullptr) {
-        return libc<int (*)(int)>("close")(fd);
+        return real_close(fd);
     }
     const int saved = errno;
     const path_kind kind = entry->kind;
     entry->kind = path_kind::none;
     // The emulated driver's release always succeeds.
-    const int result = libc<int (*)(int)>("close")(fd) != 0 && !entry->driver ? -1 : 0;
+    const int result = real_close(fd) != 0 && !entry->driver ? -1 : 0;
     const int error = result != 0 ? errno : 0;
     log_line line;
+    line.text("close ").text(kind == path_kind::node ? node_path : proc_path);
     if (kind == path_kind::node) {
-        standard_fd(line.text("close ").text(node_path), fd).result(result, error).finish();
-    } else {
-        line.text("close ").text(proc_path).finish();
+        (fd <= STDERR_FILENO ? line.format(" fd=%d", fd) : line).result(result, error);
     }
+    line.finish();
     return returning(result, error, saved);
 }
 
