@@ -77,6 +77,10 @@ void say(const std::string& line) {
     std::fputs(("hornemu: " + line + "\n").c_str(), stderr);
 }
 
+fs::path scenario;      // the scenario directory
+bool temporary = false; // made by hornemu, removed when it ends
+sigset_t waited;        // the signals passed on to the program
+
 struct options {
     std::optional<std::string> board;
     std::optional<std::string> reply_file;
@@ -120,23 +124,8 @@ std::string fault(const std::string& value, bool fail) {
     return op + " return " + std::to_string(result) + "\n";
 }
 
-void apply(options& chosen, const std::string& name, const std::string& value) {
-    if (name == "--fail" || name == "--return") {
-        chosen.board_conf += fault(value, name == "--fail");
-        return;
-    }
-    if (name == "--board" && value != "qtr-pn" && value != "request" && value != "none") {
-        usage_error("--board wants qtr-pn, request or none: " + value);
-    }
-    if (name == "--dir" && value.empty()) {
-        usage_error("--dir wants a directory, not an empty name");
-    }
-    (name == "--board" ? chosen.board : name == "--dir" ? chosen.dir : chosen.reply_file) = value;
-}
-
 // The options, or nothing for --help.
 std::optional<options> parse_options(int argc, char** argv) {
-    const std::set<std::string> names = {"--board", "--fail", "--return", "--reply", "--dir"};
     options chosen;
     const std::vector<std::string> words(argv + 1, argv + argc);
     auto word = words.begin();
@@ -144,16 +133,28 @@ std::optional<options> parse_options(int argc, char** argv) {
         // An option's value is the next word, or follows '='.
         const size_t equals = word->find('=');
         const std::string name = word->substr(0, equals);
+        const bool known = name == "--board" || name == "--fail" || name == "--return" ||
+                           name == "--reply" || name == "--dir";
         if (*word == "--help") {
             return std::nullopt;
         }
-        if (names.count(name) == 0) {
-            usage_error("unknown option: " + *word);
+        if (!known || (equals == std::string::npos && word + 1 == words.end())) {
+            usage_error((known ? "a value is missing after " : "unknown option: ") + *word);
         }
-        if (equals == std::string::npos && word + 1 == words.end()) {
-            usage_error("a value is missing after " + *word);
+        const std::string value = equals != std::string::npos ? word->substr(equals + 1) : *++word;
+        if (name == "--board" && value != "qtr-pn" && value != "request" && value != "none") {
+            usage_error("--board wants qtr-pn, request or none: " + value);
         }
-        apply(chosen, name, equals != std::string::npos ? word->substr(equals + 1) : *++word);
+        if (name == "--dir" && value.empty()) {
+            usage_error("--dir wants a directory, not an empty name");
+        }
+        if (name == "--fail" || name == "--return") {
+            chosen.board_conf += fault(value, name == "--fail");
+        } else {
+            (name == "--board" ? chosen.board
+             : name == "--dir" ? chosen.dir
+                               : chosen.reply_file) = value;
+        }
     }
     word += word != words.end() && *word == "--" ? 1 : 0;
     if (word == words.end()) {
@@ -198,115 +199,83 @@ std::uintmax_t size_of(const fs::path& path) {
     return error ? 0 : size;
 }
 
-// The scenario directory: the one --dir names (created when missing, kept), or a fresh one
-// under $TMPDIR (else /tmp), removed with everything in it when this goes, however hornemu
-// ends short of being killed outright.
-class scenario_dir {
-  public:
-    explicit scenario_dir(const std::optional<std::string>& given) {
-        std::error_code error;
-        const char* tmpdir = std::getenv("TMPDIR");
-        const std::string base = tmpdir != nullptr && tmpdir[0] != '\0' ? tmpdir : "/tmp";
-        std::string name = given ? *given : base + "/hornemu.XXXXXX";
-        fresh_ = given ? fs::create_directories(name, error) : mkdtemp(name.data()) != nullptr;
-        if (error || (!fresh_ && !given)) {
-            throw failure{setup_status, "cannot create " + name + ": " +
-                                            (error ? error.message() : std::strerror(errno))};
-        }
-        temporary_ = !given;
-        path_ = fs::absolute(name);
-    }
-    scenario_dir(const scenario_dir&) = delete;
-    scenario_dir& operator=(const scenario_dir&) = delete;
-    scenario_dir(scenario_dir&&) = delete;
-    scenario_dir& operator=(scenario_dir&&) = delete;
-    ~scenario_dir() {
-        std::error_code ignored;
-        if (temporary_) {
-            fs::remove_all(path_, ignored);
-        }
-    }
-    [[nodiscard]] const fs::path& path() const { return path_; }
-    [[nodiscard]] fs::path file(const char* name) const { return path_ / name; }
-    [[nodiscard]] bool fresh() const { return fresh_; }
-
-  private:
-    fs::path path_;
-    bool fresh_ = false;
-    bool temporary_ = false;
-};
-
-// Writes what the options say into the scenario. A scenario directory that already existed
-// keeps its files unless an option says otherwise.
-void prepare(const scenario_dir& dir, const options& chosen) {
-    const std::string board = chosen.board.value_or(dir.fresh() ? "qtr-pn" : "");
-    const std::string model = board == "request" ? "RQ-200" : "QTR-PN";
+// Makes the scenario directory, the one --dir names (created when missing, kept) or a fresh
+// one under $TMPDIR (else /tmp), and writes what the options say into it. A scenario directory
+// that already existed keeps its files unless an option says otherwise.
+void prepare(const options& chosen) {
     std::error_code error;
-    if (board == "none" && !fs::remove(dir.file("lampstat"), error) && error) {
-        throw failure{setup_status, "cannot remove " + dir.file("lampstat").string()};
+    const char* tmpdir = std::getenv("TMPDIR");
+    std::string name = chosen.dir.value_or(
+        std::string(tmpdir != nullptr && tmpdir[0] != '\0' ? tmpdir : "/tmp") + "/hornemu.XXXXXX");
+    const bool fresh =
+        chosen.dir ? fs::create_directories(name, error) : mkdtemp(name.data()) != nullptr;
+    if (error || (!fresh && !chosen.dir)) {
+        throw failure{setup_status, "cannot create " + name + ": " +
+                                        (error ? error.message() : std::strerror(errno))};
+    }
+    scenario = fs::absolute(name);
+    temporary = !chosen.dir;
+    const std::string board = chosen.board.value_or(fresh ? "qtr-pn" : "");
+    if (board == "none" && !fs::remove(scenario / "lampstat", error) && error) {
+        throw failure{setup_status, "cannot remove " + (scenario / "lampstat").string()};
     }
     if (board == "qtr-pn" || board == "request") {
-        write_whole(dir.file("lampstat"), "leds: status=off error=off\nmodel: " + model + "\n");
+        write_whole(scenario / "lampstat",
+                    "leds: status=off error=off\nmodel: " +
+                        std::string(board == "request" ? "RQ-200" : "QTR-PN") + "\n");
     }
     if (!chosen.board_conf.empty()) {
-        write_whole(dir.file("board.conf"), chosen.board_conf);
+        write_whole(scenario / "board.conf", chosen.board_conf);
     }
     if (chosen.reply_file) {
-        write_whole(dir.file("reply"), read_whole(*chosen.reply_file));
+        write_whole(scenario / "reply", read_whole(*chosen.reply_file));
     }
 }
 
 // The signals hornemu passes on to the program: every one it can catch but SIGPIPE (a gone
 // reader of hornemu's output is not the program's business), blocked from the start so that
-// one coming before the program runs is passed on as soon as it does.
-class signal_setup {
-  public:
-    signal_setup() {
-        sigfillset(&waited_);
-        sigdelset(&waited_, SIGPIPE);
-        sigprocmask(SIG_BLOCK, &waited_, &original_mask_);
-        // A gone reader of standard error must not end hornemu before it has cleaned up; the
-        // program's end must be seen even when SIGCHLD came ignored.
-        struct sigaction action {};
-        action.sa_handler = SIG_IGN;
-        sigaction(SIGPIPE, &action, &original_pipe_);
-        action.sa_handler = SIG_DFL;
-        sigaction(SIGCHLD, &action, &original_child_);
+// one coming before the program runs is passed on as soon as it does. A gone reader of
+// standard error must not end hornemu before it has cleaned up, and the program's end must be
+// seen even when SIGCHLD came ignored; the program gets the settings hornemu found.
+void block_signals(bool restore = false) {
+    static sigset_t original_mask;
+    static struct sigaction original_pipe;
+    static struct sigaction original_child;
+    if (restore) {
+        sigaction(SIGPIPE, &original_pipe, nullptr);
+        sigaction(SIGCHLD, &original_child, nullptr);
+        sigprocmask(SIG_SETMASK, &original_mask, nullptr);
+        return;
     }
+    sigfillset(&waited);
+    sigdelset(&waited, SIGPIPE);
+    sigprocmask(SIG_BLOCK, &waited, &original_mask);
+    struct sigaction action {};
+    action.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &action, &original_pipe);
+    action.sa_handler = SIG_DFL;
+    sigaction(SIGCHLD, &action, &original_child);
+}
 
-    // In the program, before it is executed.
-    void restore() const {
-        sigaction(SIGPIPE, &original_pipe_, nullptr);
-        sigaction(SIGCHLD, &original_child_, nullptr);
-        sigprocmask(SIG_SETMASK, &original_mask_, nullptr);
-    }
-
-    // Waits for the program to end, passing on the signals hornemu receives but those the
-    // kernel sent the whole foreground group (^C at the terminal), which reached it already.
-    [[nodiscard]] int wait_for(pid_t child) const {
-        for (;;) {
-            siginfo_t info{};
-            const int signal = sigwaitinfo(&waited_, &info);
-            if (signal > 0 && signal != SIGCHLD && info.si_code != SI_KERNEL) {
-                kill(child, signal);
-            }
-            int status = 0;
-            const pid_t ended = waitpid(child, &status, WNOHANG);
-            if (ended == child) {
-                return status;
-            }
-            if (ended < 0 && errno != EINTR) {
-                throw failure{setup_status, with_reason("cannot wait for the program", errno)};
-            }
+// Waits for the program to end, passing on the signals hornemu receives but those the kernel
+// sent the whole foreground group (^C at the terminal), which reached it already.
+int wait_for(pid_t child) {
+    for (;;) {
+        siginfo_t info{};
+        const int signal = sigwaitinfo(&waited, &info);
+        if (signal > 0 && signal != SIGCHLD && info.si_code != SI_KERNEL) {
+            kill(child, signal);
+        }
+        int status = 0;
+        const pid_t ended = waitpid(child, &status, WNOHANG);
+        if (ended == child) {
+            return status;
+        }
+        if (ended < 0 && errno != EINTR) {
+            throw failure{setup_status, with_reason("cannot wait for the program", errno)};
         }
     }
-
-  private:
-    sigset_t waited_{};
-    sigset_t original_mask_{};
-    struct sigaction original_pipe_ {};
-    struct sigaction original_child_ {};
-};
+}
 
 std::vector<char*> pointers(std::vector<std::string>& words) {
     std::vector<char*> list(words.size() + 1, nullptr);
@@ -317,8 +286,7 @@ std::vector<char*> pointers(std::vector<std::string>& words) {
 
 // Runs the program with the emulated board preloaded: its process id and wait status. In the
 // child, the exec's errno goes through report when it fails.
-std::pair<pid_t, int> run_program(const options& chosen, const scenario_dir& dir,
-                                  const signal_setup& signals) {
+std::pair<pid_t, int> run_program(const options& chosen) {
     std::error_code error;
     const fs::path library =
         fs::read_symlink("/proc/self/exe", error).parent_path() / "libhornemu.so";
@@ -326,7 +294,7 @@ std::pair<pid_t, int> run_program(const options& chosen, const scenario_dir& dir
         throw failure{setup_status, with_reason(library.string(), error ? ENOENT : errno)};
     }
     std::vector<std::string> arguments = chosen.program;
-    std::vector<std::string> environment = {"HORNEMU_DIR=" + dir.path().string(),
+    std::vector<std::string> environment = {"HORNEMU_DIR=" + scenario.string(),
                                             "LD_PRELOAD=" + library.string()};
     for (char* const* entry = environ; *entry != nullptr; ++entry) {
         const std::string variable = *entry;
@@ -350,7 +318,7 @@ std::pair<pid_t, int> run_program(const options& chosen, const scenario_dir& dir
         // library.
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
-        signals.restore();
+        block_signals(true);
         if (getppid() == parent) {
             execvpe(argv[0], argv.data(), envp.data());
         }
@@ -359,7 +327,7 @@ std::pair<pid_t, int> run_program(const options& chosen, const scenario_dir& dir
         _exit(cannot_run_status);
     }
     close(report[1]);
-    const int status = signals.wait_for(pid);
+    const int status = wait_for(pid);
     int exec_error = 0;
     // The program is gone, and the pipe's other end with it: this read does not wait.
     const bool failed = read(report[0], &exec_error, sizeof exec_error) == sizeof exec_error;
@@ -401,7 +369,7 @@ std::pair<bool, bool> proof_of_loading(const fs::path& record, std::uintmax_t of
 // spelled otherwise, a cleared environment or a program without the library then finds no
 // device either. Root makes the mount namespace itself, anyone else inside a user namespace of
 // their own; where neither can be made the program is not run.
-void hide_real_paths(const scenario_dir& dir, const std::string& name) {
+void hide_real_paths(const std::string& name) {
     std::vector<const char*> present;
     for (const char* path : {HORNIO_NODE_PATH, HORNIO_LAMPSTAT_PATH}) {
         struct stat info {};
@@ -428,7 +396,7 @@ void hide_real_paths(const scenario_dir& dir, const std::string& name) {
             throw failure{cannot_run_status, with_reason(refused + ": the user namespace", errno)};
         }
     }
-    const fs::path hidden = dir.file("hidden");
+    const fs::path hidden = scenario / "hidden";
     write_whole(hidden, "");
     bool hid = mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
                chmod(hidden.c_str(), 0) == 0;
@@ -479,24 +447,10 @@ std::string told(const std::string& line) {
     return text;
 }
 
-int run_hornemu(int argc, char** argv) {
-    const signal_setup signals;
-    const std::optional<options> chosen = parse_options(argc, argv);
-    if (!chosen) {
-        std::fputs(usage_text, stdout);
-        return 0;
-    }
-    const std::string name = fs::path(chosen->program[0]).filename().string();
-    const scenario_dir dir(chosen->dir);
-    prepare(dir, *chosen);
-    const std::uintmax_t log_offset = size_of(dir.file("log"));
-    const std::uintmax_t node_offset = size_of(dir.file("node"));
-    const std::uintmax_t loaded_offset = size_of(dir.file("loaded"));
-    hide_real_paths(dir, name);
-    const auto [pid, status] = run_program(*chosen, dir, signals);
-    const auto [program, all] = proof_of_loading(dir.file("loaded"), loaded_offset, pid);
+// What the log and the node's file gained from these offsets on, told line by line.
+void tell(std::uintmax_t log_offset, std::uintmax_t node_offset) {
     // The log holds what the program received and no more: the account tells only that.
-    std::ifstream log(dir.file("log"));
+    std::ifstream log(scenario / "log");
     log.seekg(static_cast<std::streamoff>(log_offset));
     bool touched = false;
     bool reached = false;
@@ -505,28 +459,46 @@ int run_hornemu(int argc, char** argv) {
         reached = reached || line.rfind("write ", 0) == 0 || line.rfind("read ", 0) == 0 ||
                   line.rfind("ioctl ", 0) == 0;
     }
-    if (!all) {
-        say(name + (program ? " started a program that" : "") +
-            " ran without the emulated board: the scenario holds no record of libhornemu.so "
-            "loaded into it");
-    }
     if (!touched || !reached) {
         say(touched ? "/dev/hornio: no write, read or request was logged"
                     : "no operation on /proc/lampstat or /dev/hornio was logged");
     }
     // Behind the emulated driver the node's file takes only what escaped the interposer; a
     // regular file in the node's place takes every write.
-    const std::uintmax_t landed =
-        size_of(dir.file("node")) - std::min(node_offset, size_of(dir.file("node")));
-    if (landed > 0) {
-        std::ifstream node(dir.file("node"), std::ios::binary);
-        node.seekg(static_cast<std::streamoff>(node_offset));
-        std::string first(4096, '\0');
-        node.read(first.data(), static_cast<std::streamsize>(first.size()));
-        first.resize(static_cast<size_t>(node.gcount()));
-        say("/dev/hornio: " + std::to_string(landed) + " bytes landed in the node's file: " +
-            in_quotes(first) + (landed > first.size() ? "..." : ""));
+    const std::uintmax_t size = size_of(scenario / "node");
+    std::ifstream node(scenario / "node", std::ios::binary);
+    node.seekg(static_cast<std::streamoff>(node_offset));
+    std::string first(4096, '\0');
+    node.read(first.data(), static_cast<std::streamsize>(first.size()));
+    first.resize(static_cast<size_t>(std::max<std::streamsize>(node.gcount(), 0)));
+    if (size > node_offset) {
+        say("/dev/hornio: " + std::to_string(size - node_offset) +
+            " bytes landed in the node's file: " + in_quotes(first) +
+            (size - node_offset > first.size() ? "..." : ""));
     }
+}
+
+int run_hornemu(int argc, char** argv) {
+    block_signals();
+    const std::optional<options> chosen = parse_options(argc, argv);
+    if (!chosen) {
+        std::fputs(usage_text, stdout);
+        return 0;
+    }
+    const std::string name = fs::path(chosen->program[0]).filename().string();
+    prepare(*chosen);
+    const std::uintmax_t log_offset = size_of(scenario / "log");
+    const std::uintmax_t node_offset = size_of(scenario / "node");
+    const std::uintmax_t loaded_offset = size_of(scenario / "loaded");
+    hide_real_paths(name);
+    const auto [pid, status] = run_program(*chosen);
+    const auto [program, all] = proof_of_loading(scenario / "loaded", loaded_offset, pid);
+    if (!all) {
+        say(name + (program ? " started a program that" : "") +
+            " ran without the emulated board: the scenario holds no record of libhornemu.so "
+            "loaded into it");
+    }
+    tell(log_offset, node_offset);
     const bool killed = WIFSIGNALED(status);
     const int number = killed ? WTERMSIG(status) : WEXITSTATUS(status);
     say(name +
@@ -537,14 +509,20 @@ int run_hornemu(int argc, char** argv) {
 
 } // namespace
 
+// The temporary scenario directory goes however hornemu ends short of being killed outright.
 int main(int argc, char** argv) {
+    int status = setup_status;
     try {
-        return run_hornemu(argc, argv);
+        status = run_hornemu(argc, argv);
     } catch (const failure& ended) {
         say(ended.message);
-        return ended.status;
+        status = ended.status;
     } catch (const std::exception& error) {
         say(error.what());
-        return setup_status;
     }
+    std::error_code ignored;
+    if (temporary) {
+        fs::remove_all(scenario, ignored);
+    }
+    return status;
 }

@@ -204,7 +204,16 @@ class log_line {
         }
         return *this;
     }
-    log_line& flags(int flags);
+    // The access mode by name, any other flags as "|0x" and their bits in hex.
+    log_line& flags(int flags) {
+        const int access = flags & O_ACCMODE;
+        text(access == O_RDONLY   ? "O_RDONLY"
+             : access == O_WRONLY ? "O_WRONLY"
+             : access == O_RDWR   ? "O_RDWR"
+                                  : "O_ACCMODE");
+        const unsigned rest = static_cast<unsigned>(flags) & ~unsigned{O_ACCMODE};
+        return rest != 0 ? format("|0x%x", rest) : *this;
+    }
     log_line& error(int value) {
         const char* name = errno_name(value);
         return name != nullptr ? text(name) : format("errno %d", value);
@@ -236,33 +245,6 @@ class log_line {
     char buffer_[4096] = {};
     size_t length_ = 0;
 };
-
-log_line& log_line::flags(int flags) {
-    static constexpr std::pair<int, const char*> names[] = {
-        {O_CREAT, "O_CREAT"},         {O_EXCL, "O_EXCL"},         {O_NOCTTY, "O_NOCTTY"},
-        {O_TRUNC, "O_TRUNC"},         {O_APPEND, "O_APPEND"},     {O_NONBLOCK, "O_NONBLOCK"},
-        {O_DSYNC, "O_DSYNC"},         {O_SYNC, "O_SYNC"},         {O_CLOEXEC, "O_CLOEXEC"},
-        {O_DIRECTORY, "O_DIRECTORY"}, {O_NOFOLLOW, "O_NOFOLLOW"},
-    };
-    const int access = flags & O_ACCMODE;
-    text(access == O_RDONLY   ? "O_RDONLY"
-         : access == O_WRONLY ? "O_WRONLY"
-         : access == O_RDWR   ? "O_RDWR"
-                              : "O_ACCMODE");
-    auto rest = static_cast<unsigned>(flags) & ~unsigned{O_ACCMODE};
-    // O_SYNC includes the bits of O_DSYNC: a synchronous open shows O_SYNC alone.
-    const bool sync = (rest & unsigned{O_SYNC}) == unsigned{O_SYNC};
-    unsigned shown = 0;
-    for (const auto& [flag, name] : names) {
-        const auto bits = static_cast<unsigned>(flag);
-        if ((rest & bits) == bits && !(flag == O_DSYNC && sync)) {
-            format("|%s", name);
-            shown |= bits;
-        }
-    }
-    rest &= ~shown;
-    return rest != 0 ? format("|0x%x", rest) : *this;
-}
 
 // "node TYPE", "OP fail ERRNO" or "OP return N" of board.conf.
 bool apply(std::string_view first, std::string_view second, std::string_view third) {
