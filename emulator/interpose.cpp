@@ -49,33 +49,12 @@ namespace {
 // The C library's own entry points, past the interposer: looked up when the library is loaded,
 // so that a call passed through later (from a signal handler, say) does no more than the C
 // library's own.
-struct entry_point {
-    const char* name;
-    void* address;
-};
-entry_point entry_points[] = {
-    {"open", nullptr},
-    {"open64", nullptr},
-    {"fopen", nullptr},
-    {"fopen64", nullptr},
-    {"fclose", nullptr},
-    {"read", nullptr},
-    {"write", nullptr},
-    {"ioctl", nullptr},
-    {"__ioctl_time64", nullptr},
-    {"close", nullptr},
-    {"fcntl", nullptr},
-    {"fcntl64", nullptr},
-    {"__fcntl_time64", nullptr},
-    {"fstat", nullptr},
-    {"fstat64", nullptr},
-    {"execve", nullptr},
-    {"__fstat64_time64", nullptr},
-    {"execvpe", nullptr},
-    {"fexecve", nullptr},
-    {"posix_spawn", nullptr},
-    {"posix_spawnp", nullptr},
-};
+const char* const entry_names[] = {
+    "open",           "open64",         "fopen",           "fopen64", "fclose",      "read",
+    "write",          "ioctl",          "close",           "fcntl",   "fcntl64",     "fstat",
+    "fstat64",        "execve",         "execvpe",         "fexecve", "posix_spawn", "posix_spawnp",
+    "__ioctl_time64", "__fcntl_time64", "__fstat64_time64"};
+void* entry_addresses[std::size(entry_names)];
 
 template <typename Fn>
 Fn libc(const char* name) {
@@ -334,8 +313,8 @@ const char* scenario_dir() {
 // loaded, so that a broken scenario fails every program run on it.
 __attribute__((constructor)) void load_at_start() {
     const int saved = errno;
-    for (entry_point& entry : entry_points) {
-        entry.address = dlsym(RTLD_NEXT, entry.name);
+    for (size_t at = 0; at < std::size(entry_names); ++at) {
+        entry_addresses[at] = dlsym(RTLD_NEXT, entry_names[at]);
     }
     scenario_dir();
     errno = saved;
@@ -706,16 +685,15 @@ int noted_spawn(const char* real, pid_t* pid, const char* path,
 } // namespace
 
 void* libc_address(const char* name) {
-    entry_point* entry =
-        std::find_if(std::begin(entry_points), std::end(entry_points),
-                     [name](const entry_point& e) { return std::strcmp(e.name, name) == 0; });
-    if (entry->address == nullptr) { // called before the library's constructor ran
-        entry->address = dlsym(RTLD_NEXT, name);
-    }
-    if (entry->address == nullptr) {
+    const auto* found =
+        std::find_if(std::begin(entry_names), std::end(entry_names),
+                     [name](const char* entry) { return !std::strcmp(entry, name); });
+    void*& address = entry_addresses[found - std::begin(entry_names)];
+    address = address != nullptr ? address : dlsym(RTLD_NEXT, name); // before the constructor
+    if (address == nullptr) {
         fatal("the C library has no ", name);
     }
-    return entry->address;
+    return address;
 }
 
 bool is_driver_node(int fd) {

@@ -4,39 +4,35 @@
 
 namespace hornemu {
 
-std::string_view field(const log_record& record, std::string_view key, bool after) {
-    const log_fields& fields = after ? record.result_fields : record.fields;
-    const auto found = std::find_if(fields.begin(), fields.end(),
+std::string_view field(const log_record& record, std::string_view key) {
+    const auto found = std::find_if(record.fields.begin(), record.fields.end(),
                                     [key](const auto& entry) { return entry.first == key; });
-    return found != fields.end() ? std::string_view(found->second) : std::string_view();
+    return found != record.fields.end() ? std::string_view(found->second) : std::string_view();
 }
 
 std::optional<log_record> parse_log_record(std::string_view line) {
+    const size_t arrow = line.find(" -> ");
     log_record record;
-    enum { op, path, fields, result, result_fields } part = op;
-    while (!line.empty()) {
+    if (arrow != std::string_view::npos) {
+        record.result = line.substr(arrow + 4);
+        line = line.substr(0, arrow);
+    }
+    for (size_t words = 0; !line.empty(); ++words) {
         const std::string word(line.substr(0, line.find(' ')));
         line.remove_prefix(std::min(word.size() + 1, line.size()));
         const size_t equals = word.find('=');
-        const bool is_field = equals != std::string::npos && equals > 0;
-        if (part == op || part == path) {
-            (part == op ? record.op : record.path) = word;
-            part = part == op ? path : fields;
-        } else if (part == fields && word == "->") {
-            part = result;
-            record.result = "";
-        } else if (part == result && !is_field) {
-            *record.result += (record.result->empty() ? "" : " ") + word;
-        } else if (is_field) {
-            part = part == result ? result_fields : part;
-            (part == fields ? record.fields : record.result_fields)
-                .emplace_back(word.substr(0, equals), word.substr(equals + 1));
-        } else {
+        if (word.empty() || (words >= 2 && (equals == std::string::npos || equals == 0))) {
             return std::nullopt;
         }
+        if (words == 0) {
+            record.op = word;
+        } else if (words == 1) {
+            record.path = word;
+        } else {
+            record.fields.emplace_back(word.substr(0, equals), word.substr(equals + 1));
+        }
     }
-    const bool valid = part != op && part != path && !record.op.empty() && !record.path.empty() &&
-                       (!record.result || !record.result->empty());
+    const bool valid = !record.path.empty() && (!record.result || !record.result->empty());
     return valid ? std::optional<log_record>(record) : std::nullopt;
 }
 
