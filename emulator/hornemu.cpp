@@ -124,6 +124,22 @@ std::string fault(const std::string& value, bool fail) {
     return op + " return " + std::to_string(result) + "\n";
 }
 
+void set_option(options& chosen, const std::string& name, const std::string& value) {
+    if (name == "--board" && value != "qtr-pn" && value != "request" && value != "none") {
+        usage_error("--board wants qtr-pn, request or none: " + value);
+    }
+    if (name == "--dir" && value.empty()) {
+        usage_error("--dir wants a directory, not an empty name");
+    }
+    if (name == "--fail" || name == "--return") {
+        chosen.board_conf += fault(value, name == "--fail");
+    } else {
+        (name == "--board" ? chosen.board
+         : name == "--dir" ? chosen.dir
+                           : chosen.reply_file) = value;
+    }
+}
+
 // The options, or nothing for --help.
 std::optional<options> parse_options(int argc, char** argv) {
     options chosen;
@@ -141,20 +157,7 @@ std::optional<options> parse_options(int argc, char** argv) {
         if (!known || (equals == std::string::npos && word + 1 == words.end())) {
             usage_error((known ? "a value is missing after " : "unknown option: ") + *word);
         }
-        const std::string value = equals != std::string::npos ? word->substr(equals + 1) : *++word;
-        if (name == "--board" && value != "qtr-pn" && value != "request" && value != "none") {
-            usage_error("--board wants qtr-pn, request or none: " + value);
-        }
-        if (name == "--dir" && value.empty()) {
-            usage_error("--dir wants a directory, not an empty name");
-        }
-        if (name == "--fail" || name == "--return") {
-            chosen.board_conf += fault(value, name == "--fail");
-        } else {
-            (name == "--board" ? chosen.board
-             : name == "--dir" ? chosen.dir
-                               : chosen.reply_file) = value;
-        }
+        set_option(chosen, name, equals != std::string::npos ? word->substr(equals + 1) : *++word);
     }
     word += word != words.end() && *word == "--" ? 1 : 0;
     if (word == words.end()) {
@@ -414,7 +417,7 @@ std::string in_quotes(std::string_view bytes) {
     for (const char byte : bytes) {
         const auto value = static_cast<unsigned char>(byte);
         if (value < 0x20 || value >= 0x7f) {
-            text += {'\\', 'x', "0123456789abcdef"[value >> 4U], "0123456789abcdef"[value & 15U]};
+            text += "\\x" + hornemu::hex_encode(std::string(1, byte));
         } else {
             text += byte == '"' || byte == '\\' ? std::string{'\\', byte} : std::string{byte};
         }

@@ -152,12 +152,18 @@ ssize_t read_file(const char* name, char* buffer, size_t size, bool whole = true
     return static_cast<ssize_t>(length);
 }
 
+char hex_digit(unsigned value) {
+    return static_cast<char>(value < 10 ? '0' + value : 'a' + value - 10);
+}
+
 // One line appended to a scenario file (the log unless another is named) with the real open
 // and write, never through stdio's streams; a line longer than the buffer goes in pieces.
 class log_line {
   public:
     explicit log_line(const char* file = "log") : file_(file) {}
 
+    // printf's formats, through the C library's vsnprintf.
+    // NOLINTNEXTLINE(cert-dcl50-cpp)
     __attribute__((format(printf, 2, 3))) log_line& format(const char* format, ...) {
         char text[128];
         va_list arguments;
@@ -169,9 +175,10 @@ class log_line {
     }
     log_line& text(const char* words) { return put(words, std::strlen(words)); }
     log_line& hex(const void* bytes, size_t length) {
-        for (size_t at = 0; at < length; ++at) {
-            const unsigned byte = static_cast<const unsigned char*>(bytes)[at];
-            put(&"0123456789abcdef"[byte >> 4U], 1).put(&"0123456789abcdef"[byte & 15U], 1);
+        const auto* data = static_cast<const unsigned char*>(bytes);
+        for (const unsigned char* at = data; at != data + length; ++at) {
+            const char pair[] = {hex_digit(*at >> 4U), hex_digit(*at & 15U)};
+            put(pair, 2);
         }
         return *this;
     }
@@ -302,7 +309,7 @@ const char* scenario_dir() {
         if (length == 0 || length + 32 > sizeof dir_buffer) {
             fatal(length == 0 ? "HORNEMU_DIR is set but empty" : "HORNEMU_DIR is too long");
         }
-        dir = std::strcpy(dir_buffer, value);
+        dir = static_cast<const char*>(std::memcpy(dir_buffer, value, length + 1));
         log_line("loaded").format("%ld", static_cast<long>(getpid())).finish();
         parse_board_conf();
     }
@@ -313,9 +320,8 @@ const char* scenario_dir() {
 // loaded, so that a broken scenario fails every program run on it.
 __attribute__((constructor)) void load_at_start() {
     const int saved = errno;
-    for (size_t at = 0; at < std::size(entry_names); ++at) {
-        entry_addresses[at] = dlsym(RTLD_NEXT, entry_names[at]);
-    }
+    std::transform(std::begin(entry_names), std::end(entry_names), std::begin(entry_addresses),
+                   [](const char* name) { return dlsym(RTLD_NEXT, name); });
     scenario_dir();
     errno = saved;
 }
@@ -435,7 +441,7 @@ FILE* proc_streams[16];
 // The entry of fd, when it is one of the two paths' (or of the node only).
 emulated_fd* emulated(int fd, bool node_only = false) {
     const bool tracked = fd >= 0 && static_cast<size_t>(fd) < std::size(descriptors);
-    emulated_fd* entry = tracked ? &descriptors[fd] : nullptr;
+    emulated_fd* entry = tracked ? descriptors + fd : nullptr;
     return entry == nullptr || entry->kind == path_kind::none ||
                    (node_only && entry->kind != path_kind::node)
                ? nullptr
@@ -478,7 +484,7 @@ int track(int fd, const emulated_fd& entry, int& error) {
         return -1;
     }
     if (fits) {
-        descriptors[fd] = entry;
+        *(descriptors + fd) = entry;
     }
     return fd;
 }
@@ -658,9 +664,9 @@ int list_exec(const char* real, const char* file, const char* arg, va_list& rest
     char* argv[4096] = {};
     // exec's argv is char* const*, though no exec writes through it.
     char* next = const_cast<char*>(arg); // NOLINT(cppcoreguidelines-pro-type-const-cast)
-    size_t count = 0;
-    for (; next != nullptr && count + 1 < std::size(argv); next = va_arg(rest, char*)) {
-        argv[count++] = next;
+    char** at = argv;
+    for (; next != nullptr && at != std::end(argv) - 1; next = va_arg(rest, char*)) {
+        *at++ = next;
     }
     char* const* envp = with_environment ? va_arg(rest, char* const*) : environ;
     return next != nullptr ? returning(-1, E2BIG, 0) : noted_exec(real, file, argv, envp);
@@ -687,8 +693,8 @@ int noted_spawn(const char* real, pid_t* pid, const char* path,
 void* libc_address(const char* name) {
     const auto* found =
         std::find_if(std::begin(entry_names), std::end(entry_names),
-                     [name](const char* entry) { return !std::strcmp(entry, name); });
-    void*& address = entry_addresses[found - std::begin(entry_names)];
+                     [name](const char* entry) { return std::strcmp(entry, name) == 0; });
+    void*& address = *(std::begin(entry_addresses) + (found - std::begin(entry_names)));
     address = address != nullptr ? address : dlsym(RTLD_NEXT, name); // before the constructor
     if (address == nullptr) {
         fatal("the C library has no ", name);

@@ -37,10 +37,11 @@ std::optional<log_record> parse_log_record(std::string_view line) {
 }
 
 std::string hex_encode(std::string_view bytes) {
+    constexpr std::string_view digits = "0123456789abcdef";
     std::string text;
     for (const char byte : bytes) {
-        text += "0123456789abcdef"[static_cast<unsigned char>(byte) >> 4U];
-        text += "0123456789abcdef"[static_cast<unsigned char>(byte) & 15U];
+        text += digits.at(static_cast<unsigned char>(byte) >> 4U);
+        text += digits.at(static_cast<unsigned char>(byte) & 15U);
     }
     return text;
 }
