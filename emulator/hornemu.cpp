@@ -326,7 +326,7 @@ std::pair<pid_t, int> run_program(const options& chosen) {
             execvpe(argv[0], argv.data(), envp.data());
         }
         const int failed = getppid() == parent ? errno : 0;
-        [[maybe_unused]] const ssize_t told = write(report[1], &failed, sizeof failed);
+        [[maybe_unused]] const ssize_t reported = write(report[1], &failed, sizeof failed);
         _exit(cannot_run_status);
     }
     close(report[1]);

@@ -165,12 +165,12 @@ class log_line {
     // printf's formats, through the C library's vsnprintf.
     // NOLINTNEXTLINE(cert-dcl50-cpp)
     __attribute__((format(printf, 2, 3))) log_line& format(const char* format, ...) {
-        char text[128];
+        char formatted[128];
         va_list arguments;
         va_start(arguments, format);
-        const int length = std::vsnprintf(text, sizeof text, format, arguments);
+        const int length = std::vsnprintf(formatted, sizeof formatted, format, arguments);
         va_end(arguments);
-        put(text, std::min(static_cast<size_t>(std::max(length, 0)), sizeof text - 1));
+        put(formatted, std::min(static_cast<size_t>(std::max(length, 0)), sizeof formatted - 1));
         return *this;
     }
     log_line& text(const char* words) { return put(words, std::strlen(words)); }
@@ -535,20 +535,21 @@ int emulated_open(path_kind kind, const char* path, int flags, mode_t mode) {
 }
 
 FILE* emulated_fopen(const char* path, const char* mode, const char* real) {
-    const auto fopen = libc<FILE* (*)(const char*, const char*)>(real);
+    const auto open_stream = libc<FILE* (*)(const char*, const char*)>(real);
     const path_kind kind = owned_path(path);
     if (kind == path_kind::none) {
-        return fopen(path, mode);
+        return open_stream(path, mode);
     }
     const int saved = errno;
     FILE** entry = std::find(std::begin(proc_streams), std::end(proc_streams), nullptr);
     int error = open_error(kind);
-    // The emulated driver is reached through descriptors only.
-    error = error == 0 && kind == path_kind::node           ? EOPNOTSUPP
-            : error == 0 && entry == std::end(proc_streams) ? EMFILE
-                                                            : error;
+    if (error == 0 && kind == path_kind::node) {
+        error = EOPNOTSUPP; // the emulated driver is reached through descriptors only
+    } else if (error == 0 && entry == std::end(proc_streams)) {
+        error = EMFILE;
+    }
     char file[path_max];
-    FILE* stream = error == 0 ? fopen(scenario_path(file, "lampstat"), mode) : nullptr;
+    FILE* stream = error == 0 ? open_stream(scenario_path(file, "lampstat"), mode) : nullptr;
     error = error == 0 && stream == nullptr ? errno : error;
     if (stream != nullptr) {
         *entry = stream;
@@ -784,8 +785,9 @@ HORNEMU_EXPORT ssize_t write(int fd, const void* bytes, size_t count) {
 // glibc's request is an unsigned long, musl's an int: passed on as the C library declares it.
 template <typename Request>
 Request request_of(int (*)(int, Request, ...));
+using ioctl_request = decltype(request_of(&::ioctl));
 
-HORNEMU_EXPORT int ioctl(int fd, decltype(request_of(&::ioctl)) request, ...) {
+HORNEMU_EXPORT int ioctl(int fd, ioctl_request request, ...) {
     va_list arguments;
     va_start(arguments, request);
     void* argument = va_arg(arguments, void*);
