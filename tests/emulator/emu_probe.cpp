@@ -28,132 +28,155 @@ namespace {
 
 int fd = -1;
 FILE* stream = nullptr;
-char buffer[8192];
 std::string shown; // what the operation adds to its line
 
+long number(const char* text, int base = 10) {
+    return std::strtol(text, nullptr, base);
+}
+
 int flags_of(const std::string& text) {
-    constexpr std::pair<const char*, int> names[] = {
-        {"O_RDONLY", O_RDONLY}, {"O_WRONLY", O_WRONLY},   {"O_RDWR", O_RDWR},
-        {"O_CREAT", O_CREAT},   {"O_CLOEXEC", O_CLOEXEC}, {"O_ACCMODE", O_ACCMODE}};
+    constexpr std::pair<const char*, int> names[] = {{"O_RDONLY", O_RDONLY},
+                                                     {"O_WRONLY", O_WRONLY},
+                                                     {"O_RDWR", O_RDWR},
+                                                     {"O_CREAT", O_CREAT},
+                                                     {"O_ACCMODE", O_ACCMODE}};
     int flags = 0;
-    for (size_t at = 0; at < text.size(); at = text.find('|', at) + 1) {
-        const std::string word = text.substr(at, text.find('|', at) - at);
-        const auto* found = std::find_if(std::begin(names), std::end(names),
-                                         [&word](const auto& name) { return word == name.first; });
-        flags |= found != std::end(names) ? found->second : 0;
-        if (text.find('|', at) == std::string::npos) {
-            break;
-        }
+    for (const auto& [name, bits] : names) {
+        flags |=
+            ("|" + text + "|").find("|" + std::string(name) + "|") != std::string::npos ? bits : 0;
     }
     return flags;
 }
 
-// \xNN escapes to bytes.
+// Bytes in quotes, those outside ' '..'~' and '\\' as \xNN; \xNN escapes back to bytes.
+std::string quoted(const std::string& bytes) {
+    std::string text = " \"";
+    for (const char byte : bytes) {
+        char escape[8];
+        std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned char>(byte));
+        text += byte >= ' ' && byte < 0x7f && byte != '\\' ? std::string(1, byte) : escape;
+    }
+    return text + '"';
+}
+
 std::string unescape(const std::string& text) {
     std::string bytes;
     for (size_t at = 0; at < text.size(); ++at) {
         const bool escape = text.compare(at, 2, "\\x") == 0 && at + 3 < text.size();
-        bytes +=
-            escape ? static_cast<char>(std::stoi(text.substr(at + 2, 2), nullptr, 16)) : text[at];
+        bytes += escape ? static_cast<char>(std::stoi(text.substr(at + 2, 2), nullptr, 16))
+                        : text.at(at);
         at += escape ? 3 : 0;
     }
     return bytes;
 }
 
-// Bytes in quotes, those outside ' '..'~' and '\\' as \xNN.
-std::string quoted(const char* bytes, size_t length) {
-    std::string text = " \"";
-    for (const char* at = bytes; at != bytes + length; ++at) {
-        char escape[8];
-        std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned char>(*at));
-        text += *at >= ' ' && *at < 0x7f && *at != '\\' ? std::string(1, *at) : escape;
-    }
-    return text + '"';
-}
-
-long request(unsigned long number, const char* given) {
-    auto word = static_cast<uint32_t>(strtoul(given, nullptr, 16));
-    const int result = ioctl(fd, number, &word);
+long request(unsigned long code, const char* given) {
+    auto word = static_cast<uint32_t>(number(given, 16));
+    const int result = ioctl(fd, code, &word);
     char text[32];
     std::snprintf(text, sizeof text, " word=0x%08x", word);
-    shown = number == HORNIO_GET_REQUEST ? text : "";
+    shown = code == HORNIO_GET_REQUEST ? text : "";
     return result;
 }
 
-// One operation and its argument, or argument2 for the two that take two.
-long perform(const std::string& op, const char* argument, const char* argument2) {
-    struct stat info {};
-    const auto bytes = unescape(argument);
-    if (op == "open" || op == "dupfd") {
-        const int opened = op == "open" ? open(argument, flags_of(argument2), 0600)
-                                        : fcntl(fd, F_DUPFD, atoi(argument));
-        fd = opened >= 0 ? opened : fd;
-        return opened;
-    }
-    if (op == "fopen") {
-        stream = fopen(argument, argument2);
-        return stream != nullptr ? 0 : -1;
-    }
-    if (op == "fgets") {
-        const bool got = fgets(buffer, sizeof buffer, stream) != nullptr;
-        shown = got ? quoted(buffer, strlen(buffer)) : "";
-        return got ? 0 : -1;
-    }
-    if (op == "read") {
-        const size_t count = std::min<size_t>(strtoul(argument, nullptr, 10), sizeof buffer);
-        const ssize_t got = read(fd, buffer, count);
-        shown = got > 0 ? quoted(buffer, std::min(static_cast<size_t>(got), count)) : "";
-        return got;
-    }
-    if (op == "fstat") {
-        const int result = fstat(fd, &info);
-        shown = S_ISCHR(info.st_mode)    ? " chr"
-                : S_ISREG(info.st_mode)  ? " reg"
-                : S_ISFIFO(info.st_mode) ? " fifo"
-                                         : " other";
-        return result;
-    }
-    return op == "write"      ? write(fd, bytes.data(), bytes.size())
-           : op == "rawwrite" ? syscall(SYS_write, fd, bytes.data(), bytes.size())
-           : op == "set"      ? request(HORNIO_SET_REQUEST, argument)
-           : op == "get"      ? request(HORNIO_GET_REQUEST, "0")
-           : op == "ioctl"    ? request(strtoul(argument, nullptr, 16), "0")
-           : op == "fclose"   ? fclose(stream)
-           : op == "close"    ? close(fd)
-                              : chdir(argument);
+long put(const char* text, bool raw) {
+    const std::string bytes = unescape(text);
+    return raw ? syscall(SYS_write, fd, bytes.data(), bytes.size())
+               : write(fd, bytes.data(), bytes.size());
 }
+
+long exit_with(const char* status) {
+    fflush(stdout);
+    exit(static_cast<int>(number(status)));
+}
+
+long descriptor(int opened) {
+    fd = opened >= 0 ? opened : fd;
+    return opened;
+}
+
+long read_some(size_t count) {
+    std::string buffer(std::min<size_t>(count, 8192), '\0');
+    const ssize_t got = read(fd, buffer.data(), buffer.size());
+    shown = got > 0 ? quoted(buffer.substr(0, static_cast<size_t>(got))) : "";
+    return got;
+}
+
+long get_line() {
+    char line[256];
+    const bool got = fgets(line, sizeof line, stream) != nullptr;
+    shown = got ? quoted(line) : "";
+    return got ? 0 : -1;
+}
+
+long file_type() {
+    struct stat info {};
+    const int result = fstat(fd, &info);
+    shown = S_ISCHR(info.st_mode)    ? " chr"
+            : S_ISREG(info.st_mode)  ? " reg"
+            : S_ISFIFO(info.st_mode) ? " fifo"
+                                     : " other";
+    return result;
+}
+
+struct operation {
+    const char* name;
+    int arguments;
+    long (*perform)(const char* first, const char* second);
+};
+
+const operation operations[] = {
+    {"open", 2,
+     [](const char* path, const char* flags) {
+         return descriptor(open(path, flags_of(flags), 0600));
+     }},
+    {"dupfd", 1,
+     [](const char* low, const char*) { return descriptor(fcntl(fd, F_DUPFD, number(low))); }},
+    {"fopen", 2,
+     [](const char* path, const char* mode) {
+         stream = fopen(path, mode);
+         return stream != nullptr ? 0L : -1L;
+     }},
+    {"fgets", 0, [](const char*, const char*) { return get_line(); }},
+    {"fclose", 0, [](const char*, const char*) { return long{fclose(stream)}; }},
+    {"close", 0, [](const char*, const char*) { return long{close(fd)}; }},
+    {"chdir", 1, [](const char* dir, const char*) { return long{chdir(dir)}; }},
+    {"write", 1, [](const char* text, const char*) { return put(text, false); }},
+    {"rawwrite", 1, [](const char* text, const char*) { return put(text, true); }},
+    {"read", 1,
+     [](const char* count, const char*) { return read_some(static_cast<size_t>(number(count))); }},
+    {"set", 1, [](const char* word, const char*) { return request(HORNIO_SET_REQUEST, word); }},
+    {"get", 0, [](const char*, const char*) { return request(HORNIO_GET_REQUEST, "0"); }},
+    {"ioctl", 1,
+     [](const char* code, const char*) { return request(unsigned(number(code, 16)), "0"); }},
+    {"fstat", 0, [](const char*, const char*) { return file_type(); }},
+    {"exit", 1, [](const char* status, const char*) { return exit_with(status); }}};
 
 } // namespace
 
 int main(int argc, char** argv) {
     for (int at = 1; at < argc; ++at) {
-        const std::string op = argv[at];
-        const bool takes_two = op == "open" || op == "fopen";
-        const bool takes_one = takes_two || op == "write" || op == "rawwrite" || op == "read" ||
-                               op == "set" || op == "ioctl" || op == "chdir" || op == "dupfd" ||
-                               op == "exit";
-        const char* argument = takes_one && at + 1 < argc ? argv[++at] : "";
-        const char* argument2 = takes_two && at + 1 < argc ? argv[++at] : "";
-        const bool known = takes_one || op == "fgets" || op == "fstat" || op == "get" ||
-                           op == "fclose" || op == "close";
-        if (op == "exit" || !known) {
-            fflush(stdout);
-            fprintf(stderr, known ? "" : "emu_probe: unknown operation %s\n", op.c_str());
-            exit(known ? atoi(argument) : 99);
+        const std::string name = argv[at];
+        const auto* op = std::find_if(std::begin(operations), std::end(operations),
+                                      [&name](const operation& o) { return name == o.name; });
+        if (op == std::end(operations) || at + op->arguments >= argc) {
+            fprintf(stderr, "emu_probe: cannot perform %s\n", name.c_str());
+            return 99;
         }
+        const char* first = op->arguments > 0 ? argv[++at] : "";
+        const char* second = op->arguments > 1 ? argv[++at] : "";
         shown.clear();
         errno = EDOM;
-        const long result = perform(op, argument, argument2);
+        const long result = op->perform(first, second);
         const int error = errno;
-        const char* name = strerrorname_np(error);
-        if (result < 0) {
-            printf("%s -> %ld %s%s\n", op.c_str(), result, name != nullptr ? name : "errno",
-                   name != nullptr ? "" : (" " + std::to_string(error)).c_str());
-        } else {
-            printf("%s -> %s%s%s\n", op.c_str(),
-                   op == "open" || op == "dupfd" ? "fd" : std::to_string(result).c_str(),
-                   error != EDOM ? " (errno changed)" : "", shown.c_str());
-        }
+        const char* error_name = strerrorname_np(error);
+        const std::string told = result >= 0             ? ""
+                                 : error_name != nullptr ? std::string(" ") + error_name
+                                                         : " errno " + std::to_string(error);
+        const bool is_fd = result >= 0 && (name == "open" || name == "dupfd");
+        printf("%s -> %s%s%s%s\n", name.c_str(), is_fd ? "fd" : std::to_string(result).c_str(),
+               told.c_str(), result >= 0 && error != EDOM ? " (errno changed)" : "",
+               result >= 0 ? shown.c_str() : "");
     }
     return 0;
 }
