@@ -1,22 +1,19 @@
 // Tests of the emulated board: libhornemu.so under a probe program that performs the
-// operations named on its command line, and the hornemu runner around it.
+// operations named on its command line, the driver model behind it, and the hornemu runner.
 #include "driver_model/hornio_model.h"
 #include "hornio.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -39,36 +36,27 @@ void write_file(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-std::string make_temporary_dir() {
+std::string temporary_dir() {
     std::string name = (fs::temp_directory_path() / "emutest.XXXXXX").string();
     EXPECT_NE(mkdtemp(name.data()), nullptr);
     return name;
 }
 
-void remove_dir(const std::string& dir) {
-    std::error_code ignored;
-    fs::remove_all(dir, ignored);
-}
-
-std::string hex32(uint32_t value) {
+std::string printed(const char* format, unsigned value) {
     char text[16];
-    std::snprintf(text, sizeof text, "0x%08x", value);
+    std::snprintf(text, sizeof text, format, value); // NOLINT(cert-err33-c): 16 bytes hold it
     return text;
 }
 
-const std::string set_request = hex32(HORNIO_SET_REQUEST);
-const std::string get_request = hex32(HORNIO_GET_REQUEST);
-// A flag other than the access mode, as the log shows it.
-const std::string creating = [] {
-    char text[16];
-    std::snprintf(text, sizeof text, "|0x%x", O_CREAT);
-    return std::string(text);
-}();
+const std::string set_request = printed("0x%08x", HORNIO_SET_REQUEST);
+const std::string get_request = printed("0x%08x", HORNIO_GET_REQUEST);
 // A request that is not the driver's, for a file reached for real: a terminal request of the
 // target's, taking an int, which qemu-user hands to the kernel on every target (a number it
 // does not know, such as 0x5401 on PowerPC, it answers with ENOSYS) and which the kernel
 // refuses on a file that is not a terminal.
-const std::string terminal_request = hex32(TIOCGPGRP);
+const std::string terminal_request = printed("0x%08x", TIOCGPGRP);
+// A flag other than the access mode, as the log shows it.
+const std::string creating = printed("|0x%x", O_CREAT);
 
 // Under a cross build, programs of the target run through its emulator (qemu-user).
 strings emulator_prefix() {
@@ -90,14 +78,14 @@ struct result {
 
 // Runs argv with exactly env as its environment, standard input from /dev/null.
 result run(strings argv, strings env) {
-    const std::string capture = make_temporary_dir();
-    const std::string out = capture + "/out";
-    const std::string err = capture + "/err";
+    const std::string capture = temporary_dir();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT, 0600);
+    posix_spawn_file_actions_addopen(&actions, 1, (capture + "/out").c_str(), O_WRONLY | O_CREAT,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, (capture + "/err").c_str(), O_WRONLY | O_CREAT,
+                                     0600);
     const auto pointers = [](strings& words) {
         std::vector<char*> list;
         for (std::string& word : words) {
@@ -107,47 +95,50 @@ result run(strings argv, strings env) {
         return list;
     };
     pid_t pid = 0;
+    int status = 0;
     result outcome;
     if (posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, pointers(argv).data(),
-                    pointers(env).data()) == 0) {
-        int status = 0;
-        waitpid(pid, &status, 0);
+                    pointers(env).data()) == 0 &&
+        waitpid(pid, &status, 0) == pid) {
         outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     posix_spawn_file_actions_destroy(&actions);
-    outcome.out = read_file(out);
-    outcome.err = read_file(err);
-    remove_dir(capture);
+    outcome.out = read_file(capture + "/out");
+    outcome.err = read_file(capture + "/err");
+    fs::remove_all(capture);
     return outcome;
 }
 
 // A scenario directory, removed with everything in it at the end of the test.
-struct scenario {
-    std::string dir = make_temporary_dir();
-    scenario() = default;
-    explicit scenario(const std::string& board_conf) { put("board.conf", board_conf); }
-    ~scenario() { remove_dir(dir); }
-    std::string path(const std::string& name) const { return dir + "/" + name; }
+class scenario {
+  public:
+    explicit scenario(const std::string& board_conf = "") { put("board.conf", board_conf); }
+    scenario(const scenario&) = delete;
+    scenario& operator=(const scenario&) = delete;
+    scenario(scenario&&) = delete;
+    scenario& operator=(scenario&&) = delete;
+    ~scenario() { fs::remove_all(dir_); }
+    [[nodiscard]] const std::string& dir() const { return dir_; }
+    [[nodiscard]] std::string path(const std::string& name) const { return dir_ + "/" + name; }
     void put(const std::string& name, const std::string& bytes) const {
         write_file(path(name), bytes);
     }
-    std::string log() const { return read_file(path("log")); }
+    [[nodiscard]] std::string log() const { return read_file(path("log")); }
+
+  private:
+    std::string dir_ = temporary_dir();
 };
 
-// Runs the probe with these operations on the board; board_dir empty: HORNEMU_DIR unset.
-result probe(const std::string& board_dir, const strings& operations) {
+// Runs the probe with these operations on the board in dir; no dir: HORNEMU_DIR unset.
+result probe(const std::string& dir, const strings& operations) {
     strings argv = emulator_prefix();
     argv.push_back(EMU_PROBE);
     argv.insert(argv.end(), operations.begin(), operations.end());
     strings env = {std::string("LD_PRELOAD=") + EMU_PRELOAD};
-    if (!board_dir.empty()) {
-        env.push_back("HORNEMU_DIR=" + board_dir);
+    if (!dir.empty()) {
+        env.push_back("HORNEMU_DIR=" + dir);
     }
     return run(argv, env);
-}
-
-result probe(const scenario& board, const strings& operations) {
-    return probe(board.dir, operations);
 }
 
 strings with_node(const strings& operations) {
@@ -173,14 +164,12 @@ TEST(BoardConf, BrokenLinesEndTheProgramWith125) {
                                  "node absent now",  "open fail EIO EBUSY",
                                  "nodeabsent",       "ioctl return 99999999999",
                                  "buzz on",          "pattern fail EIO"};
-    for (const char* line : lines) {
-        SCOPED_TRACE(line);
-        const scenario board(std::string("# faults\n\nnode absent\n") + line + "\n");
-        const result outcome = probe(board, {"exit", "0"});
-        EXPECT_EQ(outcome.status, 125);
-        EXPECT_EQ(outcome.err, std::string("hornemu: board.conf:4: cannot parse: ") + line + "\n");
-        EXPECT_EQ(outcome.out, "");
-        EXPECT_FALSE(fs::exists(board.path("log")));
+    for (const std::string line : lines) {
+        const scenario board("# faults\n\nnode absent\n" + line + "\n");
+        const result outcome = probe(board.dir(), {"exit", "0"});
+        EXPECT_EQ(outcome.status, 125) << line;
+        EXPECT_EQ(outcome.out + outcome.err, "hornemu: board.conf:4: cannot parse: " + line + "\n");
+        EXPECT_FALSE(fs::exists(board.path("log"))) << line;
     }
 }
 
@@ -190,8 +179,19 @@ struct driver_case {
     strings operations;
     std::string out;
     std::optional<std::string> log; // none: not compared
-    std::string node = "";          // what reached the node's file past the driver
+    std::string node = {};          // what reached the node's file past the driver
 };
+
+void check(const driver_case& c) {
+    SCOPED_TRACE(c.name);
+    const scenario board(c.board_conf);
+    const result outcome = probe(board.dir(), c.operations);
+    EXPECT_EQ(outcome.out, c.out);
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(board.log(), c.log.value_or(board.log()));
+    EXPECT_EQ(fs::is_fifo(board.path("node")) ? "" : read_file(board.path("node")), c.node);
+}
 
 // The driver, the faults board.conf injects and the log, as a program sees them.
 TEST(Driver, AnswersFaultsAndLogs) {
@@ -264,14 +264,7 @@ TEST(Driver, AnswersFaultsAndLogs) {
          std::nullopt},
     };
     for (const driver_case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const scenario board(c.board_conf);
-        const result outcome = probe(board, c.operations);
-        EXPECT_EQ(outcome.out, c.out);
-        EXPECT_EQ(outcome.err, "");
-        EXPECT_EQ(outcome.status, 0);
-        EXPECT_EQ(board.log(), c.log.value_or(board.log()));
-        EXPECT_EQ(fs::is_fifo(board.path("node")) ? "" : read_file(board.path("node")), c.node);
+        check(c);
     }
 }
 
@@ -297,12 +290,12 @@ TEST(Model, ChecksTheCommandGrammar) {
                                    "period 1 period 2",
                                    "pattern ",
                                    "pattern",
-                                   "period 1 count 2 pattern",
                                    "Period 10",
                                    "period 10\n",
-                                   "period 1  count 2",
                                    "period +1",
                                    "count 3 bogus",
+                                   "period 1  count 2",
+                                   "period 1 count 2 pattern",
                                    ""};
     for (const std::string text : accepted) {
         EXPECT_TRUE(hornio_command_valid(text.data(), text.size())) << text;
@@ -310,95 +303,97 @@ TEST(Model, ChecksTheCommandGrammar) {
     for (const std::string text : refused) {
         EXPECT_FALSE(hornio_command_valid(text.data(), text.size())) << text;
     }
-    // Any bytes in a pattern, and at most the longest command the stand-ins take.
-    hornio_model model{};
-    const hornio_faults none{};
-    const std::string nul = std::string("pattern \0%s\n", 12);
-    EXPECT_EQ(hornio_model_write(&model, &none, nul.data(), nul.size()), 12);
-    for (const size_t size :
-         {size_t{HORNIO_STANDIN_COMMAND_MAX}, size_t{HORNIO_STANDIN_COMMAND_MAX + 1}}) {
-        const std::string longest = "pattern " + std::string(size - 8, 'x');
-        EXPECT_EQ(hornio_model_write(&model, &none, longest.data(), size),
-                  size <= HORNIO_STANDIN_COMMAND_MAX ? static_cast<long>(size) : -EINVAL);
-    }
 }
 
 TEST(Model, RemembersItsSettingAndInjectsFaults) {
     hornio_model model{};
     const hornio_faults none{};
-    char reply[HORNIO_STATUS_MAX];
-    const auto status = [&] {
-        return std::string(reply, hornio_model_status(&model, reply, sizeof reply));
-    };
-    int32_t word = 7;
-    EXPECT_EQ(status(), "status: idle\n");
-    EXPECT_EQ(hornio_model_request(&model, &none, HORNIO_GET_REQUEST, &word), 0);
-    EXPECT_EQ(word, 0);
-    EXPECT_EQ(hornio_model_write(&model, &none, "period 10", 9), 9);
-    EXPECT_EQ(hornio_model_write(&model, &none, "bogus", 5), -EINVAL);
-    EXPECT_EQ(status(), "status: period 10\n");
-    word = 0x00ff1403;
-    EXPECT_EQ(hornio_model_request(&model, &none, HORNIO_SET_REQUEST, &word), 0);
-    EXPECT_EQ(status(), "status: off 255 on 20 count 3\n");
-    word = 0;
-    EXPECT_EQ(hornio_model_request(&model, &none, HORNIO_GET_REQUEST, &word), 0);
-    EXPECT_EQ(word, 0x00ff1403);
-    EXPECT_EQ(hornio_model_request(&model, &none, 0x5401, &word), -ENOTTY);
-    EXPECT_EQ(hornio_model_request(&model, &none, HORNIO_SET_REQUEST, nullptr), -EFAULT);
-
-    // A failure, a result of the test's choosing (a read's bytes padded with 'x', never more
-    // than asked for), and a short read of the reply.
     hornio_faults faults{};
     faults.open = faults.write = faults.request = {HORNIO_FAIL, EIO};
     faults.read = {HORNIO_RETURN, 6};
+    int32_t word = 7;
     char out[8] = {};
-    EXPECT_EQ(hornio_model_open(&faults), -EIO);
-    EXPECT_EQ(hornio_model_write(&model, &faults, "count 1", 7), -EIO);
-    EXPECT_EQ(hornio_model_request(&model, &faults, 0x5401, &word), -EIO);
-    EXPECT_EQ(hornio_model_read(&faults, "abc", 3, out, 5), 6);
-    EXPECT_EQ(std::string(out), "abcxx");
-    EXPECT_EQ(hornio_model_read(&none, "abcdef", 6, out, 2), 2);
-    EXPECT_EQ(status(), "status: off 255 on 20 count 3\n");
+    const auto status = [&model] {
+        char reply[HORNIO_STATUS_MAX];
+        return std::string(reply, hornio_model_status(&model, reply, sizeof reply));
+    };
+    const auto write = [&model](const hornio_faults& with, const std::string& text) {
+        return std::to_string(hornio_model_write(&model, &with, text.data(), text.size()));
+    };
+    const auto request = [&](const hornio_faults& with, unsigned number, int32_t value) {
+        word = value;
+        const long answer = hornio_model_request(&model, &with, number, &word);
+        return std::to_string(answer) + " " + std::to_string(word);
+    };
+    const auto read = [&out](const hornio_faults& with, const std::string& reply, size_t count) {
+        const long answer = hornio_model_read(&with, reply.data(), reply.size(), out, count);
+        return std::to_string(answer) + out;
+    };
+    const std::string longest(HORNIO_STANDIN_COMMAND_MAX - 8, 'x');
+    // Each step's answer and the one expected, in order: any bytes in a pattern, at most the
+    // longest command the stand-ins take, a failure, and a result of the test's choosing (a
+    // read's bytes padded with 'x', never more than asked for).
+    const std::pair<std::string, std::string> steps[] = {
+        {status(), "status: idle\n"},
+        {request(none, HORNIO_GET_REQUEST, 7), "0 0"},
+        {write(none, std::string("pattern \0%s\n", 12)), "12"},
+        {write(none, "pattern " + longest), std::to_string(HORNIO_STANDIN_COMMAND_MAX)},
+        {write(none, "pattern x" + longest), std::to_string(-EINVAL)},
+        {write(none, "period 10"), "9"},
+        {write(none, "bogus"), std::to_string(-EINVAL)},
+        {status(), "status: period 10\n"},
+        {request(none, HORNIO_SET_REQUEST, 0x00ff1403), "0 16716803"},
+        {status(), "status: off 255 on 20 count 3\n"},
+        {request(none, HORNIO_GET_REQUEST, 0), "0 16716803"},
+        {request(none, 0x5401, 0), std::to_string(-ENOTTY) + " 0"},
+        {std::to_string(hornio_model_request(&model, &none, HORNIO_SET_REQUEST, nullptr)),
+         std::to_string(-EFAULT)},
+        {std::to_string(hornio_model_open(&faults)), std::to_string(-EIO)},
+        {write(faults, "count 1"), std::to_string(-EIO)},
+        {request(faults, 0x5401, 0), std::to_string(-EIO) + " 0"},
+        {read(faults, "abc", 5), "6abcxx"},
+        {read(none, "abcdef", 2), "2abcxx"},
+        {status(), "status: off 255 on 20 count 3\n"}};
+    for (const auto& [answer, expected] : steps) {
+        EXPECT_EQ(answer, expected) << "step " << &answer - &steps[0].first;
+    }
 }
 
 TEST(Driver, RemembersAcrossRunsAndServesItsReply) {
     const scenario board;
-    EXPECT_EQ(probe(board, with_node({"write", "period 10 count 3", "set", "000a1403"})).out,
+    EXPECT_EQ(probe(board.dir(), with_node({"write", "period 10 count 3", "set", "000a1403"})).out,
               "open -> fd\nwrite -> 17\nset -> 0\n");
-    EXPECT_EQ(probe(board, with_node({"read", "100", "get", "write", "bogus", "read", "100"})).out,
-              "open -> fd\nread -> 29 \"status: off 10 on 20 count 3\\x0a\"\nget -> 0 "
-              "word=0x000a1403\nwrite -> -1 EINVAL\nread -> 29 \"status: off 10 on 20 count "
-              "3\\x0a\"\n");
+    EXPECT_EQ(
+        probe(board.dir(), with_node({"read", "100", "get", "write", "bogus", "read", "100"})).out,
+        "open -> fd\nread -> 29 \"status: off 10 on 20 count 3\\x0a\"\nget -> 0 "
+        "word=0x000a1403\nwrite -> -1 EINVAL\nread -> 29 \"status: off 10 on 20 count "
+        "3\\x0a\"\n");
 
     // A reply file stands in for the status, whatever its bytes, from its start at every read.
-    std::string reply = std::string("50%s\0done\n", 10) + std::string(5000, 'r');
-    board.put("reply", reply);
-    const result outcome = probe(board, with_node({"read", "6", "read", "8192", "close"}));
-    const std::string head =
-        "open -> fd\nread -> 6 \"50%s\\x00d\"\nread -> 5010 \"50%s\\x00done\\x0arrr";
-    EXPECT_EQ(outcome.out.substr(0, head.size()), head);
-    EXPECT_NE(outcome.out.find(std::string(5000, 'r') + "\"\nclose -> 0\n"), std::string::npos);
+    board.put("reply", std::string("50%s\0done\n", 10) + std::string(5000, 'r'));
+    EXPECT_EQ(probe(board.dir(), with_node({"read", "6", "read", "8192", "close"})).out,
+              "open -> fd\nread -> 6 \"50%s\\x00d\"\nread -> 5010 \"50%s\\x00done\\x0a" +
+                  std::string(5000, 'r') + "\"\nclose -> 0\n");
 }
 
 TEST(Interposer, PassesEverythingElseThrough) {
     // Another file, even in the scenario directory: real results, nothing logged.
     const scenario board;
     const std::string other = board.path("other");
-    EXPECT_EQ(probe(board, {"open", other, "O_RDWR|O_CREAT", "write", "period 10", "ioctl",
+    EXPECT_EQ(
+        probe(board.dir(), {"open", other, "O_RDWR|O_CREAT", "write", "period 10", "ioctl",
                             terminal_request, "close", "open", other, "O_RDONLY", "read", "100"})
-                  .out,
-              "open -> fd\nwrite -> 9\nioctl -> -1 ENOTTY\nclose -> 0\nopen -> fd\nread -> 9 "
-              "\"period 10\"\n");
-    EXPECT_FALSE(fs::exists(board.path("log")));
+            .out,
+        "open -> fd\nwrite -> 9\nioctl -> -1 ENOTTY\nclose -> 0\nopen -> fd\nread -> 9 "
+        "\"period 10\"\n");
+    EXPECT_EQ(board.log(), "");
 
     // Without HORNEMU_DIR the real paths are opened, whatever this machine has there.
-    struct stat info;
     const result real =
         probe("", {"open", "/dev/hornio", "O_RDONLY", "fopen", "/proc/lampstat", "r"});
-    EXPECT_EQ(real.out.substr(0, real.out.find('\n')),
-              stat("/dev/hornio", &info) == 0 ? "open -> fd" : "open -> -1 ENOENT");
-    EXPECT_EQ(real.out.substr(real.out.find('\n') + 1),
-              stat("/proc/lampstat", &info) == 0 ? "fopen -> 0\n" : "fopen -> -1 ENOENT\n");
+    EXPECT_EQ(real.out,
+              std::string(fs::exists("/dev/hornio") ? "open -> fd\n" : "open -> -1 ENOENT\n") +
+                  (fs::exists("/proc/lampstat") ? "fopen -> 0\n" : "fopen -> -1 ENOENT\n"));
 }
 
 // hornemu, the runner. It runs the program natively, so not under a cross build's emulator.
@@ -409,27 +404,38 @@ class Runner : public testing::Test {
             GTEST_SKIP() << "hornemu starts programs itself: not under an emulator";
         }
     }
-    ~Runner() override { remove_dir(tmp_); }
+    void TearDown() override { fs::remove_all(tmp_); }
 
-    result hornemu(const strings& arguments) const {
+    [[nodiscard]] const std::string& tmp() const { return tmp_; }
+    [[nodiscard]] result hornemu(const strings& arguments) const {
         strings argv = {EMU_RUNNER};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         return run(argv, {"PATH=/usr/bin:/bin", "TMPDIR=" + tmp_});
     }
 
-    std::string tmp_ = make_temporary_dir();
-};
+    struct runner_case {
+        strings arguments;
+        int status;
+        std::string out; // contained in standard output
+        strings err;     // each contained in standard error
+    };
+    void check(const runner_case& c) const {
+        SCOPED_TRACE(testing::PrintToString(c.arguments));
+        const result outcome = hornemu(c.arguments);
+        EXPECT_EQ(outcome.status, c.status);
+        EXPECT_NE(outcome.out.find(c.out), std::string::npos) << outcome.out;
+        for (const std::string& part : c.err) {
+            EXPECT_NE(outcome.err.find(part), std::string::npos) << outcome.err;
+        }
+    }
 
-struct runner_case {
-    strings arguments;
-    int status;
-    std::string out; // contained in standard output
-    strings err;     // each contained in standard error
+  private:
+    std::string tmp_ = temporary_dir();
 };
 
 TEST_F(Runner, RunsTheProgramAndTellsWhatReachedTheDriver) {
     const std::string probe_path = EMU_PROBE;
-    const std::string text_file = tmp_ + "/not-a-program";
+    const std::string text_file = tmp() + "/not-a-program";
     write_file(text_file, "data\n");
     const strings node = {"--", probe_path, "open", "/dev/hornio", "O_RDWR"};
     const auto on_node = [&node](strings before, const strings& after) {
@@ -519,22 +525,16 @@ TEST_F(Runner, RunsTheProgramAndTellsWhatReachedTheDriver) {
          {"hornemu: sh started a program that ran without the emulated board"}},
     };
     for (const runner_case& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(c.arguments));
-        const result outcome = hornemu(c.arguments);
-        EXPECT_EQ(outcome.status, c.status);
-        EXPECT_NE(outcome.out.find(c.out), std::string::npos) << outcome.out;
-        for (const std::string& part : c.err) {
-            EXPECT_NE(outcome.err.find(part), std::string::npos) << outcome.err;
-        }
+        check(c);
     }
     // The temporary scenario directories are gone.
-    unlink(text_file.c_str());
-    EXPECT_EQ(rmdir(tmp_.c_str()), 0) << "something was left in " << tmp_;
+    fs::remove(text_file);
+    EXPECT_TRUE(fs::is_empty(tmp())) << "something was left in " << tmp();
 }
 
 TEST_F(Runner, KeepsAScenarioDirectory) {
-    const std::string dir = tmp_ + "/kept/board";
-    write_file(tmp_ + "/reply", "custom");
+    const std::string dir = tmp() + "/kept/board";
+    write_file(tmp() + "/reply", "custom");
     EXPECT_EQ(hornemu({"--dir", dir, "--", EMU_PROBE, "open", "/dev/hornio", "O_WRONLY", "write",
                        "count 5"})
                   .status,
@@ -546,12 +546,11 @@ TEST_F(Runner, KeepsAScenarioDirectory) {
                           "0 \"leds: status=off error=off\\x0a\"\nfgets -> 0 \"model: "
                           "RQ-200\\x0a\"\n");
     EXPECT_EQ(second.err.find("write /dev/hornio"), std::string::npos) << "only this run is told";
-    const result third = hornemu({"--dir", dir, "--reply", tmp_ + "/reply", "--", EMU_PROBE,
+    const result third = hornemu({"--dir", dir, "--reply", tmp() + "/reply", "--", EMU_PROBE,
                                   "fopen", "/proc/lampstat", "r", "fgets", "fgets", "open",
                                   "/dev/hornio", "O_RDWR", "read", "100"});
     EXPECT_EQ(third.out, "fopen -> 0\nfgets -> 0 \"leds: status=off error=off\\x0a\"\nfgets -> "
                          "0 \"model: RQ-200\\x0a\"\nopen -> fd\nread -> 6 \"custom\"\n");
-    EXPECT_TRUE(fs::exists(dir + "/log"));
 }
 
 // A real node is hidden from the program, so that neither a path spelled otherwise nor a
@@ -567,18 +566,14 @@ TEST_F(Runner, NeverReachesARealNode) {
                               "open /dev/../dev/hornio O_RDWR fstat chdir /dev open hornio "
                               "O_RDWR fstat";
     const std::string hidden = "open -> fd\nfstat -> 0 reg\n";
-    const struct {
-        std::string command, out;
-        int status;
-    } cases[] = {
-        {device + EMU_PROBE + opens, hidden + hidden + hidden + "chdir -> 0\n" + hidden, 0},
-        {device + "env -i " + EMU_PROBE + " open /dev/hornio O_RDWR fstat", hidden, 126},
-    };
-    for (const auto& c : cases) {
-        const result outcome = run({"/usr/bin/unshare", "-m", "/bin/sh", "-c", c.command},
-                                   {"PATH=/usr/bin:/bin", "TMPDIR=" + tmp_});
-        EXPECT_EQ(outcome.out, c.out) << c.command << "\n" << outcome.err;
-        EXPECT_EQ(outcome.status, c.status) << c.command;
+    const std::pair<std::string, std::string> commands[] = {
+        {device + EMU_PROBE + opens, hidden + hidden + hidden + "chdir -> 0\n" + hidden},
+        {device + "env -i " + EMU_PROBE + " open /dev/hornio O_RDWR fstat", hidden}};
+    for (const auto& [command, out] : commands) {
+        const result outcome = run({"/usr/bin/unshare", "-m", "/bin/sh", "-c", command},
+                                   {"PATH=/usr/bin:/bin", "TMPDIR=" + tmp()});
+        EXPECT_EQ(outcome.out, out) << command << "\n" << outcome.err;
+        EXPECT_EQ(outcome.status, command.find("env -i") == std::string::npos ? 0 : 126);
     }
 }
 
