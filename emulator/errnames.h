@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
-#include <iterator>
+#include <string_view> // std::begin and std::end, without <iterator>'s streams
 
 namespace hornemu {
 

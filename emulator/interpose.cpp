@@ -25,7 +25,6 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <iterator>
 #include <spawn.h>
 #include <string_view>
 #include <sys/ioctl.h>
@@ -268,11 +267,17 @@ bool apply(std::string_view first, std::string_view second, std::string_view thi
     return true;
 }
 
+// The start of text up to end (npos: all of it). Not substr, which may throw: the library has
+// no C++ runtime.
+std::string_view up_to(std::string_view text, size_t end) {
+    return {text.data(), std::min(end, text.size())};
+}
+
 // The next word of text (split at spaces, tabs and carriage returns), removed from it.
 std::string_view next_word(std::string_view& text) {
     constexpr std::string_view blanks = " \t\r";
     text.remove_prefix(std::min(text.find_first_not_of(blanks), text.size()));
-    const std::string_view word = text.substr(0, text.find_first_of(blanks));
+    const std::string_view word = up_to(text, text.find_first_of(blanks));
     text.remove_prefix(word.size());
     return word;
 }
@@ -282,7 +287,7 @@ void parse_board_conf() {
     const ssize_t length = read_file("board.conf", text, sizeof text);
     std::string_view rest(text, length > 0 ? static_cast<size_t>(length) : 0);
     for (unsigned number = 1; !rest.empty(); ++number) {
-        const std::string_view line = rest.substr(0, rest.find('\n'));
+        const std::string_view line = up_to(rest, rest.find('\n'));
         rest.remove_prefix(std::min(line.size() + 1, rest.size()));
         std::string_view words = line;
         const std::string_view first = next_word(words);
@@ -335,12 +340,12 @@ void load_memory() {
     const ssize_t got = read_file("state", state, sizeof state);
     const std::string_view text(state, got > 0 ? static_cast<size_t>(got) : 0);
     uint32_t word = 0;
-    const bool is_word = text.size() == 16 && text.substr(0, 7) == "word 0x" &&
+    const bool is_word = text.size() == 16 && text.rfind("word 0x", 0) == 0 &&
                          text.back() == '\n' &&
                          std::from_chars(state + 7, state + 15, word, 16).ptr == state + 15;
     model.setting = is_word ? HORNIO_WORD : got > 8 ? HORNIO_COMMAND : HORNIO_IDLE;
     model.word = static_cast<int32_t>(word);
-    if (!is_word && got > 8 && text.substr(0, 8) == "command ") {
+    if (!is_word && got > 8 && text.rfind("command ", 0) == 0) {
         model.command_length = text.size() - 8;
         std::memcpy(model.command, state + 8, model.command_length);
     } else if (!is_word && got >= 0) {
