@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -500,19 +501,6 @@ TEST_F(Runner, RunsTheProgramAndTellsWhatReachedTheDriver) {
          0,
          "open -> fd\nrawwrite -> 4\nclose -> 0\n",
          {"hornemu: /dev/hornio: 4 bytes landed in the node's file: \"past\"\n"}},
-        // A signal to hornemu reaches the program, and hornemu ends as the program did.
-        {{"/bin/sh", "-c", "kill -TERM $PPID; while :; do :; done"},
-         143,
-         "",
-         {"hornemu: sh was killed by signal 15"}},
-        {{"/bin/sh", "-c", "kill -USR1 $PPID; while :; do :; done"},
-         138,
-         "",
-         {"killed by signal 10"}},
-        {{"/bin/sh", "-c", "kill -ALRM $PPID; while :; do :; done"},
-         142,
-         "",
-         {"killed by signal 14"}},
         // A program started without the library, however, makes the run one without the board.
         {{"env", "-i", probe_path, "exit", "0"},
          126,
@@ -526,6 +514,15 @@ TEST_F(Runner, RunsTheProgramAndTellsWhatReachedTheDriver) {
     };
     for (const runner_case& c : cases) {
         check(c);
+    }
+    // A signal to hornemu reaches the program, and hornemu ends as the program did.
+    const std::pair<const char*, int> signals[] = {
+        {"TERM", SIGTERM}, {"USR1", SIGUSR1}, {"ALRM", SIGALRM}};
+    for (const auto& [name, number] : signals) {
+        check({{"/bin/sh", "-c", "kill -" + std::string(name) + " $PPID; while :; do :; done"},
+               128 + number,
+               "",
+               {"hornemu: sh was killed by signal " + std::to_string(number)}});
     }
     // The temporary scenario directories are gone.
     fs::remove(text_file);
