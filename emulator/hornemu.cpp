@@ -97,8 +97,8 @@ std::string fault(const std::string& value, bool fail) {
     const std::string op = value.substr(0, colon);
     const std::string given = colon != std::string::npos ? value.substr(colon + 1) : "";
     const std::string ops = fail ? "lampstat, open, write, read, ioctl" : "write, read, ioctl";
-    if (colon == std::string::npos || op.empty() ||
-        (ops + ",").find(op + ",") == std::string::npos) {
+    if (colon == std::string::npos ||
+        (", " + ops + ",").find(", " + op + ",") == std::string::npos) {
         usage_error(std::string(fail ? "--fail wants OP:ERRNO" : "--return wants OP:N") +
                     " with OP one of " + ops + ": " + value);
     }

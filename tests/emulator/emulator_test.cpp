@@ -449,7 +449,7 @@ TEST_F(Runner, RunsTheProgramAndTellsWhatReachedTheDriver) {
         {{"--board"}, 125, "", {"hornemu: a value is missing after --board\n"}},
         {{"--board", "qtr", "--", probe_path}, 125, "", {"hornemu: --board wants"}},
         {{"--fail", "write:EWHAT", "--", probe_path}, 125, "", {"unknown errno: EWHAT"}},
-        {{"--fail", "buzz:EIO", "--", probe_path}, 125, "", {"--fail wants OP:ERRNO"}},
+        {{"--fail", "ead:EIO", "--", probe_path}, 125, "", {"--fail wants OP:ERRNO"}},
         {{"--return", "ioctl:-1", "--", probe_path}, 125, "", {": use --fail ioctl:ERRNO\n"}},
         {{"--return", "lampstat:1", "--", probe_path}, 125, "", {"--return wants OP:N"}},
         {{"--return", "read:-5000", "--", probe_path}, 125, "", {"not a valid return value"}},
