@@ -21,7 +21,6 @@
 #include <optional>
 #include <sched.h>
 #include <set>
-#include <sstream>
 #include <string>
 #include <sys/mount.h>
 #include <sys/prctl.h>
@@ -82,10 +81,8 @@ bool temporary = false; // made by hornemu, removed when it ends
 sigset_t waited;        // the signals passed on to the program
 
 struct options {
-    std::optional<std::string> board;
-    std::optional<std::string> reply_file;
-    std::optional<std::string> dir;
-    std::string board_conf; // directives, written when there are any
+    std::map<std::string, std::string> last; // the last value given of each option
+    std::string board_conf;                  // --fail and --return as directives
     std::vector<std::string> program;
 };
 
@@ -124,20 +121,27 @@ std::string fault(const std::string& value, bool fail) {
     return op + " return " + std::to_string(result) + "\n";
 }
 
-void set_option(options& chosen, const std::string& name, const std::string& value) {
-    if (name == "--board" && value != "qtr-pn" && value != "request" && value != "none") {
-        usage_error("--board wants qtr-pn, request or none: " + value);
-    }
-    if (name == "--dir" && value.empty()) {
-        usage_error("--dir wants a directory, not an empty name");
+// The options that take a value, with the values each takes (none listed: any but "").
+const std::map<std::string, std::vector<std::string>> option_table = {
+    {"--board", {"qtr-pn", "request", "none"}},
+    {"--fail", {}},
+    {"--return", {}},
+    {"--reply", {}},
+    {"--dir", {}}};
+
+void take(options& chosen, const std::string& name, const std::string& value) {
+    const std::vector<std::string>& takes = option_table.at(name);
+    if (value.empty() || (!takes.empty() && std::count(takes.begin(), takes.end(), value) == 0)) {
+        std::string list;
+        for (const std::string& one : takes) {
+            list += " " + one;
+        }
+        usage_error(name + " wants" + (takes.empty() ? " a value" : list) + ": " + value);
     }
     if (name == "--fail" || name == "--return") {
         chosen.board_conf += fault(value, name == "--fail");
-    } else {
-        (name == "--board" ? chosen.board
-         : name == "--dir" ? chosen.dir
-                           : chosen.reply_file) = value;
     }
+    chosen.last[name] = value;
 }
 
 // The options, or nothing for --help.
@@ -146,18 +150,18 @@ std::optional<options> parse_options(int argc, char** argv) {
     const std::vector<std::string> words(argv + 1, argv + argc);
     auto word = words.begin();
     for (; word != words.end() && word->rfind('-', 0) == 0 && *word != "--"; ++word) {
-        // An option's value is the next word, or follows '='.
-        const size_t equals = word->find('=');
-        const std::string name = word->substr(0, equals);
-        const bool known = name == "--board" || name == "--fail" || name == "--return" ||
-                           name == "--reply" || name == "--dir";
         if (*word == "--help") {
             return std::nullopt;
         }
+        // An option's value is the next word, or follows '='.
+        const size_t equals = word->find('=');
+        const auto option = option_table.find(word->substr(0, equals));
+        const bool known = option != option_table.end();
         if (!known || (equals == std::string::npos && word + 1 == words.end())) {
             usage_error((known ? "a value is missing after " : "unknown option: ") + *word);
         }
-        set_option(chosen, name, equals != std::string::npos ? word->substr(equals + 1) : *++word);
+        take(chosen, option->first,
+             equals != std::string::npos ? word->substr(equals + 1) : *++word);
     }
     word += word != words.end() && *word == "--" ? 1 : 0;
     if (word == words.end()) {
@@ -208,17 +212,20 @@ std::uintmax_t size_of(const fs::path& path) {
 void prepare(const options& chosen) {
     std::error_code error;
     const char* tmpdir = std::getenv("TMPDIR");
-    std::string name = chosen.dir.value_or(
-        std::string(tmpdir != nullptr && tmpdir[0] != '\0' ? tmpdir : "/tmp") + "/hornemu.XXXXXX");
-    const bool fresh =
-        chosen.dir ? fs::create_directories(name, error) : mkdtemp(name.data()) != nullptr;
-    if (error || (!fresh && !chosen.dir)) {
+    const bool kept = chosen.last.count("--dir") > 0;
+    std::string name = kept
+                           ? chosen.last.at("--dir")
+                           : std::string(tmpdir != nullptr && tmpdir[0] != '\0' ? tmpdir : "/tmp") +
+                                 "/hornemu.XXXXXX";
+    const bool fresh = kept ? fs::create_directories(name, error) : mkdtemp(name.data()) != nullptr;
+    if (error || (!fresh && !kept)) {
         throw failure{setup_status, "cannot create " + name + ": " +
                                         (error ? error.message() : std::strerror(errno))};
     }
     scenario = fs::absolute(name);
-    temporary = !chosen.dir;
-    const std::string board = chosen.board.value_or(fresh ? "qtr-pn" : "");
+    temporary = !kept;
+    const auto given = chosen.last.find("--board");
+    const std::string board = given != chosen.last.end() ? given->second : fresh ? "qtr-pn" : "";
     if (board == "none" && !fs::remove(scenario / "lampstat", error) && error) {
         throw failure{setup_status, "cannot remove " + (scenario / "lampstat").string()};
     }
@@ -230,8 +237,8 @@ void prepare(const options& chosen) {
     if (!chosen.board_conf.empty()) {
         write_whole(scenario / "board.conf", chosen.board_conf);
     }
-    if (chosen.reply_file) {
-        write_whole(scenario / "reply", read_whole(*chosen.reply_file));
+    if (chosen.last.count("--reply") > 0) {
+        write_whole(scenario / "reply", read_whole(chosen.last.at("--reply")));
     }
 }
 
@@ -411,43 +418,16 @@ void hide_real_paths(const std::string& name) {
     }
 }
 
-// Bytes as a quoted string, '"' and '\\' escaped, other bytes outside ' '..'~' as \xNN.
-std::string in_quotes(std::string_view bytes) {
-    std::string text = "\"";
-    for (const char byte : bytes) {
-        const auto value = static_cast<unsigned char>(byte);
-        if (value < 0x20 || value >= 0x7f) {
-            text += "\\x" + hornemu::hex_encode(std::string(1, byte));
-        } else {
-            text += byte == '"' || byte == '\\' ? std::string{'\\', byte} : std::string{byte};
-        }
-    }
-    return text + '"';
-}
-
-// One line of the log, as the account tells it: the bytes of data= in quotes, a set request's
-// word taken apart, an errno's name with its number and the system's message.
+// One line of the log as the account tells it: the bytes of its data= in quotes.
 std::string told(const std::string& line) {
-    std::istringstream words(line);
-    std::string text;
-    bool set = false;
-    for (std::string word; words >> word;) {
-        const int error = hornemu::errno_parse(word.data(), word.size());
-        const unsigned long value = std::strtoul(word.c_str() + word.find('=') + 1, nullptr, 16);
-        if (word.rfind("data=", 0) == 0) {
-            word = "data=" + in_quotes(hornemu::hex_decode(word.substr(5)).value_or("?"));
-        } else if (word.rfind("request=", 0) == 0) {
-            set = value == uint32_t{HORNIO_SET_REQUEST};
-        } else if (set && word.rfind("word=0x", 0) == 0) {
-            word += " (off time " + std::to_string(value >> 16U & 0xffU) + ", on time " +
-                    std::to_string(value >> 8U & 0xffU) + ", count " +
-                    std::to_string(value & 0xffU) + ")";
-        } else if (error != 0 && word[0] == 'E') {
-            word += " (errno " + std::to_string(error) + ", " + std::strerror(error) + ")";
-        }
-        text += (text.empty() ? "" : " ") + word;
+    const size_t data = line.find(" data=");
+    if (data == std::string::npos) {
+        return line;
     }
-    return text;
+    const size_t end = std::min(line.find(' ', data + 1), line.size());
+    const std::string digits = line.substr(data + 6, end - data - 6);
+    return line.substr(0, data + 6) +
+           hornemu::in_quotes(hornemu::hex_decode(digits).value_or("?")) + line.substr(end);
 }
 
 // What the log and the node's file gained from these offsets on, told line by line.
@@ -468,16 +448,15 @@ void tell(std::uintmax_t log_offset, std::uintmax_t node_offset) {
     }
     // Behind the emulated driver the node's file takes only what escaped the interposer; a
     // regular file in the node's place takes every write.
-    const std::uintmax_t size = size_of(scenario / "node");
-    std::ifstream node(scenario / "node", std::ios::binary);
-    node.seekg(static_cast<std::streamoff>(node_offset));
-    std::string first(4096, '\0');
-    node.read(first.data(), static_cast<std::streamsize>(first.size()));
-    first.resize(static_cast<size_t>(std::max<std::streamsize>(node.gcount(), 0)));
-    if (size > node_offset) {
-        say("/dev/hornio: " + std::to_string(size - node_offset) +
-            " bytes landed in the node's file: " + in_quotes(first) +
-            (size - node_offset > first.size() ? "..." : ""));
+    std::string landed;
+    if (size_of(scenario / "node") > node_offset) {
+        std::ifstream node(scenario / "node", std::ios::binary);
+        node.seekg(static_cast<std::streamoff>(node_offset));
+        landed.assign(std::istreambuf_iterator<char>(node), {});
+    }
+    if (!landed.empty()) {
+        say("/dev/hornio: " + std::to_string(landed.size()) + " bytes landed in the node's file: " +
+            hornemu::in_quotes(landed.substr(0, 4096)) + (landed.size() > 4096 ? "..." : ""));
     }
 }
 

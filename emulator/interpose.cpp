@@ -49,10 +49,10 @@ namespace {
 // so that a call passed through later (from a signal handler, say) does no more than the C
 // library's own.
 const char* const entry_names[] = {
-    "open",           "open64",         "fopen",           "fopen64", "fclose",      "read",
-    "write",          "ioctl",          "close",           "fcntl",   "fcntl64",     "fstat",
-    "fstat64",        "execve",         "execvpe",         "fexecve", "posix_spawn", "posix_spawnp",
-    "__ioctl_time64", "__fcntl_time64", "__fstat64_time64"};
+    "open",        "open64",       "fopen",          "fopen64",        "fclose",
+    "read",        "write",        "ioctl",          "close",          "fcntl",
+    "fcntl64",     "fstat",        "fstat64",        "execve",         "execvpe",
+    "posix_spawn", "posix_spawnp", "__ioctl_time64", "__fcntl_time64", "__fstat64_time64"};
 void* entry_addresses[std::size(entry_names)];
 
 template <typename Fn>
@@ -189,15 +189,13 @@ class log_line {
         }
         return *this;
     }
-    // The access mode by name, any other flags as "|0x" and their bits in hex.
+    // The access mode by name; other flags are not the driver's business.
     log_line& flags(int flags) {
         const int access = flags & O_ACCMODE;
-        text(access == O_RDONLY   ? "O_RDONLY"
-             : access == O_WRONLY ? "O_WRONLY"
-             : access == O_RDWR   ? "O_RDWR"
-                                  : "O_ACCMODE");
-        const unsigned rest = static_cast<unsigned>(flags) & ~unsigned{O_ACCMODE};
-        return rest != 0 ? format("|0x%x", rest) : *this;
+        return text(access == O_RDONLY   ? "O_RDONLY"
+                    : access == O_WRONLY ? "O_WRONLY"
+                    : access == O_RDWR   ? "O_RDWR"
+                                         : "O_ACCMODE");
     }
     log_line& error(int value) {
         const char* name = errno_name(value);
@@ -597,7 +595,8 @@ ssize_t emulated_write(int fd, const emulated_fd& entry, const void* bytes, size
 // A request, through the entry point real with the request type it takes for any descriptor
 // but a node's.
 template <typename Request>
-int ioctl_entry(const char* real, int fd, Request request, void* argument) {
+int ioctl_entry(const char* real, int fd, Request request, va_list& rest) {
+    void* argument = va_arg(rest, void*);
     const emulated_fd* entry = emulated(fd, true);
     if (entry == nullptr) {
         return libc<int (*)(int, Request, ...)>(real)(fd, request, argument);
@@ -621,8 +620,8 @@ int ioctl_entry(const char* real, int fd, Request request, void* argument) {
 
 // fcntl and its variants; a duplicate of a descriptor of the two paths is the same open file,
 // followed like the original and logged.
-int fcntl_entry(const char* real, int fd, int command, void* argument) {
-    int result = libc<int (*)(int, int, ...)>(real)(fd, command, argument);
+int fcntl_entry(const char* real, int fd, int command, va_list& rest) {
+    int result = libc<int (*)(int, int, ...)>(real)(fd, command, va_arg(rest, void*));
     int error = errno;
     const emulated_fd* original = emulated(fd);
     if (original == nullptr || (command != F_DUPFD && command != F_DUPFD_CLOEXEC)) {
@@ -636,14 +635,27 @@ int fcntl_entry(const char* real, int fd, int command, void* argument) {
     return returning(result, error, error);
 }
 
-// open and its variants, through the C library's function real for any other path. rest holds
-// the arguments after the flags, where the mode is when the flags create a file.
-int open_entry(const char* real, const char* path, int flags, va_list* rest) {
+// open and its variants, through the C library's function real for any other path. The mode
+// follows the flags only when they create a file.
+int open_entry(const char* real, const char* path, int flags, va_list& rest) {
     const bool creates = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
-    const auto mode = static_cast<mode_t>(creates ? va_arg(*rest, int) : 0);
+    const auto mode = static_cast<mode_t>(creates ? va_arg(rest, int) : 0);
     const path_kind kind = owned_path(path);
     return kind != path_kind::none ? emulated_open(kind, path, flags, mode)
                                    : libc<int (*)(const char*, int, ...)>(real)(path, flags, mode);
+}
+
+// fstat and its variants: the emulated driver's node is a character device (10, 61, written
+// out: st_rdev is narrower than dev_t on some architectures), whatever file stands behind it.
+template <typename Stat>
+int fstat_entry(const char* real, int fd, Stat* info) {
+    const int result = libc<int (*)(int, Stat*)>(real)(fd, info);
+    if (result == 0 && info != nullptr && is_driver_node(fd)) {
+        info->st_mode = static_cast<decltype(info->st_mode)>(S_IFCHR | 0660);
+        info->st_rdev = (10U << 8U) | 61U;
+        info->st_size = 0;
+    }
+    return result;
 }
 
 void note(const char* kind, pid_t pid) {
@@ -661,21 +673,6 @@ int noted_exec(const char* real, const char* file, char* const* argv, char* cons
         libc<int (*)(const char*, char* const*, char* const*)>(real)(file, argv, envp);
     note("stay ", getpid());
     return result;
-}
-
-// execl and its variants: the arguments after arg up to the null one, and for execle then the
-// environment.
-int list_exec(const char* real, const char* file, const char* arg, va_list& rest,
-              bool with_environment) {
-    char* argv[4096] = {};
-    // exec's argv is char* const*, though no exec writes through it.
-    char* next = const_cast<char*>(arg); // NOLINT(cppcoreguidelines-pro-type-const-cast)
-    char** at = argv;
-    for (; next != nullptr && at != std::end(argv) - 1; next = va_arg(rest, char*)) {
-        *at++ = next;
-    }
-    char* const* envp = with_environment ? va_arg(rest, char* const*) : environ;
-    return next != nullptr ? returning(-1, E2BIG, 0) : noted_exec(real, file, argv, envp);
 }
 
 int noted_spawn(const char* real, pid_t* pid, const char* path,
@@ -717,18 +714,6 @@ bool is_driver_node(int fd) {
 
 using namespace hornemu;
 
-// fstat's answer for fd: the emulated driver's node is a character device (10, 61, written
-// out: st_rdev is narrower than dev_t on some architectures), whatever file stands behind it.
-template <typename Stat>
-int as_device(int fd, int result, Stat* info) {
-    if (result == 0 && info != nullptr && is_driver_node(fd)) {
-        info->st_mode = static_cast<decltype(info->st_mode)>(S_IFCHR | 0660);
-        info->st_rdev = (10U << 8U) | 61U;
-        info->st_size = 0;
-    }
-    return result;
-}
-
 // glibc declares the 64-bit names too, musl only as macros (undone above): declared here, with
 // the visibility the library exports them with.
 // NOLINTBEGIN(readability-redundant-declaration)
@@ -738,21 +723,41 @@ HORNEMU_EXPORT FILE* fopen64(const char* path, const char* mode);
 HORNEMU_EXPORT int __ioctl_time64(int fd, unsigned long request, ...);
 HORNEMU_EXPORT int __fcntl_time64(int fd, int command, ...);
 
-HORNEMU_EXPORT int open(const char* path, int flags, ...) {
-    va_list rest;
-    va_start(rest, flags);
-    const int result = open_entry("open", path, flags, &rest);
-    va_end(rest);
-    return result;
+// glibc's request is an unsigned long, musl's an int: passed on as the C library declares it.
+template <typename Request>
+Request request_of(int (*)(int, Request, ...));
+using ioctl_request = decltype(request_of(&::ioctl));
+
+// An entry point of the C library's variadic functions (open, ioctl, fcntl and their 64-bit
+// and 64-bit time variants): its arguments go to entry with the C library's name of it.
+// NOLINTNEXTLINE(cppcoreguidelines-macro-usage): the name is both the symbol and a string
+#define HORNEMU_VARIADIC(name, First, Second, entry)                                               \
+    HORNEMU_EXPORT int name(First first, Second second, ...) {                                     \
+        va_list rest;                                                                              \
+        va_start(rest, second);                                                                    \
+        const int result = entry(#name, first, second, rest);                                      \
+        va_end(rest);                                                                              \
+        return result;                                                                             \
+    }
+
+HORNEMU_VARIADIC(open, const char*, int, open_entry)
+HORNEMU_VARIADIC(open64, const char*, int, open_entry)
+HORNEMU_VARIADIC(ioctl, int, ioctl_request, ioctl_entry)
+HORNEMU_VARIADIC(__ioctl_time64, int, unsigned long, ioctl_entry)
+HORNEMU_VARIADIC(fcntl, int, int, fcntl_entry)
+HORNEMU_VARIADIC(__fcntl_time64, int, int, fcntl_entry)
+
+HORNEMU_EXPORT int fstat(int fd, struct stat* info) {
+    return fstat_entry("fstat", fd, info);
 }
 
-HORNEMU_EXPORT int open64(const char* path, int flags, ...) {
-    va_list rest;
-    va_start(rest, flags);
-    const int result = open_entry("open64", path, flags, &rest);
-    va_end(rest);
-    return result;
+#ifdef __GLIBC__
+HORNEMU_VARIADIC(fcntl64, int, int, fcntl_entry)
+
+HORNEMU_EXPORT int fstat64(int fd, struct stat64* info) {
+    return fstat_entry("fstat64", fd, info);
 }
+#endif
 
 HORNEMU_EXPORT FILE* fopen(const char* path, const char* mode) {
     return emulated_fopen(path, mode, "fopen");
@@ -787,27 +792,6 @@ HORNEMU_EXPORT ssize_t write(int fd, const void* bytes, size_t count) {
                             : real_write(fd, bytes, count);
 }
 
-// glibc's request is an unsigned long, musl's an int: passed on as the C library declares it.
-template <typename Request>
-Request request_of(int (*)(int, Request, ...));
-using ioctl_request = decltype(request_of(&::ioctl));
-
-HORNEMU_EXPORT int ioctl(int fd, ioctl_request request, ...) {
-    va_list arguments;
-    va_start(arguments, request);
-    void* argument = va_arg(arguments, void*);
-    va_end(arguments);
-    return ioctl_entry("ioctl", fd, request, argument);
-}
-
-HORNEMU_EXPORT int __ioctl_time64(int fd, unsigned long request, ...) {
-    va_list arguments;
-    va_start(arguments, request);
-    void* argument = va_arg(arguments, void*);
-    va_end(arguments);
-    return ioctl_entry("__ioctl_time64", fd, request, argument);
-}
-
 HORNEMU_EXPORT int close(int fd) {
     emulated_fd* entry = emulated(fd);
     if (entry == nullptr) {
@@ -828,40 +812,8 @@ HORNEMU_EXPORT int close(int fd) {
     return returning(result, error, saved);
 }
 
-HORNEMU_EXPORT int fcntl(int fd, int command, ...) {
-    va_list arguments;
-    va_start(arguments, command);
-    const int result = fcntl_entry("fcntl", fd, command, va_arg(arguments, void*));
-    va_end(arguments);
-    return result;
-}
-
-HORNEMU_EXPORT int __fcntl_time64(int fd, int command, ...) {
-    va_list arguments;
-    va_start(arguments, command);
-    const int result = fcntl_entry("__fcntl_time64", fd, command, va_arg(arguments, void*));
-    va_end(arguments);
-    return result;
-}
-
-HORNEMU_EXPORT int fstat(int fd, struct stat* info) {
-    return as_device(fd, libc<int (*)(int, struct stat*)>("fstat")(fd, info), info);
-}
-
-#ifdef __GLIBC__
-HORNEMU_EXPORT int fcntl64(int fd, int command, ...) {
-    va_list arguments;
-    va_start(arguments, command);
-    const int result = fcntl_entry("fcntl64", fd, command, va_arg(arguments, void*));
-    va_end(arguments);
-    return result;
-}
-
-HORNEMU_EXPORT int fstat64(int fd, struct stat64* info) {
-    return as_device(fd, libc<int (*)(int, struct stat64*)>("fstat64")(fd, info), info);
-}
-#endif
-
+// The programs a run starts: execve (shells), execvp and execvpe (env, xargs and most tools),
+// posix_spawn and posix_spawnp.
 HORNEMU_EXPORT int execve(const char* path, char* const* argv, char* const* envp) {
     return noted_exec("execve", path, argv, envp);
 }
@@ -870,43 +822,8 @@ HORNEMU_EXPORT int execvpe(const char* file, char* const* argv, char* const* env
     return noted_exec("execvpe", file, argv, envp);
 }
 
-HORNEMU_EXPORT int execv(const char* path, char* const* argv) {
-    return noted_exec("execve", path, argv, environ);
-}
-
 HORNEMU_EXPORT int execvp(const char* file, char* const* argv) {
     return noted_exec("execvpe", file, argv, environ);
-}
-
-HORNEMU_EXPORT int fexecve(int fd, char* const* argv, char* const* envp) {
-    note("exec ", getpid());
-    const int result = libc<int (*)(int, char* const*, char* const*)>("fexecve")(fd, argv, envp);
-    note("stay ", getpid());
-    return result;
-}
-
-HORNEMU_EXPORT int execl(const char* path, const char* arg, ...) {
-    va_list rest;
-    va_start(rest, arg);
-    const int result = list_exec("execve", path, arg, rest, false);
-    va_end(rest);
-    return result;
-}
-
-HORNEMU_EXPORT int execlp(const char* file, const char* arg, ...) {
-    va_list rest;
-    va_start(rest, arg);
-    const int result = list_exec("execvpe", file, arg, rest, false);
-    va_end(rest);
-    return result;
-}
-
-HORNEMU_EXPORT int execle(const char* path, const char* arg, ...) {
-    va_list rest;
-    va_start(rest, arg);
-    const int result = list_exec("execve", path, arg, rest, true);
-    va_end(rest);
-    return result;
 }
 
 HORNEMU_EXPORT int posix_spawn(pid_t* pid, const char* path,

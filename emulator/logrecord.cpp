@@ -60,4 +60,16 @@ std::optional<std::string> hex_decode(std::string_view digits) {
     return digits.size() % 2 == 0 ? std::optional<std::string>(bytes) : std::nullopt;
 }
 
+std::string in_quotes(std::string_view bytes) {
+    std::string text = "\"";
+    for (const char byte : bytes) {
+        const auto value = static_cast<unsigned char>(byte);
+        const bool plain = value >= 0x20 && value < 0x7f;
+        text += !plain                        ? "\\x" + hex_encode(std::string(1, byte))
+                : byte == '"' || byte == '\\' ? std::string{'\\', byte}
+                                              : std::string{byte};
+    }
+    return text + '"';
+}
+
 } // namespace hornemu

@@ -32,4 +32,7 @@ std::optional<log_record> parse_log_record(std::string_view line);
 std::string hex_encode(std::string_view bytes);
 std::optional<std::string> hex_decode(std::string_view digits);
 
+// Bytes in double quotes, '"' and '\\' escaped, other bytes outside ' '..'~' as \xNN.
+std::string in_quotes(std::string_view bytes);
+
 } // namespace hornemu

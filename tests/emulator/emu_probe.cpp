@@ -1,7 +1,7 @@
 // A program for the emulator's tests to run on the emulated board: performs the operations
 // named on its command line, one after another, and prints what each returned.
 //
-//   open PATH FLAGS (O_RDWR|O_CREAT ...), fopen PATH MODE, fgets, fclose, close, chdir DIR
+//   open PATH FLAGS (O_RDWR|O_CREAT ...), fopen PATH MODE, fgets, close, chdir DIR
 //   write TEXT (\xNN escapes), rawwrite TEXT (the system call, past the C library), read N,
 //   set HEXWORD, get, ioctl HEXREQUEST, dupfd N (fcntl F_DUPFD), fstat, exit N
 // The descriptor an open or a duplicate returns is the one the next operations use.
@@ -9,6 +9,7 @@
 // Each prints "OP -> RESULT", RESULT being the value ("fd" for a descriptor) or "-1 ENAME";
 // reads add the bytes they returned, get the word, fstat the file's type. Before each operation
 // errno is set to EDOM; a successful one that changed it adds " (errno changed)".
+#include "emulator/logrecord.h"
 #include "hornio.h"
 
 #include <algorithm>
@@ -48,17 +49,7 @@ int flags_of(const std::string& text) {
     return flags;
 }
 
-// Bytes in quotes, those outside ' '..'~' and '\\' as \xNN; \xNN escapes back to bytes.
-std::string quoted(const std::string& bytes) {
-    std::string text = " \"";
-    for (const char byte : bytes) {
-        char escape[8];
-        std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned char>(byte));
-        text += byte >= ' ' && byte < 0x7f && byte != '\\' ? std::string(1, byte) : escape;
-    }
-    return text + '"';
-}
-
+// \xNN escapes to bytes.
 std::string unescape(const std::string& text) {
     std::string bytes;
     for (size_t at = 0; at < text.size(); ++at) {
@@ -98,14 +89,14 @@ long descriptor(int opened) {
 long read_some(size_t count) {
     std::string buffer(std::min<size_t>(count, 8192), '\0');
     const ssize_t got = read(fd, buffer.data(), buffer.size());
-    shown = got > 0 ? quoted(buffer.substr(0, static_cast<size_t>(got))) : "";
+    shown = got > 0 ? " " + hornemu::in_quotes(buffer.substr(0, static_cast<size_t>(got))) : "";
     return got;
 }
 
 long get_line() {
     char line[256];
     const bool got = fgets(line, sizeof line, stream) != nullptr;
-    shown = got ? quoted(line) : "";
+    shown = got ? " " + hornemu::in_quotes(line) : "";
     return got ? 0 : -1;
 }
 
@@ -138,7 +129,6 @@ const operation operations[] = {
          return stream != nullptr ? 0L : -1L;
      }},
     {"fgets", 0, [](const char*, const char*) { return get_line(); }},
-    {"fclose", 0, [](const char*, const char*) { return long{fclose(stream)}; }},
     {"close", 0, [](const char*, const char*) { return long{close(fd)}; }},
     {"chdir", 1, [](const char* dir, const char*) { return long{chdir(dir)}; }},
     {"write", 1, [](const char* text, const char*) { return put(text, false); }},
