@@ -2,9 +2,7 @@
 // would inject, and those the emulated board and a file in the node's place answer with.
 #pragma once
 
-#include <algorithm>
 #include <cerrno>
-#include <cstddef>
 #include <cstring>
 #include <string_view> // std::begin and std::end, without <iterator>'s streams
 
@@ -20,23 +18,25 @@ struct errno_row {
     { name, #name }
 
 inline constexpr errno_row errno_table[] = {
-    HORNEMU_ERRNO(EPERM),  HORNEMU_ERRNO(ENOENT),     HORNEMU_ERRNO(EINTR),
-    HORNEMU_ERRNO(EIO),    HORNEMU_ERRNO(ENXIO),      HORNEMU_ERRNO(EBADF),
-    HORNEMU_ERRNO(EAGAIN), HORNEMU_ERRNO(ENOMEM),     HORNEMU_ERRNO(EACCES),
-    HORNEMU_ERRNO(EFAULT), HORNEMU_ERRNO(EBUSY),      HORNEMU_ERRNO(EEXIST),
-    HORNEMU_ERRNO(ENODEV), HORNEMU_ERRNO(ENOTDIR),    HORNEMU_ERRNO(EISDIR),
-    HORNEMU_ERRNO(EINVAL), HORNEMU_ERRNO(ENFILE),     HORNEMU_ERRNO(EMFILE),
-    HORNEMU_ERRNO(ENOTTY), HORNEMU_ERRNO(ENOSPC),     HORNEMU_ERRNO(ESPIPE),
-    HORNEMU_ERRNO(EROFS),  HORNEMU_ERRNO(EPIPE),      HORNEMU_ERRNO(ENOSYS),
-    HORNEMU_ERRNO(ELOOP),  HORNEMU_ERRNO(EOPNOTSUPP), HORNEMU_ERRNO(ETIMEDOUT),
+    HORNEMU_ERRNO(EPERM),  HORNEMU_ERRNO(ENOENT),  HORNEMU_ERRNO(EINTR),
+    HORNEMU_ERRNO(EIO),    HORNEMU_ERRNO(ENXIO),   HORNEMU_ERRNO(EBADF),
+    HORNEMU_ERRNO(EAGAIN), HORNEMU_ERRNO(ENOMEM),  HORNEMU_ERRNO(EACCES),
+    HORNEMU_ERRNO(EFAULT), HORNEMU_ERRNO(EBUSY),   HORNEMU_ERRNO(EEXIST),
+    HORNEMU_ERRNO(ENODEV), HORNEMU_ERRNO(ENOTDIR), HORNEMU_ERRNO(EISDIR),
+    HORNEMU_ERRNO(ENFILE), HORNEMU_ERRNO(EINVAL),  HORNEMU_ERRNO(EMFILE),
+    HORNEMU_ERRNO(ENOTTY), HORNEMU_ERRNO(ENOSPC),  HORNEMU_ERRNO(ESPIPE),
+    HORNEMU_ERRNO(EROFS),  HORNEMU_ERRNO(EPIPE),   HORNEMU_ERRNO(ETIMEDOUT),
+    HORNEMU_ERRNO(ENOSYS), HORNEMU_ERRNO(ELOOP),   HORNEMU_ERRNO(EOPNOTSUPP),
 };
 
 // The name of an errno value ("EIO"), or nullptr.
 inline const char* errno_name(int value) {
-    const auto* row =
-        std::find_if(std::begin(errno_table), std::end(errno_table),
-                     [value](const errno_row& entry) { return entry.value == value; });
-    return row != std::end(errno_table) ? row->name : nullptr;
+    for (const errno_row& row : errno_table) {
+        if (row.value == value) {
+            return row.name;
+        }
+    }
+    return nullptr;
 }
 
 // An errno given by name ("EIO") or as a decimal number from 1 to 4095; 0 when it is neither.
@@ -45,15 +45,12 @@ inline int errno_parse(const char* text, size_t length) {
     for (size_t at = 0; at < length && value <= 4095; ++at) {
         value = text[at] >= '0' && text[at] <= '9' ? value * 10 + text[at] - '0' : 4096;
     }
-    if (length > 0 && value >= 1 && value <= 4095) {
-        return value;
-    }
     for (const errno_row& row : errno_table) {
         if (std::strlen(row.name) == length && std::memcmp(row.name, text, length) == 0) {
             return row.value;
         }
     }
-    return 0;
+    return length > 0 && value <= 4095 ? value : 0;
 }
 
 } // namespace hornemu

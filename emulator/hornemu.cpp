@@ -38,19 +38,16 @@ constexpr int cannot_run_status = 126;
 
 constexpr char usage_line[] = "Usage: hornemu [OPTIONS] -- PROGRAM [ARGS...]";
 constexpr char usage_text[] =
-    "Usage: hornemu [OPTIONS] -- PROGRAM [ARGS...]\n"
     "Runs PROGRAM on an emulated board, then tells on standard error what reached\n"
     "/proc/lampstat and the buzzer driver behind /dev/hornio.\n"
     "\n"
     "  --board qtr-pn    /proc/lampstat names a QTR-PN board: text commands (default)\n"
     "  --board request   /proc/lampstat names an RQ-200 board: the request interface\n"
     "  --board none      there is no /proc/lampstat\n"
-    "  --fail OP:ERRNO   OP (lampstat, open, write, read, ioctl) fails with ERRNO,\n"
-    "                    a name such as EIO or a number\n"
+    "  --fail OP:ERRNO   OP (lampstat, open, write, read, ioctl) fails with ERRNO (EIO, 5)\n"
     "  --return OP:N     OP (write, read, ioctl) returns N without the driver acting\n"
     "  --reply FILE      the driver's status reply is FILE's content\n"
-    "  --dir DIR         keep the scenario in DIR (created if missing), so that the\n"
-    "                    driver remembers its last command and word across runs\n"
+    "  --dir DIR         keep the scenario, and the driver's memory, in DIR\n"
     "  --help            show this help and exit\n"
     "\n"
     "Exit status: PROGRAM's own, 128+N when a signal N killed it; 125 for an error of\n"
@@ -304,18 +301,11 @@ std::pair<pid_t, int> run_program(const options& chosen) {
         throw failure{setup_status, with_reason(library.string(), error ? ENOENT : errno)};
     }
     std::vector<std::string> arguments = chosen.program;
-    std::vector<std::string> environment = {"HORNEMU_DIR=" + scenario.string(),
-                                            "LD_PRELOAD=" + library.string()};
-    for (char* const* entry = environ; *entry != nullptr; ++entry) {
-        const std::string variable = *entry;
-        if (variable.rfind("LD_PRELOAD=", 0) == 0) {
-            environment.at(1) += ":" + variable.substr(sizeof "LD_PRELOAD");
-        } else if (variable.rfind("HORNEMU_DIR=", 0) != 0) {
-            environment.push_back(variable);
-        }
-    }
     const std::vector<char*> argv = pointers(arguments);
-    const std::vector<char*> envp = pointers(environment);
+    const char* preload = std::getenv("LD_PRELOAD"); // kept, behind the emulated board
+    const std::string preloads =
+        library.string() +
+        (preload != nullptr && *preload != '\0' ? ":" + std::string(preload) : "");
     std::array<int, 2> report{};
     const pid_t parent = getpid();
     const pid_t pid = pipe2(report.data(), O_CLOEXEC) == 0 ? fork() : -1;
@@ -329,8 +319,9 @@ std::pair<pid_t, int> run_program(const options& chosen) {
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
         block_signals(true);
-        if (getppid() == parent) {
-            execvpe(argv[0], argv.data(), envp.data());
+        if (getppid() == parent && setenv("HORNEMU_DIR", scenario.c_str(), 1) == 0 &&
+            setenv("LD_PRELOAD", preloads.c_str(), 1) == 0) {
+            execvp(argv[0], argv.data());
         }
         const int failed = getppid() == parent ? errno : 0;
         [[maybe_unused]] const ssize_t reported = write(report[1], &failed, sizeof failed);
@@ -464,7 +455,7 @@ int run_hornemu(int argc, char** argv) {
     block_signals();
     const std::optional<options> chosen = parse_options(argc, argv);
     if (!chosen) {
-        std::fputs(usage_text, stdout);
+        std::printf("%s\n%s", usage_line, usage_text);
         return 0;
     }
     const std::string name = fs::path(chosen->program[0]).filename().string();

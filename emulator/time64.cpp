@@ -19,7 +19,7 @@ int __fstat64_time64(int fd, struct stat* info) {
     std::memcpy(&real, &address, sizeof real);
     const int result = real(fd, info);
     if (result == 0 && info != nullptr && hornemu::is_driver_node(fd)) {
-        info->st_mode = S_IFCHR | 0660; // as interpose.cpp's as_device
+        info->st_mode = S_IFCHR | 0660; // as interpose.cpp's fstat_entry
         info->st_rdev = (10U << 8U) | 61U;
         info->st_size = 0;
     }

@@ -108,24 +108,22 @@ result run(strings argv, strings env) {
     return outcome;
 }
 
-// A scenario directory, removed with everything in it at the end of the test.
-class scenario {
-  public:
-    explicit scenario(const std::string& board_conf = "") { put("board.conf", board_conf); }
-    scenario(const scenario&) = delete;
-    scenario& operator=(const scenario&) = delete;
-    scenario(scenario&&) = delete;
-    scenario& operator=(scenario&&) = delete;
-    ~scenario() { fs::remove_all(dir_); }
-    [[nodiscard]] const std::string& dir() const { return dir_; }
-    [[nodiscard]] std::string path(const std::string& name) const { return dir_ + "/" + name; }
-    void put(const std::string& name, const std::string& bytes) const {
-        write_file(path(name), bytes);
+// Each test's files under a temporary directory of its own, removed at its end.
+class Emulator : public testing::Test {
+  protected:
+    void TearDown() override { fs::remove_all(tmp_); }
+    [[nodiscard]] const std::string& tmp() const { return tmp_; }
+    // A fresh scenario directory with this board.conf.
+    std::string board(const std::string& board_conf = "") {
+        const std::string dir = tmp_ + "/" + std::to_string(++boards_);
+        fs::create_directory(dir);
+        write_file(dir + "/board.conf", board_conf);
+        return dir;
     }
-    [[nodiscard]] std::string log() const { return read_file(path("log")); }
 
   private:
-    std::string dir_ = temporary_dir();
+    std::string tmp_ = temporary_dir();
+    int boards_ = 0;
 };
 
 // Runs the probe with these operations on the board in dir; no dir: HORNEMU_DIR unset.
@@ -156,7 +154,7 @@ TEST(Contract, RequestNumbersAreTheTargetsEncoding) {
 }
 
 // board.conf errors: every program run on the board fails before it starts.
-TEST(BoardConf, BrokenLinesEndTheProgramWith125) {
+TEST_F(Emulator, BrokenBoardConfLinesEndTheProgramWith125) {
     const char* const lines[] = {"write fail EWHAT", "write fail",
                                  "write return -1",  "read return many",
                                  "ioctl fail 0",     "lampstat return 3",
@@ -164,11 +162,11 @@ TEST(BoardConf, BrokenLinesEndTheProgramWith125) {
                                  "nodeabsent",       "ioctl return 99999999999",
                                  "buzz on",          "pattern fail EIO"};
     for (const std::string line : lines) {
-        const scenario board("# faults\n\nnode absent\n" + line + "\n");
-        const result outcome = probe(board.dir(), {"exit", "0"});
+        const std::string dir = board("# faults\n\nnode absent\n" + line + "\n");
+        const result outcome = probe(dir, {"exit", "0"});
         EXPECT_EQ(outcome.status, 125) << line;
         EXPECT_EQ(outcome.out + outcome.err, "hornemu: board.conf:4: cannot parse: " + line + "\n");
-        EXPECT_FALSE(fs::exists(board.path("log"))) << line;
+        EXPECT_FALSE(fs::exists(dir + "/log")) << line;
     }
 }
 
@@ -181,19 +179,8 @@ struct driver_case {
     std::string node = {};          // what reached the node's file past the driver
 };
 
-void check(const driver_case& c) {
-    SCOPED_TRACE(c.name);
-    const scenario board(c.board_conf);
-    const result outcome = probe(board.dir(), c.operations);
-    EXPECT_EQ(outcome.out, c.out);
-    EXPECT_EQ(outcome.err, "");
-    EXPECT_EQ(outcome.status, 0);
-    EXPECT_EQ(board.log(), c.log.value_or(board.log()));
-    EXPECT_EQ(fs::is_fifo(board.path("node")) ? "" : read_file(board.path("node")), c.node);
-}
-
 // The driver, the faults board.conf injects and the log, as a program sees them.
-TEST(Driver, AnswersFaultsAndLogs) {
+TEST_F(Emulator, DriverAnswersFaultsAndLogs) {
     const std::string idle = "read -> 13 \"status: idle\\x0a\"\n";
     const std::string opened = "open /dev/hornio flags=O_RDWR -> ok\n";
     const driver_case cases[] = {
@@ -262,7 +249,13 @@ TEST(Driver, AnswersFaultsAndLogs) {
          std::nullopt},
     };
     for (const driver_case& c : cases) {
-        check(c);
+        SCOPED_TRACE(c.name);
+        const std::string dir = board(c.board_conf);
+        const result outcome = probe(dir, c.operations);
+        EXPECT_EQ(outcome.out + outcome.err, c.out);
+        EXPECT_EQ(outcome.status, 0);
+        EXPECT_EQ(read_file(dir + "/log"), c.log.value_or(read_file(dir + "/log")));
+        EXPECT_EQ(fs::is_fifo(dir + "/node") ? "" : read_file(dir + "/node"), c.node);
     }
 }
 
@@ -357,34 +350,32 @@ TEST(Model, RemembersItsSettingAndInjectsFaults) {
     }
 }
 
-TEST(Driver, RemembersAcrossRunsAndServesItsReply) {
-    const scenario board;
-    EXPECT_EQ(probe(board.dir(), with_node({"write", "period 10 count 3", "set", "000a1403"})).out,
+TEST_F(Emulator, DriverRemembersAcrossRunsAndServesItsReply) {
+    const std::string dir = board();
+    EXPECT_EQ(probe(dir, with_node({"write", "period 10 count 3", "set", "000a1403"})).out,
               "open -> fd\nwrite -> 17\nset -> 0\n");
-    EXPECT_EQ(
-        probe(board.dir(), with_node({"read", "100", "get", "write", "bogus", "read", "100"})).out,
-        "open -> fd\nread -> 29 \"status: off 10 on 20 count 3\\x0a\"\nget -> 0 "
-        "word=0x000a1403\nwrite -> -1 EINVAL\nread -> 29 \"status: off 10 on 20 count "
-        "3\\x0a\"\n");
+    EXPECT_EQ(probe(dir, with_node({"read", "100", "get", "write", "bogus", "read", "100"})).out,
+              "open -> fd\nread -> 29 \"status: off 10 on 20 count 3\\x0a\"\nget -> 0 "
+              "word=0x000a1403\nwrite -> -1 EINVAL\nread -> 29 \"status: off 10 on 20 count "
+              "3\\x0a\"\n");
 
     // A reply file stands in for the status, whatever its bytes, from its start at every read.
-    board.put("reply", std::string("50%s\0done\n", 10) + std::string(5000, 'r'));
-    EXPECT_EQ(probe(board.dir(), with_node({"read", "6", "read", "8192", "close"})).out,
+    write_file(dir + "/reply", std::string("50%s\0done\n", 10) + std::string(5000, 'r'));
+    EXPECT_EQ(probe(dir, with_node({"read", "6", "read", "8192", "close"})).out,
               "open -> fd\nread -> 6 \"50%s\\x00d\"\nread -> 5010 \"50%s\\x00done\\x0a" +
                   std::string(5000, 'r') + "\"\nclose -> 0\n");
 }
 
-TEST(Interposer, PassesEverythingElseThrough) {
+TEST_F(Emulator, InterposerPassesEverythingElseThrough) {
     // Another file, even in the scenario directory: real results, nothing logged.
-    const scenario board;
-    const std::string other = board.path("other");
-    EXPECT_EQ(
-        probe(board.dir(), {"open", other, "O_RDWR|O_CREAT", "write", "period 10", "ioctl",
-                            terminal_request, "close", "open", other, "O_RDONLY", "read", "100"})
-            .out,
-        "open -> fd\nwrite -> 9\nioctl -> -1 ENOTTY\nclose -> 0\nopen -> fd\nread -> 9 "
-        "\"period 10\"\n");
-    EXPECT_EQ(board.log(), "");
+    const std::string dir = board();
+    const std::string other = dir + "/other";
+    EXPECT_EQ(probe(dir, {"open", other, "O_RDWR|O_CREAT", "write", "period 10", "ioctl",
+                          terminal_request, "close", "open", other, "O_RDONLY", "read", "100"})
+                  .out,
+              "open -> fd\nwrite -> 9\nioctl -> -1 ENOTTY\nclose -> 0\nopen -> fd\nread -> 9 "
+              "\"period 10\"\n");
+    EXPECT_EQ(read_file(dir + "/log"), "");
 
     // Without HORNEMU_DIR the real paths are opened, whatever this machine has there.
     const result real =
@@ -395,18 +386,13 @@ TEST(Interposer, PassesEverythingElseThrough) {
 }
 
 // hornemu, the runner. It runs the program natively, so not under a cross build's emulator.
-class Runner : public testing::Test {
+class Runner : public Emulator {
   protected:
     void SetUp() override {
         if (!emulator_prefix().empty()) {
             GTEST_SKIP() << "hornemu starts programs itself: not under an emulator";
         }
     }
-    void TearDown() override { fs::remove_all(tmp_); }
-    [[nodiscard]] const std::string& tmp() const { return tmp_; }
-
-  private:
-    std::string tmp_ = temporary_dir();
 };
 
 // A run of hornemu: its arguments, its exit status, a part of the program's output, and parts
