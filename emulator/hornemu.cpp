@@ -119,21 +119,26 @@ std::string fault(const std::string& value, bool fail) {
 }
 
 // The options that take a value, with the values each takes (none listed: any but "").
-const std::map<std::string, std::vector<std::string>> option_table = {
-    {"--board", {"qtr-pn", "request", "none"}},
-    {"--fail", {}},
-    {"--return", {}},
-    {"--reply", {}},
-    {"--dir", {}}};
+struct option_row {
+    std::string_view name;
+    std::array<std::string_view, 3> values;
+};
+constexpr option_row option_table[] = {{"--board", {"qtr-pn", "request", "none"}},
+                                       {"--fail", {}},
+                                       {"--return", {}},
+                                       {"--reply", {}},
+                                       {"--dir", {}}};
 
-void take(options& chosen, const std::string& name, const std::string& value) {
-    const std::vector<std::string>& takes = option_table.at(name);
-    if (value.empty() || (!takes.empty() && std::count(takes.begin(), takes.end(), value) == 0)) {
+void take(options& chosen, const option_row& option, const std::string& value) {
+    const std::string name(option.name);
+    const auto& takes = option.values;
+    if (value.empty() ||
+        (!takes[0].empty() && std::count(takes.begin(), takes.end(), value) == 0)) {
         std::string list;
-        for (const std::string& one : takes) {
-            list += " " + one;
+        for (const std::string_view one : takes) {
+            list += " " + std::string(one);
         }
-        usage_error(name + " wants" + (takes.empty() ? " a value" : list) + ": " + value);
+        usage_error(name + " wants" + (takes[0].empty() ? " a value" : list) + ": " + value);
     }
     if (name == "--fail" || name == "--return") {
         chosen.board_conf += fault(value, name == "--fail");
@@ -152,13 +157,15 @@ std::optional<options> parse_options(int argc, char** argv) {
         }
         // An option's value is the next word, or follows '='.
         const size_t equals = word->find('=');
-        const auto option = option_table.find(word->substr(0, equals));
-        const bool known = option != option_table.end();
+        const std::string name = word->substr(0, equals);
+        const auto* option =
+            std::find_if(std::begin(option_table), std::end(option_table),
+                         [&name](const option_row& row) { return row.name == name; });
+        const bool known = option != std::end(option_table);
         if (!known || (equals == std::string::npos && word + 1 == words.end())) {
             usage_error((known ? "a value is missing after " : "unknown option: ") + *word);
         }
-        take(chosen, option->first,
-             equals != std::string::npos ? word->substr(equals + 1) : *++word);
+        take(chosen, *option, equals != std::string::npos ? word->substr(equals + 1) : *++word);
     }
     word += word != words.end() && *word == "--" ? 1 : 0;
     if (word == words.end()) {

@@ -115,7 +115,7 @@ class Emulator : public testing::Test {
     [[nodiscard]] const std::string& tmp() const { return tmp_; }
     // A fresh scenario directory with this board.conf.
     std::string board(const std::string& board_conf = "") {
-        const std::string dir = tmp_ + "/" + std::to_string(++boards_);
+        std::string dir = tmp_ + "/" + std::to_string(++boards_);
         fs::create_directory(dir);
         write_file(dir + "/board.conf", board_conf);
         return dir;
@@ -385,6 +385,15 @@ TEST_F(Emulator, InterposerPassesEverythingElseThrough) {
                   (fs::exists("/proc/lampstat") ? "fopen -> 0\n" : "fopen -> -1 ENOENT\n"));
 }
 
+// A run of hornemu: its arguments, its exit status, a part of the program's output, and parts
+// of its standard error in this order, the first at its start.
+struct runner_case {
+    strings arguments;
+    int status;
+    std::string out;
+    strings err;
+};
+
 // hornemu, the runner. It runs the program natively, so not under a cross build's emulator.
 class Runner : public Emulator {
   protected:
@@ -393,15 +402,20 @@ class Runner : public Emulator {
             GTEST_SKIP() << "hornemu starts programs itself: not under an emulator";
         }
     }
-};
-
-// A run of hornemu: its arguments, its exit status, a part of the program's output, and parts
-// of its standard error in this order, the first at its start.
-struct runner_case {
-    strings arguments;
-    int status;
-    std::string out;
-    strings err;
+    void check(const runner_case& c) const {
+        SCOPED_TRACE(testing::PrintToString(c.arguments));
+        strings argv = {EMU_RUNNER};
+        argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
+        const result outcome = run(argv, {"PATH=/usr/bin:/bin", "TMPDIR=" + tmp()});
+        EXPECT_EQ(outcome.status, c.status);
+        EXPECT_NE(outcome.out.find(c.out), std::string::npos) << outcome.out;
+        size_t at = 0;
+        for (const std::string& part : c.err) {
+            const size_t found = outcome.err.find(part, at);
+            EXPECT_TRUE(found == at || (at > 0 && found != std::string::npos)) << outcome.err;
+            at = found == std::string::npos ? at : found + part.size();
+        }
+    }
 };
 
 TEST_F(Runner, RunsTheProgramAndTellsWhatReachedTheDriver) {
@@ -419,20 +433,6 @@ TEST_F(Runner, RunsTheProgramAndTellsWhatReachedTheDriver) {
     const std::string opened = "hornemu: open /dev/hornio flags=O_RDWR -> ok\n";
     const std::string nothing =
         "hornemu: no operation on /proc/lampstat or /dev/hornio was logged\n";
-    const auto check = [this](const runner_case& c) {
-        SCOPED_TRACE(testing::PrintToString(c.arguments));
-        strings argv = {EMU_RUNNER};
-        argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
-        const result outcome = run(argv, {"PATH=/usr/bin:/bin", "TMPDIR=" + tmp()});
-        EXPECT_EQ(outcome.status, c.status);
-        EXPECT_NE(outcome.out.find(c.out), std::string::npos) << outcome.out;
-        size_t at = 0;
-        for (const std::string& part : c.err) {
-            const size_t found = outcome.err.find(part, at);
-            EXPECT_TRUE(found == at || (at > 0 && found != std::string::npos)) << outcome.err;
-            at = found == std::string::npos ? at : found + part.size();
-        }
-    };
     const runner_case cases[] = {
         {{"--bogus", "--", probe_path}, 125, "", {"hornemu: unknown option: --bogus\n"}},
         {{"--board"}, 125, "", {"hornemu: a value is missing after --board\n"}},
