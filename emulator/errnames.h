@@ -2,6 +2,7 @@
 // would inject, and those the emulated board and a file in the node's place answer with.
 #pragma once
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string_view> // std::begin and std::end, without <iterator>'s streams
@@ -31,12 +32,10 @@ inline constexpr errno_row errno_table[] = {
 
 // The name of an errno value ("EIO"), or nullptr.
 inline const char* errno_name(int value) {
-    for (const errno_row& row : errno_table) {
-        if (row.value == value) {
-            return row.name;
-        }
-    }
-    return nullptr;
+    const auto* row =
+        std::find_if(std::begin(errno_table), std::end(errno_table),
+                     [value](const errno_row& entry) { return entry.value == value; });
+    return row != std::end(errno_table) ? row->name : nullptr;
 }
 
 // An errno given by name ("EIO") or as a decimal number from 1 to 4095; 0 when it is neither.

@@ -729,7 +729,7 @@ using ioctl_request = decltype(request_of(&::ioctl));
 // An entry point of the C library's variadic functions (open, ioctl, fcntl and their 64-bit
 // and 64-bit time variants): its arguments go to entry with the C library's name of it.
 // NOLINTNEXTLINE(cppcoreguidelines-macro-usage): the name is both the symbol and a string
-#define HORNEMU_VARIADIC(name, First, Second, entry)                                               \
+#define HORNEMU_VARIADIC(name, First, first, Second, second, entry)                                \
     HORNEMU_EXPORT int name(First first, Second second, ...) {                                     \
         va_list rest;                                                                              \
         va_start(rest, second);                                                                    \
@@ -738,19 +738,19 @@ using ioctl_request = decltype(request_of(&::ioctl));
         return result;                                                                             \
     }
 
-HORNEMU_VARIADIC(open, const char*, int, open_entry)
-HORNEMU_VARIADIC(open64, const char*, int, open_entry)
-HORNEMU_VARIADIC(ioctl, int, ioctl_request, ioctl_entry)
-HORNEMU_VARIADIC(__ioctl_time64, int, unsigned long, ioctl_entry)
-HORNEMU_VARIADIC(fcntl, int, int, fcntl_entry)
-HORNEMU_VARIADIC(__fcntl_time64, int, int, fcntl_entry)
+HORNEMU_VARIADIC(open, const char*, path, int, flags, open_entry)
+HORNEMU_VARIADIC(open64, const char*, path, int, flags, open_entry)
+HORNEMU_VARIADIC(ioctl, int, fd, ioctl_request, request, ioctl_entry)
+HORNEMU_VARIADIC(__ioctl_time64, int, fd, unsigned long, request, ioctl_entry)
+HORNEMU_VARIADIC(fcntl, int, fd, int, command, fcntl_entry)
+HORNEMU_VARIADIC(__fcntl_time64, int, fd, int, command, fcntl_entry)
 
 HORNEMU_EXPORT int fstat(int fd, struct stat* info) {
     return fstat_entry("fstat", fd, info);
 }
 
 #ifdef __GLIBC__
-HORNEMU_VARIADIC(fcntl64, int, int, fcntl_entry)
+HORNEMU_VARIADIC(fcntl64, int, fd, int, command, fcntl_entry)
 
 HORNEMU_EXPORT int fstat64(int fd, struct stat64* info) {
     return fstat_entry("fstat64", fd, info);
