@@ -350,22 +350,6 @@ TEST(Model, RemembersItsSettingAndInjectsFaults) {
     }
 }
 
-TEST_F(Emulator, DriverRemembersAcrossRunsAndServesItsReply) {
-    const std::string dir = board();
-    EXPECT_EQ(probe(dir, with_node({"write", "period 10 count 3", "set", "000a1403"})).out,
-              "open -> fd\nwrite -> 17\nset -> 0\n");
-    EXPECT_EQ(probe(dir, with_node({"read", "100", "get", "write", "bogus", "read", "100"})).out,
-              "open -> fd\nread -> 29 \"status: off 10 on 20 count 3\\x0a\"\nget -> 0 "
-              "word=0x000a1403\nwrite -> -1 EINVAL\nread -> 29 \"status: off 10 on 20 count "
-              "3\\x0a\"\n");
-
-    // A reply file stands in for the status, whatever its bytes, from its start at every read.
-    write_file(dir + "/reply", std::string("50%s\0done\n", 10) + std::string(5000, 'r'));
-    EXPECT_EQ(probe(dir, with_node({"read", "6", "read", "8192", "close"})).out,
-              "open -> fd\nread -> 6 \"50%s\\x00d\"\nread -> 5010 \"50%s\\x00done\\x0a" +
-                  std::string(5000, 'r') + "\"\nclose -> 0\n");
-}
-
 TEST_F(Emulator, InterposerPassesEverythingElseThrough) {
     // Another file, even in the scenario directory: real results, nothing logged.
     const std::string dir = board();
@@ -423,7 +407,7 @@ TEST_F(Runner, RunsTheProgramAndTellsWhatReachedTheDriver) {
     const std::string text_file = tmp() + "/not-a-program";
     const std::string kept = tmp() + "/kept/board";
     write_file(text_file, "data\n");
-    write_file(tmp() + "/reply", "custom");
+    write_file(tmp() + "/reply", std::string("50%s\0done\n", 10) + std::string(5000, 'r'));
     const strings node = {"--", probe_path, "open", "/dev/hornio", "O_RDWR"};
     const auto on_node = [&node](strings before, const strings& after) {
         before.insert(before.end(), node.begin(), node.end());
@@ -509,23 +493,31 @@ TEST_F(Runner, RunsTheProgramAndTellsWhatReachedTheDriver) {
          126,
          "",
          {"hornemu: sh started a program that ran without the emulated board"}},
-        // A kept scenario directory: the driver's memory and the board last given stay, and
-        // each account tells only its own run.
+        // A kept scenario directory: the driver's memory (but not a refused command) and the
+        // board last given stay, and each account tells only its own run. A reply file stands
+        // in for the status, whatever its bytes, from its start at every read.
         {{"--dir", kept, "--", probe_path, "open", "/dev/hornio", "O_WRONLY", "write", "count 5"},
          0,
          "write -> 7\n",
          {"hornemu: open /dev/hornio flags=O_WRONLY -> ok\n"}},
-        {{"--dir", kept, "--board", "request", "--", probe_path, "open", "/dev/hornio", "O_RDONLY",
-          "read", "100", "fopen", "/proc/lampstat", "r", "fgets", "fgets"},
+        {on_node({"--dir", kept, "--board", "request"},
+                 {"read", "100", "set", "000a1403", "write", "bogus", "fopen", "/proc/lampstat",
+                  "r", "fgets", "fgets"}),
          0,
-         "read -> 16 \"status: count 5\\x0a\"\nfopen -> 0\nfgets -> 0 \"leds: status=off "
-         "error=off\\x0a\"\nfgets -> 0 \"model: RQ-200\\x0a\"\n",
+         "read -> 16 \"status: count 5\\x0a\"\nset -> 0\nwrite -> -1 EINVAL\nfopen -> 0\nfgets -> "
+         "0 \"leds: status=off error=off\\x0a\"\nfgets -> 0 \"model: RQ-200\\x0a\"\n",
+         {opened}},
+        {{"--dir", kept, "--", probe_path, "open", "/dev/hornio", "O_RDONLY", "read", "100", "get",
+          "fopen", "/proc/lampstat", "r", "fgets", "fgets"},
+         0,
+         "read -> 29 \"status: off 10 on 20 count 3\\x0a\"\nget -> 0 word=0x000a1403\nfopen -> "
+         "0\nfgets -> 0 \"leds: status=off error=off\\x0a\"\nfgets -> 0 \"model: RQ-200\\x0a\"\n",
          {"hornemu: open /dev/hornio flags=O_RDONLY -> ok\n"}},
-        {{"--dir", kept, "--reply", tmp() + "/reply", "--", probe_path, "fopen", "/proc/lampstat",
-          "r", "fgets", "fgets", "open", "/dev/hornio", "O_RDWR", "read", "100"},
+        {on_node({"--dir", kept, "--reply", tmp() + "/reply"}, {"read", "6", "read", "8192"}),
          0,
-         "fgets -> 0 \"model: RQ-200\\x0a\"\nopen -> fd\nread -> 6 \"custom\"\n",
-         {"hornemu: open /proc/lampstat mode=r -> ok\n"}},
+         "read -> 6 \"50%s\\x00d\"\nread -> 5010 \"50%s\\x00done\\x0a" + std::string(5000, 'r') +
+             "\"\n",
+         {opened}},
     };
     for (const runner_case& c : cases) {
         check(c);
