@@ -341,7 +341,8 @@ void load_memory() {
                          std::from_chars(state + 7, state + 15, word, 16).ptr == state + 15;
     model.setting = is_word ? HORNIO_WORD : got > 8 ? HORNIO_COMMAND : HORNIO_IDLE;
     model.word = static_cast<int32_t>(word);
-    if (!is_word && got > 8 && text.rfind("command ", 0) == 0) {
+    if (!is_word && got > 8 && text.size() - 8 <= sizeof model.command &&
+        text.rfind("command ", 0) == 0) {
         model.command_length = text.size() - 8;
         std::memcpy(model.command, state + 8, model.command_length);
     } else if (!is_word && got >= 0) {
