@@ -153,8 +153,8 @@ TEST(Contract, RequestNumbersAreTheTargetsEncoding) {
     EXPECT_EQ(HORNIO_GET_REQUEST, known.at(EMU_REQUEST_ENCODING).second);
 }
 
-// A broken scenario: a board.conf error fails every program run on the board before it starts.
-TEST_F(Emulator, BrokenScenarioEndsTheProgramWith125) {
+// board.conf errors: every program run on the board fails before it starts.
+TEST_F(Emulator, BrokenBoardConfLinesEndTheProgramWith125) {
     const char* const lines[] = {"write fail EWHAT", "write fail",
                                  "write return -1",  "read return many",
                                  "ioctl fail 0",     "lampstat return 3",
@@ -168,7 +168,10 @@ TEST_F(Emulator, BrokenScenarioEndsTheProgramWith125) {
         EXPECT_EQ(outcome.out + outcome.err, "hornemu: board.conf:4: cannot parse: " + line + "\n");
         EXPECT_FALSE(fs::exists(dir + "/log")) << line;
     }
-    // A state file the driver cannot have written: a command longer than it takes.
+}
+
+// A state file the driver cannot have written: a command longer than it takes.
+TEST_F(Emulator, DamagedStateEndsTheProgramWith125) {
     const std::string dir = board();
     write_file(dir + "/state", "command " + std::string(HORNIO_STANDIN_COMMAND_MAX + 1, 'x'));
     const result damaged = probe(dir, with_node({"read", "1"}));
