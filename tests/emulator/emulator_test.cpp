@@ -415,6 +415,7 @@ TEST_F(Runner, RunsTheProgramAndTellsWhatReachedTheDriver) {
     const std::string probe_path = EMU_PROBE;
     const std::string text_file = tmp() + "/not-a-program";
     const std::string kept = tmp() + "/kept/board";
+    const std::string fifo = board("node fifo\n"); // for --dir: no option puts a FIFO there
     write_file(text_file, "data\n");
     write_file(tmp() + "/reply", std::string("50%s\0done\n", 10) + std::string(5000, 'r'));
     const strings node = {"--", probe_path, "open", "/dev/hornio", "O_RDWR"};
@@ -527,6 +528,11 @@ TEST_F(Runner, RunsTheProgramAndTellsWhatReachedTheDriver) {
          "read -> 6 \"50%s\\x00d\"\nread -> 5010 \"50%s\\x00done\\x0a" + std::string(5000, 'r') +
              "\"\n",
          {opened}},
+        // A FIFO in the node's place is no file to tell the bytes of.
+        {on_node({"--dir", fifo}, {"write", "abc"}),
+         0,
+         "write -> 3\n",
+         {opened, "hornemu: write /dev/hornio count=3 data=\"abc\" -> 3\n"}},
     };
     for (const runner_case& c : cases) {
         check(c);
@@ -542,6 +548,7 @@ TEST_F(Runner, RunsTheProgramAndTellsWhatReachedTheDriver) {
     }
     // The temporary scenario directories are gone.
     fs::remove_all(tmp() + "/kept");
+    fs::remove_all(fifo);
     fs::remove(tmp() + "/reply");
     fs::remove(text_file);
     EXPECT_TRUE(fs::is_empty(tmp())) << "something was left in " << tmp();
