@@ -1,28 +1,34 @@
-// The C library entry points libhornemu.so puts in front of libc's own. While HORNEMU_DIR
-// names a scenario directory, "/proc/lampstat" and "/dev/hornio" belong to the emulated board
-// and the real ones are never touched; every other path and descriptor passes straight
-// through to libc.
+// libhornemu.so: the C library entry points it puts in front of libc's own, and the scenario
+// behind them. While HORNEMU_DIR names a scenario directory, "/proc/lampstat" and "/dev/hornio"
+// belong to the emulated board and the real ones are never touched; every other path and
+// descriptor passes straight through. The exec and spawn functions only note in the scenario's
+// "loaded" that a program is started, so that hornemu can tell whether every program of a run
+// had the library. Plain C library calls only: the library is loaded into arbitrary programs
+// and has no C++ runtime.
 
-// The entry points are defined side by side with their 64-bit and fortified variants, so the
-// plain declarations of libc are wanted here, not ones redirected by these settings.
+// The entry points are defined side by side with their 64-bit variants, so the plain
+// declarations of libc are wanted here, not ones redirected by these settings.
 #undef _FILE_OFFSET_BITS
 #undef _TIME_BITS
 #undef _FORTIFY_SOURCE
 
-#include "driver.h"
-#include "logline.h"
-#include "real.h"
-#include "scenario.h"
+#include "driver_model/hornio_model.h"
+#include "errnames.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <spawn.h>
+#include <string_view>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <type_traits>
 #include <unistd.h>
 
 // musl's headers make the 64-bit names macros for the plain ones; here they are the symbols.
@@ -32,198 +38,350 @@
 #define HORNEMU_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace hornemu {
+
+// Shared with time64.cpp.
+void* libc_address(const char* name);
+bool is_driver_node(int fd);
+
 namespace {
 
+// The C library's own entry points, past the interposer: looked up when the library is loaded,
+// so that a call passed through later (from a signal handler, say) does no more than the C
+// library's own.
+const char* const entry_names[] = {
+    "open",        "open64",       "fopen",          "fopen64",        "fclose",
+    "read",        "write",        "ioctl",          "close",          "fcntl",
+    "fcntl64",     "fstat",        "fstat64",        "execve",         "execvpe",
+    "posix_spawn", "posix_spawnp", "__ioctl_time64", "__fcntl_time64", "__fstat64_time64"};
+void* entry_addresses[std::size(entry_names)];
+
+template <typename Fn>
+Fn libc(const char* name) {
+    void* address = libc_address(name);
+    Fn function = nullptr;
+    std::memcpy(&function, &address, sizeof function);
+    return function;
+}
+
+const auto real_open = [](const char* path, int flags, mode_t mode = 0644) {
+    return libc<int (*)(const char*, int, ...)>("open")(path, flags, mode);
+};
+const auto real_close = [](int fd) { return libc<int (*)(int)>("close")(fd); };
+const auto real_read = [](int fd, void* buffer, size_t count) {
+    return libc<ssize_t (*)(int, void*, size_t)>("read")(fd, buffer, count);
+};
+const auto real_write = [](int fd, const void* bytes, size_t count) {
+    return libc<ssize_t (*)(int, const void*, size_t)>("write")(fd, bytes, count);
+};
+
+constexpr size_t path_max = 4096;
 constexpr char proc_path[] = HORNIO_LAMPSTAT_PATH;
 constexpr char node_path[] = HORNIO_NODE_PATH;
 
-enum class path_kind : unsigned char { none, proc, node };
-
-// A descriptor handed out for one of the two paths. A node descriptor is a real descriptor of
-// the scenario's file "node": with the emulated driver, what escapes the interposer (a write
-// the C library makes on its own, a system call made directly) lands there harmlessly and can
-// be seen afterwards; with a regular file or a FIFO in the node's place, "node" is that file and
-// every operation reaches it for real.
-struct emulated_fd {
-    int fd;
-    path_kind kind;
-    bool readable;
-    bool writable;
-    bool driver; // a node descriptor of the emulated driver, not of a file in its place
+// What stands at "/dev/hornio", and what board.conf says of the board.
+enum class node_type : unsigned char { device, regular, fifo, absent };
+struct board_config {
+    int lampstat_errno; // opening "/proc/lampstat" fails with it (0: it does not)
+    node_type node;
+    hornio_faults faults;
 };
 
-emulated_fd descriptors[64];
-FILE* proc_streams[16];
+bool loaded;
+char dir_buffer[path_max];
+const char* dir; // the scenario directory; nullptr when everything passes through
+board_config board;
 
-// The kind of path, when the emulated board owns it.
-path_kind owned_path(const char* path) {
-    if (path == nullptr) {
-        return path_kind::none;
+// "hornemu: " and the parts on standard error, then status 125: the scenario is broken.
+[[noreturn]] void fatal(std::string_view what, std::string_view path = "",
+                        std::string_view more = "", std::string_view reason = "") {
+    for (const std::string_view part :
+         {std::string_view("hornemu: "), what, path, more, reason, std::string_view("\n")}) {
+        real_write(STDERR_FILENO, part.data(), part.size());
     }
-    const path_kind kind = strcmp(path, proc_path) == 0   ? path_kind::proc
-                           : strcmp(path, node_path) == 0 ? path_kind::node
-                                                          : path_kind::none;
-    return kind != path_kind::none && scenario_dir() != nullptr ? kind : path_kind::none;
+    _exit(125);
 }
 
-// The entry of table that matches, or nullptr.
-template <typename Entry, size_t Size, typename Match>
-Entry* find_entry(Entry (&table)[Size], Match match) {
-    Entry* found = std::find_if(table, table + Size, match);
-    return found != table + Size ? found : nullptr;
+// The scenario's file name; it fits, as HORNEMU_DIR was checked to leave room for any name.
+const char* scenario_path(char (&buffer)[path_max], const char* name) {
+    std::snprintf(buffer, sizeof buffer, "%s/%s", dir, name); // NOLINT(cert-err33-c)
+    return buffer;
 }
 
-emulated_fd* find_descriptor(int fd) {
-    return find_entry(descriptors, [fd](const emulated_fd& entry) {
-        return entry.kind != path_kind::none && entry.fd == fd;
-    });
-}
-
-emulated_fd* node_descriptor(int fd) {
-    emulated_fd* entry = find_descriptor(fd);
-    return entry != nullptr && entry->kind == path_kind::node ? entry : nullptr;
-}
-
-emulated_fd* free_descriptor() {
-    return find_entry(descriptors,
-                      [](const emulated_fd& entry) { return entry.kind == path_kind::none; });
-}
-
-// Remembers fd as emulated; an entry left behind for the same number (closed behind the
-// interposer's back) is dropped first.
-void forget(int fd) {
-    for (emulated_fd* stale = find_descriptor(fd); stale != nullptr; stale = find_descriptor(fd)) {
-        stale->kind = path_kind::none;
+// A scenario file written whole (flags O_TRUNC) or appended to (O_APPEND), made when missing.
+void write_file(const char* name, const char* bytes, size_t length, int flags) {
+    char path[path_max];
+    const int fd = real_open(scenario_path(path, name), O_WRONLY | O_CREAT | O_CLOEXEC | flags);
+    for (size_t done = 0; fd >= 0 && done < length;) {
+        const ssize_t wrote = real_write(fd, bytes + done, length - done);
+        if (wrote < 0 && errno != EINTR) {
+            fatal("cannot write ", path, ": ", std::strerror(errno));
+        }
+        done += wrote > 0 ? static_cast<size_t>(wrote) : 0;
     }
-}
-
-void track(emulated_fd* entry, int fd, path_kind kind, int flags, bool driver) {
-    forget(fd);
-    const int access = flags & O_ACCMODE;
-    *entry = emulated_fd{fd, kind, access == O_RDONLY || access == O_RDWR,
-                         access == O_WRONLY || access == O_RDWR, driver};
-}
-
-// " fd=N" for a descriptor of the standard streams, where a device node must never land;
-// other numbers depend on the process and are left out.
-void log_standard_fd(log_line& line, int fd) {
-    if (fd >= 0 && fd <= STDERR_FILENO) {
-        line.text(" fd=").decimal(fd);
+    if (fd < 0) {
+        fatal("cannot create ", path, ": ", std::strerror(errno));
     }
+    real_close(fd);
 }
 
-// Opens the scenario's "node" file for a node descriptor, as the board says: the sink behind
-// the emulated driver, or the regular file or FIFO in the node's place (made when missing).
-int open_node_file(int flags, mode_t mode, bool& driver) {
-    const board_config& board = config();
-    char file[path_max];
-    scenario_path(file, "node");
-    driver = board.node == node_type::device;
-    if (driver) {
-        return real::open(file, O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    }
-    if (board.node == node_type::fifo && mkfifo(file, 0644) != 0 && errno != EEXIST) {
+// A scenario file into buffer: its length, or -1 when it does not exist. Any other failure
+// ends the process, as does a file larger than size unless only its start is wanted.
+ssize_t read_file(const char* name, char* buffer, size_t size, bool whole = true) {
+    char path[path_max];
+    const int fd = real_open(scenario_path(path, name), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
         return -1;
     }
-    if (board.node == node_type::regular) {
-        const int made = real::open(file, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-        if (made < 0) {
-            return -1;
+    size_t length = 0;
+    for (ssize_t got = 1; fd >= 0 && got != 0 && length < size;) {
+        got = real_read(fd, buffer + length, size - length);
+        if (got < 0 && errno != EINTR) {
+            fatal("cannot read ", path, ": ", std::strerror(errno));
         }
-        real::close(made);
+        length += got > 0 ? static_cast<size_t>(got) : 0;
     }
-    return real::open(file, flags, mode);
-}
-
-FILE** find_stream(const FILE* stream) {
-    return find_entry(proc_streams, [stream](const FILE* entry) { return entry == stream; });
-}
-
-FILE** free_stream() {
-    return find_stream(nullptr);
-}
-
-// " -> ok" (with the descriptor fd when it is a standard one) or " -> ENAME", ending the line.
-void log_open_result(log_line& line, int error, int fd = -1) {
-    line.text(" -> ");
-    if (error == 0) {
-        line.text("ok");
-        log_standard_fd(line, fd);
-    } else {
-        line.error(error);
+    char more = 0;
+    if (fd < 0 || (length == size && whole && real_read(fd, &more, 1) != 0)) {
+        fatal(fd < 0 ? "cannot open " : "file too large: ", path, fd < 0 ? ": " : "",
+              fd < 0 ? std::strerror(errno) : "");
     }
-    line.finish();
+    real_close(fd);
+    return static_cast<ssize_t>(length);
 }
 
-// The failure configured for opening a path, or 0.
-int configured_open_error(path_kind kind) {
-    const board_config& board = config();
-    if (kind == path_kind::proc) {
-        return board.lampstat_errno;
+char hex_digit(unsigned value) {
+    return static_cast<char>(value < 10 ? '0' + value : 'a' + value - 10);
+}
+
+// One line appended to a scenario file (the log unless another is named) with the real open
+// and write, never through stdio's streams; a line longer than the buffer goes in pieces.
+class log_line {
+  public:
+    explicit log_line(const char* file = "log") : file_(file) {}
+
+    // printf's formats, through the C library's vsnprintf.
+    // NOLINTNEXTLINE(cert-dcl50-cpp)
+    __attribute__((format(printf, 2, 3))) log_line& format(const char* format, ...) {
+        char formatted[128];
+        va_list arguments;
+        va_start(arguments, format);
+        const int length = std::vsnprintf(formatted, sizeof formatted, format, arguments);
+        va_end(arguments);
+        put(formatted, std::min(static_cast<size_t>(std::max(length, 0)), sizeof formatted - 1));
+        return *this;
     }
-    return board.node_absent ? ENOENT : static_cast<int>(-hornio_model_open(&board.faults));
-}
+    log_line& text(const char* words) { return put(words, std::strlen(words)); }
+    log_line& hex(const void* bytes, size_t length) {
+        const auto* data = static_cast<const unsigned char*>(bytes);
+        for (const unsigned char* at = data; at != data + length; ++at) {
+            const char pair[] = {hex_digit(*at >> 4U), hex_digit(*at & 15U)};
+            put(pair, 2);
+        }
+        return *this;
+    }
+    // Bytes outside '!'..'~', and '\\', as \xNN.
+    log_line& escaped(const char* words) {
+        for (const char* at = words; *at != '\0'; ++at) {
+            const auto byte = static_cast<unsigned char>(*at);
+            (byte > ' ' && byte < 0x7f && byte != '\\') ? put(at, 1) : format("\\x%02x", byte);
+        }
+        return *this;
+    }
+    // The access mode by name; other flags are not the driver's business.
+    log_line& flags(int flags) {
+        const int access = flags & O_ACCMODE;
+        return text(access == O_RDONLY   ? "O_RDONLY"
+                    : access == O_WRONLY ? "O_WRONLY"
+                    : access == O_RDWR   ? "O_RDWR"
+                                         : "O_ACCMODE");
+    }
+    log_line& error(int value) {
+        const char* name = errno_name(value);
+        return name != nullptr ? text(name) : format("errno %d", value);
+    }
+    // " -> value", or " -> -1 ENAME".
+    log_line& result(long value, int error_value) {
+        return error_value != 0 ? text(" -> -1 ").error(error_value) : format(" -> %ld", value);
+    }
+    void finish() {
+        put("\n", 1);
+        write_file(file_, buffer_, length_, O_APPEND);
+    }
 
-// open() and its variants on one of the two paths; false when the path is not emulated.
-bool emulated_open(const char* path, int flags, mode_t mode, int& result) {
-    const path_kind kind = owned_path(path);
-    if (kind == path_kind::none) {
+  private:
+    log_line& put(const char* bytes, size_t length) {
+        for (size_t part = 0; length > 0; bytes += part, length -= part) {
+            if (length_ == sizeof buffer_) {
+                write_file(file_, buffer_, length_, O_APPEND);
+                length_ = 0;
+            }
+            part = std::min(length, sizeof buffer_ - length_);
+            std::memcpy(buffer_ + length_, bytes, part);
+            length_ += part;
+        }
+        return *this;
+    }
+
+    const char* file_;
+    char buffer_[4096] = {};
+    size_t length_ = 0;
+};
+
+// "node TYPE", "OP fail ERRNO" or "OP return N" of board.conf.
+bool apply(std::string_view first, std::string_view second, std::string_view third) {
+    if (first == "node" && third.empty()) {
+        constexpr std::string_view types[] = {"device", "regular", "fifo", "absent"};
+        const auto* type = std::find(std::begin(types), std::end(types), second);
+        board.node = static_cast<node_type>(type - std::begin(types));
+        return type != std::end(types);
+    }
+    const int error = second == "fail" ? errno_parse(third.data(), third.size()) : 0;
+    hornio_fault* fault = first == "open"    ? &board.faults.open
+                          : first == "write" ? &board.faults.write
+                          : first == "read"  ? &board.faults.read
+                          : first == "ioctl" ? &board.faults.request
+                                             : nullptr;
+    if (first == "lampstat" && error != 0) {
+        board.lampstat_errno = error;
+        return true;
+    }
+    if (fault != nullptr && error != 0) {
+        *fault = hornio_fault{HORNIO_FAIL, error};
+        return true;
+    }
+    // A request may return any int, even -1 without an errno, which no C library does: the
+    // suite uses it to see how a caller copes (hornemu's --return refuses it).
+    int value = 0;
+    const char* end = third.data() + third.size();
+    const auto [stop, failed] = std::from_chars(third.data(), end, value);
+    const bool valid = !third.empty() && stop == end && failed == std::errc() &&
+                       (value >= 0 || fault == &board.faults.request);
+    if (fault == nullptr || fault == &board.faults.open || second != "return" || !valid) {
         return false;
     }
-    const int saved = errno;
-    emulated_fd* entry = free_descriptor();
-    int error = configured_open_error(kind);
-    result = -1;
-    if (error == 0 && entry == nullptr) {
-        error = EMFILE;
-    } else if (error == 0 && kind == path_kind::proc) {
-        char file[path_max];
-        result = real::open(scenario_path(file, "lampstat"), flags, mode);
-        error = result < 0 ? errno : 0;
-    }
-    bool driver = false;
-    if (error == 0 && kind == path_kind::node) {
-        result = open_node_file(flags, mode, driver);
-        error = result < 0 ? errno : 0;
-    }
-    if (result >= 0) {
-        track(entry, result, kind, flags, driver);
-    }
-    log_line line;
-    line.text("open ").text(path).text(" flags=").open_flags(flags);
-    log_open_result(line, error, result);
-    errno = error != 0 ? error : saved;
+    *fault = hornio_fault{HORNIO_RETURN, value};
     return true;
 }
 
-using fopen_fn = FILE* (*)(const char*, const char*);
+// The start of text up to end (npos: all of it). Not substr, which may throw: the library has
+// no C++ runtime.
+std::string_view up_to(std::string_view text, size_t end) {
+    return {text.data(), std::min(end, text.size())};
+}
 
-FILE* emulated_fopen(const char* path, const char* mode, fopen_fn real_fopen) {
-    const path_kind kind = owned_path(path);
-    if (kind == path_kind::none) {
-        return real_fopen(path, mode);
+// The next word of text (split at spaces, tabs and carriage returns), removed from it.
+std::string_view next_word(std::string_view& text) {
+    constexpr std::string_view blanks = " \t\r";
+    text.remove_prefix(std::min(text.find_first_not_of(blanks), text.size()));
+    const std::string_view word = up_to(text, text.find_first_of(blanks));
+    text.remove_prefix(word.size());
+    return word;
+}
+
+void parse_board_conf() {
+    static char text[16384];
+    const ssize_t length = read_file("board.conf", text, sizeof text);
+    std::string_view rest(text, length > 0 ? static_cast<size_t>(length) : 0);
+    for (unsigned number = 1; !rest.empty(); ++number) {
+        const std::string_view line = up_to(rest, rest.find('\n'));
+        rest.remove_prefix(std::min(line.size() + 1, rest.size()));
+        std::string_view words = line;
+        const std::string_view first = next_word(words);
+        const std::string_view second = next_word(words);
+        const std::string_view third = next_word(words);
+        const bool comment = first.empty() || first.front() == '#';
+        if (!comment && (!next_word(words).empty() || !apply(first, second, third))) {
+            char digits[16];
+            const int shown = std::snprintf(digits, sizeof digits, "%u", number);
+            fatal("board.conf:", std::string_view(digits, shown > 0 ? size_t(shown) : 0),
+                  ": cannot parse: ", line);
+        }
     }
+}
+
+// HORNEMU_DIR, read once: the process id then goes to the scenario's "loaded", the proof that
+// the library is here (first, so that even a program a broken board.conf ends is known to have
+// had it), and board.conf is parsed.
+const char* scenario_dir() {
+    const char* value = loaded ? nullptr : std::getenv("HORNEMU_DIR");
+    loaded = true;
+    if (value != nullptr) {
+        const size_t length = std::strlen(value);
+        if (length == 0 || length + 32 > sizeof dir_buffer) {
+            fatal(length == 0 ? "HORNEMU_DIR is set but empty" : "HORNEMU_DIR is too long");
+        }
+        dir = static_cast<const char*>(std::memcpy(dir_buffer, value, length + 1));
+        log_line("loaded").format("%ld", static_cast<long>(getpid())).finish();
+        parse_board_conf();
+    }
+    return dir;
+}
+
+// Looks the C library's entry points up and checks the scenario as soon as the library is
+// loaded, so that a broken scenario fails every program run on it.
+__attribute__((constructor)) void load_at_start() {
     const int saved = errno;
-    FILE** entry = free_stream();
-    int error = configured_open_error(kind);
-    FILE* stream = nullptr;
-    if (error == 0 && kind == path_kind::node) {
-        error = EOPNOTSUPP; // the emulated driver is reached through descriptors only
-    } else if (error == 0 && entry == nullptr) {
-        error = EMFILE;
-    } else if (error == 0) {
-        char file[path_max];
-        stream = real_fopen(scenario_path(file, "lampstat"), mode);
-        error = stream == nullptr ? errno : 0;
+    std::transform(std::begin(entry_names), std::end(entry_names), std::begin(entry_addresses),
+                   [](const char* name) { return dlsym(RTLD_NEXT, name); });
+    scenario_dir();
+    errno = saved;
+}
+
+// The driver's memory, kept in the scenario's "state" across runs: "command " and the last
+// accepted command's bytes, or "word 0xHHHHHHHH\n" after a set request; no file while idle.
+hornio_model model;
+
+void load_memory() {
+    static char state[HORNIO_STANDIN_COMMAND_MAX + 16];
+    const ssize_t got = read_file("state", state, sizeof state);
+    const std::string_view text(state, got > 0 ? static_cast<size_t>(got) : 0);
+    uint32_t word = 0;
+    const bool is_word = text.size() == 16 && text.rfind("word 0x", 0) == 0 &&
+                         text.back() == '\n' &&
+                         std::from_chars(state + 7, state + 15, word, 16).ptr == state + 15;
+    model.setting = is_word ? HORNIO_WORD : got > 8 ? HORNIO_COMMAND : HORNIO_IDLE;
+    model.word = static_cast<int32_t>(word);
+    if (!is_word && got > 8 && text.size() - 8 <= sizeof model.command &&
+        text.rfind("command ", 0) == 0) {
+        model.command_length = text.size() - 8;
+        std::memcpy(model.command, state + 8, model.command_length);
+    } else if (!is_word && got >= 0) {
+        fatal("the driver's state file is damaged");
     }
-    if (stream != nullptr) {
-        *entry = stream;
+}
+
+// Written whole, then renamed over the state, so that no one reads it half written.
+void save_memory() {
+    char state[HORNIO_STANDIN_COMMAND_MAX + 16] = "command ";
+    const bool command = model.setting == HORNIO_COMMAND;
+    const int length = command ? static_cast<int>(model.command_length + 8)
+                               : std::snprintf(state, sizeof state, "word 0x%08x\n",
+                                               static_cast<uint32_t>(model.word));
+    if (command) {
+        std::memcpy(state + 8, model.command, model.command_length);
     }
-    log_line line;
-    line.text("open ").text(path).text(" mode=").escaped(mode);
-    log_open_result(line, error);
-    errno = error != 0 ? error : saved;
-    return stream;
+    write_file("state.new", state, static_cast<size_t>(std::max(length, 0)), O_TRUNC);
+    char from[path_max];
+    char to[path_max];
+    if (std::rename(scenario_path(from, "state.new"), scenario_path(to, "state")) != 0) {
+        fatal("cannot write ", to, ": ", std::strerror(errno));
+    }
+}
+
+// What an operation returns: value, or -1 with errno error when error is not 0.
+struct outcome {
+    long value;
+    int error;
+};
+
+// A negative result is an error, unless a fault made it the operation's return value; the
+// driver's memory is saved when it acted.
+outcome acted(long result, const hornio_fault& fault, bool changed) {
+    if (changed && result >= 0 && fault.kind == HORNIO_NO_FAULT) {
+        save_memory();
+    }
+    return result < 0 && fault.kind != HORNIO_RETURN ? outcome{-1, static_cast<int>(-result)}
+                                                     : outcome{result, 0};
 }
 
 // What a real call on a file in the node's place returned, as an outcome.
@@ -231,119 +389,323 @@ outcome real_outcome(long value) {
     return value < 0 ? outcome{-1, errno} : outcome{value, 0};
 }
 
-ssize_t emulated_read(emulated_fd& entry, void* buffer, size_t count) {
-    const int saved = errno;
-    const outcome result = !entry.driver     ? real_outcome(real::read(entry.fd, buffer, count))
-                           : !entry.readable ? outcome{-1, EBADF}
-                           : buffer == nullptr && count > 0 ? outcome{-1, EFAULT}
-                                                            : driver_read(buffer, count);
-    log_line line;
-    line.text("read ").text(node_path).text(" count=").unsigned_decimal(count);
-    line.result(result.value, result.error);
-    if (result.error == 0 && result.value > 0) {
-        const auto returned = static_cast<size_t>(result.value);
-        line.text(" data=").hex_bytes(buffer, returned < count ? returned : count);
-    }
-    line.finish();
-    errno = result.error != 0 ? result.error : saved;
-    return result.error != 0 ? -1 : static_cast<ssize_t>(result.value);
+outcome driver_write(const void* bytes, size_t count) {
+    load_memory();
+    const auto* text = static_cast<const char*>(bytes);
+    return acted(hornio_model_write(&model, &board.faults, text, count), board.faults.write, true);
 }
 
-ssize_t emulated_write(emulated_fd& entry, const void* bytes, size_t count) {
-    const int saved = errno;
-    const outcome result = !entry.driver     ? real_outcome(real::write(entry.fd, bytes, count))
-                           : !entry.writable ? outcome{-1, EBADF}
-                           : bytes == nullptr && count > 0 ? outcome{-1, EFAULT}
-                                                           : driver_write(bytes, count);
-    log_line line;
-    line.text("write ").text(node_path).text(" count=").unsigned_decimal(count).text(" data=");
-    if (bytes != nullptr) {
-        line.hex_bytes(bytes, count);
+// The scenario's reply file when there is one, else the driver's status.
+outcome driver_read(void* buffer, size_t count) {
+    // A reply as long as hornemu copies; a read takes no more than count bytes of it.
+    static char reply[size_t{1} << 20U];
+    const size_t want = std::min(count, sizeof reply);
+    ssize_t length = read_file("reply", reply, want, false);
+    if (length < 0) {
+        load_memory();
+        length = static_cast<ssize_t>(hornio_model_status(&model, reply, want));
     }
-    line.result(result.value, result.error).finish();
-    errno = result.error != 0 ? result.error : saved;
-    return result.error != 0 ? -1 : static_cast<ssize_t>(result.value);
+    return acted(hornio_model_read(&board.faults, reply, static_cast<size_t>(length),
+                                   static_cast<char*>(buffer), count),
+                 board.faults.read, false);
 }
 
-int emulated_ioctl(const emulated_fd& entry, unsigned long request, void* argument) {
-    const int saved = errno;
-    const bool has_word = request_has_word(request);
-    auto* word = static_cast<uint32_t*>(argument);
-    log_line line;
-    line.text("ioctl ").text(node_path).text(" request=").hex32(static_cast<uint32_t>(request));
-    if (has_word && word != nullptr) {
-        line.text(" word=").hex32(*word);
-    } else if (has_word) {
-        line.text(" word=null");
-    }
-    bool filled = false;
-    const outcome result =
-        entry.driver ? driver_request(request, word, filled)
-                     : real_outcome(real::ioctl(entry.fd, as_ioctl_request(request), argument));
-    line.result(result.value, result.error);
+// A request with the word its argument points to (null: none); filled tells whether the driver
+// wrote the word.
+outcome driver_request(uint32_t request, uint32_t* word, bool& filled) {
+    load_memory();
+    int32_t value = word != nullptr ? static_cast<int32_t>(*word) : 0;
+    const long result =
+        hornio_model_request(&model, &board.faults, request, word != nullptr ? &value : nullptr);
+    filled = result == 0 && board.faults.request.kind == HORNIO_NO_FAULT && word != nullptr &&
+             request == uint32_t{HORNIO_GET_REQUEST};
     if (filled) {
-        line.text(" word=").hex32(*word);
+        *word = static_cast<uint32_t>(value);
     }
-    line.finish();
-    errno = result.error != 0 ? result.error : saved;
-    return result.error != 0 ? -1 : static_cast<int>(result.value);
+    return acted(result, board.faults.request, request == uint32_t{HORNIO_SET_REQUEST});
 }
 
-int emulated_close(emulated_fd& entry) {
-    const int saved = errno;
-    const path_kind kind = entry.kind;
-    entry.kind = path_kind::none;
-    // The emulated driver's release always succeeds.
-    const int result = real::close(entry.fd) != 0 && !entry.driver ? -1 : 0;
-    const int error = result != 0 ? errno : 0;
-    log_line line;
-    if (kind == path_kind::node) {
-        line.text("close ").text(node_path);
-        log_standard_fd(line, entry.fd);
-        line.result(result, error).finish();
-    } else {
-        line.text("close ").text(proc_path).finish();
-    }
+enum class path_kind : unsigned char { none, proc, node };
+
+// A descriptor handed out for one of the two paths, by its number: a real descriptor of the
+// scenario's file "lampstat", or of "node". Behind the emulated driver (driver set), "node"
+// takes harmlessly whatever escapes the interposer, to be seen afterwards; a regular file or
+// FIFO in the node's place is "node" itself, and every operation reaches it for real.
+struct emulated_fd {
+    path_kind kind;
+    bool readable;
+    bool writable;
+    bool driver;
+};
+emulated_fd descriptors[256];
+FILE* proc_streams[16];
+
+// The entry of fd, when it is one of the two paths' (or of the node only).
+emulated_fd* emulated(int fd, bool node_only = false) {
+    const bool tracked = fd >= 0 && static_cast<size_t>(fd) < std::size(descriptors);
+    emulated_fd* entry = tracked ? descriptors + fd : nullptr;
+    return entry == nullptr || entry->kind == path_kind::none ||
+                   (node_only && entry->kind != path_kind::node)
+               ? nullptr
+               : entry;
+}
+
+path_kind owned_path(const char* path) {
+    const path_kind kind = path == nullptr                     ? path_kind::none
+                           : std::strcmp(path, proc_path) == 0 ? path_kind::proc
+                           : std::strcmp(path, node_path) == 0 ? path_kind::node
+                                                               : path_kind::none;
+    return kind != path_kind::none && scenario_dir() != nullptr ? kind : path_kind::none;
+}
+
+// errno as an intercepted call leaves it: the operation's error, or unchanged on success.
+template <typename Result>
+Result returning(Result result, int error, int saved) {
     errno = error != 0 ? error : saved;
     return result;
 }
 
-// A duplicate of a descriptor of the two paths is the same open file: it is followed like the
-// original and logged. result is what the real call returned.
-int followed_duplicate(int fd, int result, int error) {
-    const emulated_fd* original = find_descriptor(fd);
-    emulated_fd* entry = original != nullptr && result >= 0 ? free_descriptor() : nullptr;
-    if (result >= 0) {
-        forget(result); // the number now belongs to the duplicate
+// " -> ok" (with " fd=N" for a descriptor of the standard streams, where a device node must
+// never land; other numbers depend on the process) or " -> ENAME", ending the line.
+void log_opened(log_line& line, int error, int fd = -1) {
+    if (error != 0) {
+        line.text(" -> ").error(error);
+    } else {
+        line.text(fd >= 0 && fd <= STDERR_FILENO ? " -> ok fd=" : " -> ok");
+        (fd >= 0 && fd <= STDERR_FILENO ? line.format("%d", fd) : line);
     }
-    if (original == nullptr) {
-        errno = error;
-        return result;
-    }
-    if (result >= 0 && entry == nullptr) {
-        real::close(result);
-        result = -1;
+    line.finish();
+}
+
+// Records fd as a descriptor of kind, or closes it when it cannot be followed (EMFILE).
+int track(int fd, const emulated_fd& entry, int& error) {
+    const bool fits = fd >= 0 && static_cast<size_t>(fd) < std::size(descriptors);
+    if (fd >= 0 && !fits) {
+        real_close(fd);
         error = EMFILE;
-    } else if (result >= 0) {
-        *entry = *original;
-        entry->fd = result;
+        return -1;
+    }
+    if (fits) {
+        *(descriptors + fd) = entry;
+    }
+    return fd;
+}
+
+int open_error(path_kind kind) {
+    return kind == path_kind::proc           ? board.lampstat_errno
+           : board.node == node_type::absent ? ENOENT
+                                             : static_cast<int>(-hornio_model_open(&board.faults));
+}
+
+// The scenario's file behind a node descriptor, as the board says: the sink behind the
+// emulated driver, or the regular file or FIFO in the node's place (made when missing).
+int open_node_file(int flags, mode_t mode) {
+    char file[path_max];
+    scenario_path(file, "node");
+    if (board.node == node_type::device) {
+        return real_open(file, O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC);
+    }
+    const int made = board.node == node_type::fifo
+                         ? mkfifo(file, 0644)
+                         : real_open(file, O_WRONLY | O_CREAT | O_CLOEXEC);
+    if (made < 0 && errno != EEXIST) {
+        return -1;
+    }
+    if (board.node == node_type::regular) {
+        real_close(made);
+    }
+    return real_open(file, flags, mode);
+}
+
+int emulated_open(path_kind kind, const char* path, int flags, mode_t mode) {
+    const int saved = errno;
+    int error = open_error(kind);
+    char file[path_max];
+    int fd = error != 0                ? -1
+             : kind == path_kind::proc ? real_open(scenario_path(file, "lampstat"), flags, mode)
+                                       : open_node_file(flags, mode);
+    error = fd < 0 && error == 0 ? errno : error;
+    const int access = flags & O_ACCMODE;
+    fd = track(fd,
+               {kind, access != O_WRONLY, access != O_RDONLY,
+                kind == path_kind::node && board.node == node_type::device},
+               error);
+    log_line line;
+    line.text("open ").text(path).text(" flags=").flags(flags);
+    log_opened(line, error, fd);
+    return returning(fd, error, saved);
+}
+
+FILE* emulated_fopen(const char* path, const char* mode, const char* real) {
+    const auto open_stream = libc<FILE* (*)(const char*, const char*)>(real);
+    const path_kind kind = owned_path(path);
+    if (kind == path_kind::none) {
+        return open_stream(path, mode);
+    }
+    const int saved = errno;
+    FILE** entry = std::find(std::begin(proc_streams), std::end(proc_streams), nullptr);
+    int error = open_error(kind);
+    if (error == 0 && kind == path_kind::node) {
+        error = EOPNOTSUPP; // the emulated driver is reached through descriptors only
+    } else if (error == 0 && entry == std::end(proc_streams)) {
+        error = EMFILE;
+    }
+    char file[path_max];
+    FILE* stream = error == 0 ? open_stream(scenario_path(file, "lampstat"), mode) : nullptr;
+    error = error == 0 && stream == nullptr ? errno : error;
+    if (stream != nullptr) {
+        *entry = stream;
     }
     log_line line;
+    line.text("open ").text(path).text(" mode=").escaped(mode);
+    log_opened(line, error);
+    return returning(stream, error, saved);
+}
+
+ssize_t emulated_read(int fd, const emulated_fd& entry, void* buffer, size_t count) {
+    const int saved = errno;
+    const outcome result = !entry.driver     ? real_outcome(real_read(fd, buffer, count))
+                           : !entry.readable ? outcome{-1, EBADF}
+                           : buffer == nullptr && count > 0 ? outcome{-1, EFAULT}
+                                                            : driver_read(buffer, count);
+    log_line line;
+    line.text("read ").text(node_path).format(" count=%zu", count);
+    line.result(result.value, result.error);
+    if (result.error == 0 && result.value > 0) {
+        // The program received count bytes at most, whatever the driver said.
+        line.text(" data=").hex(buffer, std::min(static_cast<size_t>(result.value), count));
+    }
+    line.finish();
+    return returning(static_cast<ssize_t>(result.value), result.error, saved);
+}
+
+ssize_t emulated_write(int fd, const emulated_fd& entry, const void* bytes, size_t count) {
+    const int saved = errno;
+    const outcome result = !entry.driver     ? real_outcome(real_write(fd, bytes, count))
+                           : !entry.writable ? outcome{-1, EBADF}
+                           : bytes == nullptr && count > 0 ? outcome{-1, EFAULT}
+                                                           : driver_write(bytes, count);
+    log_line line;
+    line.text("write ").text(node_path).format(" count=%zu data=", count);
+    line.hex(bytes, bytes != nullptr ? count : 0).result(result.value, result.error).finish();
+    return returning(static_cast<ssize_t>(result.value), result.error, saved);
+}
+
+// A request, through the entry point real with the request type it takes for any descriptor
+// but a node's.
+template <typename Request>
+int ioctl_entry(const char* real, int fd, Request request, va_list& rest) {
+    void* argument = va_arg(rest, void*);
+    const emulated_fd* entry = emulated(fd, true);
+    if (entry == nullptr) {
+        return libc<int (*)(int, Request, ...)>(real)(fd, request, argument);
+    }
+    const int saved = errno;
+    const auto number = static_cast<uint32_t>(request); // the kernel reads the low 32 bits
+    auto* word = static_cast<uint32_t*>(argument);
+    log_line line;
+    line.text("ioctl ").text(node_path).format(" request=0x%08x", number);
+    if (hornio_request_has_word(number) != 0) {
+        (word != nullptr ? line.format(" word=0x%08x", *word) : line.text(" word=null"));
+    }
+    bool filled = false;
+    const outcome result =
+        entry->driver ? driver_request(number, word, filled)
+                      : real_outcome(libc<int (*)(int, Request, ...)>(real)(fd, request, argument));
+    line.result(result.value, result.error);
+    (filled ? line.format(" word=0x%08x", *word) : line).finish();
+    return returning(static_cast<int>(result.value), result.error, saved);
+}
+
+// fcntl and its variants; a duplicate of a descriptor of the two paths is the same open file,
+// followed like the original and logged.
+int fcntl_entry(const char* real, int fd, int command, va_list& rest) {
+    int result = libc<int (*)(int, int, ...)>(real)(fd, command, va_arg(rest, void*));
+    int error = errno;
+    const emulated_fd* original = emulated(fd);
+    if (original == nullptr || (command != F_DUPFD && command != F_DUPFD_CLOEXEC)) {
+        return returning(result, error, error);
+    }
+    result = track(result, *original, error);
+    log_line line;
     line.text("dup ").text(original->kind == path_kind::node ? node_path : proc_path);
-    log_standard_fd(line, fd);
-    log_open_result(line, result < 0 ? error : 0, result);
-    errno = error;
+    (fd <= STDERR_FILENO ? line.format(" fd=%d", fd) : line);
+    log_opened(line, result < 0 ? error : 0, result);
+    return returning(result, error, error);
+}
+
+// open and its variants, through the C library's function real for any other path. The mode
+// follows the flags only when they create a file.
+int open_entry(const char* real, const char* path, int flags, va_list& rest) {
+    const bool creates = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+    const auto mode = static_cast<mode_t>(creates ? va_arg(rest, int) : 0);
+    const path_kind kind = owned_path(path);
+    return kind != path_kind::none ? emulated_open(kind, path, flags, mode)
+                                   : libc<int (*)(const char*, int, ...)>(real)(path, flags, mode);
+}
+
+// fstat and its variants: the emulated driver's node is a character device (10, 61, written
+// out: st_rdev is narrower than dev_t on some architectures), whatever file stands behind it.
+template <typename Stat>
+int fstat_entry(const char* real, int fd, Stat* info) {
+    const int result = libc<int (*)(int, Stat*)>(real)(fd, info);
+    if (result == 0 && info != nullptr && is_driver_node(fd)) {
+        info->st_mode = static_cast<decltype(info->st_mode)>(S_IFCHR | 0660);
+        info->st_rdev = (10U << 8U) | 61U;
+        info->st_size = 0;
+    }
     return result;
 }
 
-bool needs_mode(int flags) {
-    return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+void note(const char* kind, pid_t pid) {
+    if (scenario_dir() != nullptr) {
+        const int saved = errno;
+        log_line("loaded").format("%s%ld", kind, static_cast<long>(pid)).finish();
+        errno = saved;
+    }
+}
+
+// An exec between its two notes: "exec PID" before, "stay PID" when it failed.
+int noted_exec(const char* real, const char* file, char* const* argv, char* const* envp) {
+    note("exec ", getpid());
+    const int result =
+        libc<int (*)(const char*, char* const*, char* const*)>(real)(file, argv, envp);
+    note("stay ", getpid());
+    return result;
+}
+
+int noted_spawn(const char* real, pid_t* pid, const char* path,
+                const posix_spawn_file_actions_t* actions, const posix_spawnattr_t* attributes,
+                char* const* argv, char* const* envp) {
+    using spawn_fn = int (*)(pid_t*, const char*, const posix_spawn_file_actions_t*,
+                             const posix_spawnattr_t*, char* const*, char* const*);
+    pid_t child = 0;
+    const int result = libc<spawn_fn>(real)(&child, path, actions, attributes, argv, envp);
+    if (result == 0) {
+        note("spawn ", child);
+    }
+    if (pid != nullptr) {
+        *pid = child;
+    }
+    return result;
 }
 
 } // namespace
 
+void* libc_address(const char* name) {
+    const auto* found =
+        std::find_if(std::begin(entry_names), std::end(entry_names),
+                     [name](const char* entry) { return std::strcmp(entry, name) == 0; });
+    void*& address = *(std::begin(entry_addresses) + (found - std::begin(entry_names)));
+    address = address != nullptr ? address : dlsym(RTLD_NEXT, name); // before the constructor
+    if (address == nullptr) {
+        fatal("the C library has no ", name);
+    }
+    return address;
+}
+
 bool is_driver_node(int fd) {
-    const emulated_fd* entry = node_descriptor(fd);
+    const emulated_fd* entry = emulated(fd, true);
     return entry != nullptr && entry->driver;
 }
 
@@ -360,142 +722,119 @@ HORNEMU_EXPORT FILE* fopen64(const char* path, const char* mode);
 HORNEMU_EXPORT int __ioctl_time64(int fd, unsigned long request, ...);
 HORNEMU_EXPORT int __fcntl_time64(int fd, int command, ...);
 
-namespace {
+// glibc's request is an unsigned long, musl's an int: passed on as the C library declares it.
+template <typename Request>
+Request request_of(int (*)(int, Request, ...));
+using ioctl_request = decltype(request_of(&::ioctl));
 
-// open and open64: the two paths are the emulated board's, any other goes to the C library
-// function Real. rest holds the arguments after the flags, where open's mode is when the flags
-// create a file.
-template <auto Real>
-int open_entry(const char* path, int flags, va_list* rest) {
-    mode_t mode = 0;
-    if (needs_mode(flags)) {
-        mode = static_cast<mode_t>(va_arg(*rest, int));
+// An entry point of the C library's variadic functions (open, ioctl, fcntl and their 64-bit
+// and 64-bit time variants): its arguments go to entry with the C library's name of it.
+// NOLINTNEXTLINE(cppcoreguidelines-macro-usage): the name is both the symbol and a string
+#define HORNEMU_VARIADIC(name, First, first, Second, second, entry)                                \
+    HORNEMU_EXPORT int name(First first, Second second, ...) {                                     \
+        va_list rest;                                                                              \
+        va_start(rest, second);                                                                    \
+        const int result = entry(#name, first, second, rest);                                      \
+        va_end(rest);                                                                              \
+        return result;                                                                             \
     }
-    int result = -1;
-    return emulated_open(path, flags, mode, result) ? result : Real(path, flags, mode);
+
+HORNEMU_VARIADIC(open, const char*, path, int, flags, open_entry)
+HORNEMU_VARIADIC(open64, const char*, path, int, flags, open_entry)
+HORNEMU_VARIADIC(ioctl, int, fd, ioctl_request, request, ioctl_entry)
+HORNEMU_VARIADIC(__ioctl_time64, int, fd, unsigned long, request, ioctl_entry)
+HORNEMU_VARIADIC(fcntl, int, fd, int, command, fcntl_entry)
+HORNEMU_VARIADIC(__fcntl_time64, int, fd, int, command, fcntl_entry)
+
+HORNEMU_EXPORT int fstat(int fd, struct stat* info) {
+    return fstat_entry("fstat", fd, info);
 }
 
-} // namespace
+#ifdef __GLIBC__
+HORNEMU_VARIADIC(fcntl64, int, fd, int, command, fcntl_entry)
 
-HORNEMU_EXPORT int open(const char* path, int flags, ...) {
-    va_list rest;
-    va_start(rest, flags);
-    const int result = open_entry<real::open>(path, flags, &rest);
-    va_end(rest);
-    return result;
+HORNEMU_EXPORT int fstat64(int fd, struct stat64* info) {
+    return fstat_entry("fstat64", fd, info);
 }
-
-HORNEMU_EXPORT int open64(const char* path, int flags, ...) {
-    va_list rest;
-    va_start(rest, flags);
-    const int result = open_entry<real::open64>(path, flags, &rest);
-    va_end(rest);
-    return result;
-}
+#endif
 
 HORNEMU_EXPORT FILE* fopen(const char* path, const char* mode) {
-    return emulated_fopen(path, mode, real::fopen);
+    return emulated_fopen(path, mode, "fopen");
 }
 
 HORNEMU_EXPORT FILE* fopen64(const char* path, const char* mode) {
-    return emulated_fopen(path, mode, real::fopen64);
+    return emulated_fopen(path, mode, "fopen64");
 }
 
 HORNEMU_EXPORT int fclose(FILE* stream) {
-    FILE** entry = find_stream(stream);
-    if (entry == nullptr) {
-        return real::fclose(stream);
-    }
+    FILE** entry = std::find(std::begin(proc_streams), std::end(proc_streams), stream);
     const int saved = errno;
-    *entry = nullptr;
-    const int result = real::fclose(stream);
-    const int error = result != 0 ? errno : 0;
-    log_line line;
-    line.text("close ").text(proc_path).finish();
-    errno = error != 0 ? error : saved;
+    const int result = libc<int (*)(FILE*)>("fclose")(stream);
+    if (stream != nullptr && entry != std::end(proc_streams)) {
+        const int error = result != 0 ? errno : 0;
+        *entry = nullptr;
+        log_line().text("close ").text(proc_path).finish();
+        returning(0, error, saved);
+    }
     return result;
 }
 
 HORNEMU_EXPORT ssize_t read(int fd, void* buffer, size_t count) {
-    emulated_fd* entry = node_descriptor(fd);
-    return entry != nullptr ? emulated_read(*entry, buffer, count) : real::read(fd, buffer, count);
+    const emulated_fd* entry = emulated(fd, true);
+    return entry != nullptr ? emulated_read(fd, *entry, buffer, count)
+                            : real_read(fd, buffer, count);
 }
 
 HORNEMU_EXPORT ssize_t write(int fd, const void* bytes, size_t count) {
-    emulated_fd* entry = node_descriptor(fd);
-    return entry != nullptr ? emulated_write(*entry, bytes, count) : real::write(fd, bytes, count);
-}
-
-HORNEMU_EXPORT int ioctl(int fd, ioctl_request request, ...) {
-    va_list arguments;
-    va_start(arguments, request);
-    void* argument = va_arg(arguments, void*);
-    va_end(arguments);
-    emulated_fd* entry = node_descriptor(fd);
-    return entry != nullptr ? emulated_ioctl(*entry, request_number(request), argument)
-                            : real::ioctl(fd, request, argument);
-}
-
-HORNEMU_EXPORT int __ioctl_time64(int fd, unsigned long request, ...) {
-    va_list arguments;
-    va_start(arguments, request);
-    void* argument = va_arg(arguments, void*);
-    va_end(arguments);
-    emulated_fd* entry = node_descriptor(fd);
-    return entry != nullptr ? emulated_ioctl(*entry, request, argument)
-                            : real::ioctl_time64(fd, request, argument);
+    const emulated_fd* entry = emulated(fd, true);
+    return entry != nullptr ? emulated_write(fd, *entry, bytes, count)
+                            : real_write(fd, bytes, count);
 }
 
 HORNEMU_EXPORT int close(int fd) {
-    emulated_fd* entry = find_descriptor(fd);
-    return entry != nullptr ? emulated_close(*entry) : real::close(fd);
+    emulated_fd* entry = emulated(fd);
+    if (entry == nullptr) {
+        return real_close(fd);
+    }
+    const int saved = errno;
+    const path_kind kind = entry->kind;
+    entry->kind = path_kind::none;
+    // The emulated driver's release always succeeds.
+    const int result = real_close(fd) != 0 && !entry->driver ? -1 : 0;
+    const int error = result != 0 ? errno : 0;
+    log_line line;
+    line.text("close ").text(kind == path_kind::node ? node_path : proc_path);
+    if (kind == path_kind::node) {
+        (fd <= STDERR_FILENO ? line.format(" fd=%d", fd) : line).result(result, error);
+    }
+    line.finish();
+    return returning(result, error, saved);
 }
 
-namespace {
-
-// fcntl and its variants through the C library function Real; a duplicate of a descriptor of
-// the two paths is followed.
-template <auto Real>
-int fcntl_entry(int fd, int command, void* argument) {
-    const int result = Real(fd, command, argument);
-    const bool duplicates = command == F_DUPFD || command == F_DUPFD_CLOEXEC;
-    return duplicates ? followed_duplicate(fd, result, errno) : result;
+// The programs a run starts: execve (shells), execvp and execvpe (env, xargs and most tools),
+// posix_spawn and posix_spawnp.
+HORNEMU_EXPORT int execve(const char* path, char* const* argv, char* const* envp) {
+    return noted_exec("execve", path, argv, envp);
 }
 
-} // namespace
-
-HORNEMU_EXPORT int fcntl(int fd, int command, ...) {
-    va_list arguments;
-    va_start(arguments, command);
-    const int result = fcntl_entry<real::fcntl>(fd, command, va_arg(arguments, void*));
-    va_end(arguments);
-    return result;
+HORNEMU_EXPORT int execvpe(const char* file, char* const* argv, char* const* envp) {
+    return noted_exec("execvpe", file, argv, envp);
 }
 
-#ifdef __GLIBC__
-HORNEMU_EXPORT int fcntl64(int fd, int command, ...) {
-    va_list arguments;
-    va_start(arguments, command);
-    const int result = fcntl_entry<real::fcntl64>(fd, command, va_arg(arguments, void*));
-    va_end(arguments);
-    return result;
-}
-#endif
-
-HORNEMU_EXPORT int __fcntl_time64(int fd, int command, ...) {
-    va_list arguments;
-    va_start(arguments, command);
-    const int result = fcntl_entry<real::fcntl_time64>(fd, command, va_arg(arguments, void*));
-    va_end(arguments);
-    return result;
+HORNEMU_EXPORT int execvp(const char* file, char* const* argv) {
+    return noted_exec("execvpe", file, argv, environ);
 }
 
-HORNEMU_EXPORT int fstat(int fd, struct stat* info) {
-    return as_device(fd, real::fstat(fd, info), info);
+HORNEMU_EXPORT int posix_spawn(pid_t* pid, const char* path,
+                               const posix_spawn_file_actions_t* actions,
+                               const posix_spawnattr_t* attributes, char* const* argv,
+                               char* const* envp) {
+    return noted_spawn("posix_spawn", pid, path, actions, attributes, argv, envp);
 }
 
-#ifdef __GLIBC__
-HORNEMU_EXPORT int fstat64(int fd, struct stat64* info) {
-    return as_device(fd, real::fstat64(fd, info), info);
+HORNEMU_EXPORT int posix_spawnp(pid_t* pid, const char* file,
+                                const posix_spawn_file_actions_t* actions,
+                                const posix_spawnattr_t* attributes, char* const* argv,
+                                char* const* envp) {
+    return noted_spawn("posix_spawnp", pid, file, actions, attributes, argv, envp);
 }
-#endif

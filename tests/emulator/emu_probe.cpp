@@ -1,29 +1,24 @@
 // A program for the emulator's tests to run on the emulated board: performs the operations
 // named on its command line, one after another, and prints what each returned.
 //
-//   open PATH FLAGS   FLAGS: O_RDWR|O_CREAT|O_NOATIME ...
-//   fopen PATH MODE, fgets, fclose
-//   write TEXT (\xNN escapes), read N, set HEXWORD, get, ioctl HEXREQUEST, close
-//   dupfd N (fcntl F_DUPFD from N, shown as "fd"), rawwrite TEXT (the system call, past the
-//   C library), fstat (adds the file type: chr, reg, fifo or other), chdir DIR, exit N, signal N
-// The duplicating operations make the copy the descriptor the next operations use.
+//   open PATH FLAGS (O_RDWR|O_CREAT ...), fopen PATH MODE, fgets, close, chdir DIR
+//   write TEXT (\xNN escapes), rawwrite TEXT (the system call, past the C library), read N,
+//   set HEXWORD, get, ioctl HEXREQUEST, dupfd N (fcntl F_DUPFD), fstat, exit N
+// The descriptor an open or a duplicate returns is the one the next operations use.
 //
-// Each operation prints "OP -> RESULT", RESULT being the value ("fd" for a descriptor) or
-// "-1 ENAME"; reads add the bytes they returned, get the word. Before each operation errno is
-// set to EDOM; a successful one that changed it adds " (errno changed)".
+// Each prints "OP -> RESULT", RESULT being the value ("fd" for a descriptor) or "-1 ENAME";
+// reads add the bytes they returned, get the word, fstat the file's type. Before each operation
+// errno is set to EDOM; a successful one that changed it adds " (errno changed)".
+#include "emulator/logrecord.h"
 #include "hornio.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <linux/ioctl.h>
-#include <map>
-#include <sstream>
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -32,150 +27,146 @@
 
 namespace {
 
-const std::map<std::string, int> flag_names = {
-    {"O_RDONLY", O_RDONLY},     {"O_WRONLY", O_WRONLY},       {"O_RDWR", O_RDWR},
-    {"O_ACCMODE", O_ACCMODE},   {"O_CREAT", O_CREAT},         {"O_EXCL", O_EXCL},
-    {"O_NOCTTY", O_NOCTTY},     {"O_TRUNC", O_TRUNC},         {"O_APPEND", O_APPEND},
-    {"O_NONBLOCK", O_NONBLOCK}, {"O_DSYNC", O_DSYNC},         {"O_SYNC", O_SYNC},
-    {"O_CLOEXEC", O_CLOEXEC},   {"O_DIRECTORY", O_DIRECTORY}, {"O_NOFOLLOW", O_NOFOLLOW},
-    {"O_NOATIME", O_NOATIME},
-};
+int fd = -1;
+FILE* stream = nullptr;
+std::string shown; // what the operation adds to its line
 
-[[noreturn]] void refuse(const std::string& what) {
-    fprintf(stderr, "emu_probe: %s\n", what.c_str());
-    exit(99);
+long number(const char* text, int base = 10) {
+    return std::strtol(text, nullptr, base);
 }
 
-int parse_flags(const std::string& text) {
+int flags_of(const std::string& text) {
+    constexpr std::pair<const char*, int> names[] = {{"O_RDONLY", O_RDONLY},
+                                                     {"O_WRONLY", O_WRONLY},
+                                                     {"O_RDWR", O_RDWR},
+                                                     {"O_CREAT", O_CREAT},
+                                                     {"O_ACCMODE", O_ACCMODE}};
     int flags = 0;
-    std::stringstream words(text);
-    for (std::string word; std::getline(words, word, '|');) {
-        const auto found = flag_names.find(word);
-        if (found == flag_names.end()) {
-            refuse("unknown flag " + word);
-        }
-        flags |= found->second;
+    for (const auto& [name, bits] : names) {
+        flags |=
+            ("|" + text + "|").find("|" + std::string(name) + "|") != std::string::npos ? bits : 0;
     }
     return flags;
 }
 
-// C-style \xNN escapes to bytes.
+// \xNN escapes to bytes.
 std::string unescape(const std::string& text) {
     std::string bytes;
     for (size_t at = 0; at < text.size(); ++at) {
-        if (text.compare(at, 2, "\\x") == 0 && at + 3 < text.size()) {
-            bytes += static_cast<char>(strtol(text.substr(at + 2, 2).c_str(), nullptr, 16));
-            at += 3;
-        } else {
-            bytes += text[at];
-        }
+        const bool escape = text.compare(at, 2, "\\x") == 0 && at + 3 < text.size();
+        bytes += escape ? static_cast<char>(std::stoi(text.substr(at + 2, 2), nullptr, 16))
+                        : text.at(at);
+        at += escape ? 3 : 0;
     }
     return bytes;
 }
 
-void print_bytes(const char* bytes, size_t length) {
-    printf(" \"");
-    for (const char* at = bytes; at != bytes + length; ++at) {
-        const auto byte = static_cast<unsigned char>(*at);
-        printf(byte >= 0x20 && byte < 0x7f && byte != '\\' ? "%c" : "\\x%02x", byte);
-    }
-    putchar('"');
+long request(unsigned long code, const char* given) {
+    auto word = static_cast<uint32_t>(number(given, 16));
+    const int result = ioctl(fd, code, &word);
+    char text[32];
+    std::snprintf(text, sizeof text, " word=0x%08x", word);
+    shown = code == HORNIO_GET_REQUEST ? text : "";
+    return result;
 }
+
+long put(const char* text, bool raw) {
+    const std::string bytes = unescape(text);
+    return raw ? syscall(SYS_write, fd, bytes.data(), bytes.size())
+               : write(fd, bytes.data(), bytes.size());
+}
+
+long exit_with(const char* status) {
+    fflush(stdout);
+    exit(static_cast<int>(number(status)));
+}
+
+long descriptor(int opened) {
+    fd = opened >= 0 ? opened : fd;
+    return opened;
+}
+
+long read_some(size_t count) {
+    std::string buffer(std::min<size_t>(count, 8192), '\0');
+    const ssize_t got = read(fd, buffer.data(), buffer.size());
+    shown = got > 0 ? " " + hornemu::in_quotes(buffer.substr(0, static_cast<size_t>(got))) : "";
+    return got;
+}
+
+long get_line() {
+    char line[256];
+    const bool got = fgets(line, sizeof line, stream) != nullptr;
+    shown = got ? " " + hornemu::in_quotes(line) : "";
+    return got ? 0 : -1;
+}
+
+long file_type() {
+    struct stat info {};
+    const int result = fstat(fd, &info);
+    shown = S_ISCHR(info.st_mode)    ? " chr"
+            : S_ISREG(info.st_mode)  ? " reg"
+            : S_ISFIFO(info.st_mode) ? " fifo"
+                                     : " other";
+    return result;
+}
+
+struct operation {
+    const char* name;
+    int arguments;
+    long (*perform)(const char* first, const char* second);
+};
+
+const operation operations[] = {
+    {"open", 2,
+     [](const char* path, const char* flags) {
+         return descriptor(open(path, flags_of(flags), 0600));
+     }},
+    {"dupfd", 1,
+     [](const char* low, const char*) { return descriptor(fcntl(fd, F_DUPFD, number(low))); }},
+    {"fopen", 2,
+     [](const char* path, const char* mode) {
+         stream = fopen(path, mode);
+         return stream != nullptr ? 0L : -1L;
+     }},
+    {"fgets", 0, [](const char*, const char*) { return get_line(); }},
+    {"close", 0, [](const char*, const char*) { return long{close(fd)}; }},
+    {"chdir", 1, [](const char* dir, const char*) { return long{chdir(dir)}; }},
+    {"write", 1, [](const char* text, const char*) { return put(text, false); }},
+    {"rawwrite", 1, [](const char* text, const char*) { return put(text, true); }},
+    {"read", 1,
+     [](const char* count, const char*) { return read_some(static_cast<size_t>(number(count))); }},
+    {"set", 1, [](const char* word, const char*) { return request(HORNIO_SET_REQUEST, word); }},
+    {"get", 0, [](const char*, const char*) { return request(HORNIO_GET_REQUEST, "0"); }},
+    {"ioctl", 1,
+     [](const char* code, const char*) { return request(unsigned(number(code, 16)), "0"); }},
+    {"fstat", 0, [](const char*, const char*) { return file_type(); }},
+    {"exit", 1, [](const char* status, const char*) { return exit_with(status); }}};
 
 } // namespace
 
 int main(int argc, char** argv) {
-    int fd = -1;
-    FILE* stream = nullptr;
-    static char buffer[8192];
     for (int at = 1; at < argc; ++at) {
-        const std::string op = argv[at];
-        const auto argument = [&at, argc, argv]() -> const char* {
-            return at + 1 < argc ? argv[++at] : "";
-        };
-        long result = 0;
-        bool show = false; // the buffer's first shown bytes, as a read returned them
-        size_t shown = 0;
-        uint32_t word = 0;
-        const char* type = "";
+        const std::string name = argv[at];
+        const auto* op = std::find_if(std::begin(operations), std::end(operations),
+                                      [&name](const operation& o) { return name == o.name; });
+        if (op == std::end(operations) || at + op->arguments >= argc) {
+            fprintf(stderr, "emu_probe: cannot perform %s\n", name.c_str());
+            return 99;
+        }
+        const char* first = op->arguments > 0 ? argv[++at] : "";
+        const char* second = op->arguments > 1 ? argv[++at] : "";
+        shown.clear();
         errno = EDOM;
-        if (op == "open") {
-            const char* path = argument();
-            result = open(path, parse_flags(argument()), 0600);
-            fd = result >= 0 ? static_cast<int>(result) : fd;
-        } else if (op == "fopen") {
-            const char* path = argument();
-            stream = fopen(path, argument());
-            result = stream != nullptr ? 0 : -1;
-        } else if (op == "fgets") {
-            result = fgets(buffer, sizeof buffer, stream) != nullptr ? 0 : -1;
-            show = result == 0;
-            shown = show ? strlen(buffer) : 0;
-        } else if (op == "fclose") {
-            result = fclose(stream);
-        } else if (op == "write" || op == "rawwrite") {
-            const std::string bytes = unescape(argument());
-            result = op == "write" ? write(fd, bytes.data(), bytes.size())
-                                   : syscall(SYS_write, fd, bytes.data(), bytes.size());
-        } else if (op == "read") {
-            const size_t count = strtoul(argument(), nullptr, 10);
-            if (count > sizeof buffer) {
-                refuse("at most " + std::to_string(sizeof buffer) + " bytes");
-            }
-            result = read(fd, buffer, count);
-            show = result > 0;
-            shown = show ? std::min(static_cast<size_t>(result), count) : 0;
-        } else if (op == "set" || op == "get" || op == "ioctl") {
-            const char* given = op == "get" ? "" : argument();
-            word = op == "set" ? static_cast<uint32_t>(strtoul(given, nullptr, 16)) : 0;
-            const unsigned long request = op == "set"   ? HORNIO_SET_REQUEST
-                                          : op == "get" ? HORNIO_GET_REQUEST
-                                                        : strtoul(given, nullptr, 16);
-            result = ioctl(fd, request, &word);
-        } else if (op == "close") {
-            result = close(fd);
-        } else if (op == "chdir") {
-            result = chdir(argument());
-        } else if (op == "dupfd") {
-            result = fcntl(fd, F_DUPFD, atoi(argument()));
-            fd = result >= 0 ? static_cast<int>(result) : fd;
-        } else if (op == "fstat") {
-            struct stat info {};
-            result = fstat(fd, &info);
-            type = S_ISCHR(info.st_mode)    ? " chr"
-                   : S_ISREG(info.st_mode)  ? " reg"
-                   : S_ISFIFO(info.st_mode) ? " fifo"
-                                            : " other";
-        } else if (op == "exit" || op == "signal") {
-            const int number = atoi(argument());
-            fflush(stdout);
-            if (op == "exit") {
-                exit(number);
-            }
-            raise(number);
-        } else {
-            refuse("unknown operation " + op);
-        }
+        const long result = op->perform(first, second);
         const int error = errno;
-        const char* name = strerrorname_np(error);
-        const char* changed = error != EDOM ? " (errno changed)" : "";
-        if (result < 0 && name != nullptr) {
-            printf("%s -> %ld %s", op.c_str(), result, name);
-        } else if (result < 0) {
-            printf("%s -> %ld errno %d", op.c_str(), result, error);
-        } else if (op == "open" || op == "dupfd") {
-            printf("%s -> fd%s", op.c_str(), changed);
-        } else {
-            printf("%s -> %ld%s", op.c_str(), result, changed);
-        }
-        if (show) {
-            print_bytes(buffer, shown);
-        } else if (op == "get") {
-            printf(" word=0x%08x", word);
-        } else if (op == "fstat" && result == 0) {
-            printf("%s", type);
-        }
-        putchar('\n');
+        const char* error_name = strerrorname_np(error);
+        const std::string told = result >= 0             ? ""
+                                 : error_name != nullptr ? std::string(" ") + error_name
+                                                         : " errno " + std::to_string(error);
+        const bool is_fd = result >= 0 && (name == "open" || name == "dupfd");
+        printf("%s -> %s%s%s%s\n", name.c_str(), is_fd ? "fd" : std::to_string(result).c_str(),
+               told.c_str(), result >= 0 && error != EDOM ? " (errno changed)" : "",
+               result >= 0 ? shown.c_str() : "");
     }
     return 0;
 }
