@@ -11,13 +11,16 @@ import time
 from pathlib import Path
 
 import targets
-from common import CALLER_DIR, ROOT, Script, ensure_packages, interpreter, needed, output, run
+from common import CALLER_DIR, ROOT, Script, build, ensure_packages, interpreter, needed, output, readelf, run
 
 # A guest whose kernel only a later Debian release has: that release's image, headers and busybox,
 # at the newest version of the series whose kbuild (whose programs must run here) this release
 # also carries, and the module built by this release's cross compiler.
 LATER = {"riscv64": {"release": "trixie", "series": "6.12", "compiler": "gcc-12"}}
 APT = ["-o", "DPkg::Lock::Timeout=900"]
+# The set and get request numbers of each encoding, written out here apart from
+# the headers that the tool and the emulated driver take them from.
+REQUESTS = {"generic": ("0x40046b01", "0x80046b02"), "mips": ("0x80046b01", "0x40046b02")}
 APPLETS = ("sh mount insmod rmmod cat printf cmp diff echo mkdir head tr sed grep cut sleep sort "
            "uniq uname su stat mdev kill devmem poweroff").split()
 PASSWD = "root:x:0:0:root:/:/bin/sh\nalice:x:1000:1000::/tmp:/bin/sh\nbob:x:1001:1001::/tmp:/bin/sh\n"
@@ -67,7 +70,7 @@ def fail(message):
 
 def install_packages():
     """The tools, this machine's kernel headers for their kbuild, qemu-system, cross compilers."""
-    packages = ["cmake", "make", "g++", "gcc", "libc6-dev", "bc", "cpio", "googletest",
+    packages = ["cmake", "ninja-build", "make", "g++", "gcc", "libc6-dev", "bc", "cpio", "googletest",
                 "libgtest-dev", f"linux-headers-{targets.this_machine().kernel}", board.qemu_system]
     for b in (board, *also):
         if b.foreign:
@@ -184,12 +187,8 @@ def planned_builds():
     return builds
 
 
-def cmake_build(tree, directory, b, *options, target="all"):
-    file = f"cmake/toolchains/{b.name}.cmake"
-    toolchain = [f"-DCMAKE_TOOLCHAIN_FILE={(tree if (tree / file).is_file() else ROOT) / file}"]
-    run(["cmake", "-S", tree, "-B", directory, "-G", "Unix Makefiles", "-DCMAKE_BUILD_TYPE=MinSizeRel",
-         *options, *(toolchain if b.foreign else [])], quiet=True)
-    run(["cmake", "--build", directory, "--target", target, "-j2"], quiet=True)
+def preset(b):
+    return f"cross-{b.name}" if b.foreign else "release"
 
 
 def build_hornset(name, b, linkage):
@@ -201,8 +200,8 @@ def build_hornset(name, b, linkage):
     else:
         directory = work / f"hornset-{name}"
         shutil.rmtree(directory, ignore_errors=True)
-        cmake_build(source, directory, b, "-DHORNSET_BUILD_TESTS=OFF", "-DHORNSET_BUILD_EMULATOR=OFF",
-                    f"-DHORNSET_STATIC={'ON' if linkage == 'static' else 'OFF'}")
+        build(preset(b), "-DHORNSET_BUILD_TESTS=OFF", "-DHORNSET_BUILD_EMULATOR=OFF",
+              f"-DHORNSET_STATIC={'ON' if linkage == 'static' else 'OFF'}", directory=directory, cwd=source)
         run(["cmake", "--install", directory, "--prefix", directory / "stage"], quiet=True)
         hornset = directory / "stage/bin/hornset"
     if (interpreter(hornset) is not None) != (linkage == "dynamic"):
@@ -213,8 +212,8 @@ def build_hornset(name, b, linkage):
 def build_suite():
     """This checkout's suite for the board, linked statically (tests/harness.h)."""
     script.say("building the suite")
-    cmake_build(ROOT, work / "suite", board, "-DHORNSET_BUILD_TESTS=ON", "-DCMAKE_EXE_LINKER_FLAGS=-static",
-                "-DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST", target="hornset_tests")
+    build(preset(board), "-DHORNSET_BUILD_TESTS=ON", "-DCMAKE_EXE_LINKER_FLAGS=-static",
+          "-DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST", directory=work / "suite", target="hornset_tests")
     return work / "suite/tests/hornset_tests"
 
 
@@ -234,7 +233,8 @@ def pack_initramfs(module, builds, suite):
     (rootfs / "etc/group").write_text(GROUP)
     # hornprobe, and a 32-bit one too where a 64-bit guest runs a 32-bit board's builds (the
     # kernel's compat path).
-    narrow = [b for b in also if b.pointer_bits() == 32 and board.pointer_bits() == 64][:1]
+    wide = {b: "ELF64" in readelf("-h", hornset) for (_, b, _), hornset in builds.items()}
+    narrow = [b for b in also if wide[board] and not wide[b]][:1]
     for directory, b in [("bin", board), *(("opt/probe32/bin", b) for b in narrow)]:
         (rootfs / directory).mkdir(parents=True, exist_ok=True)
         run([b.tool("gcc"), "-static", "-Os", "-Wall", "-Werror", "-I", ROOT / "device", "-o",
@@ -244,7 +244,7 @@ def pack_initramfs(module, builds, suite):
     if not board.foreign:
         add_udev(rootfs)
     hornsets = " ".join(f"{name}:{'musl' if linkage == 'musl' else 'glibc'}" for name, _, linkage in builds)
-    set_request, get_request = board.request_numbers()
+    set_request, get_request = REQUESTS[board.requests]
     (rootfs / "kt/config.sh").write_text(
         f"HORNSETS='{hornsets}'\nSET_REQ={set_request}\nGET_REQ={get_request}\n")
     initramfs = work / "initramfs.cpio.gz"
