@@ -82,8 +82,6 @@ def check_control(deb, arch):
     files = {words[5][2:]: words[0] for words in entries if not words[0].startswith("d")}
     script.expect_equal("files in the package and their modes",
                         {f: "-rwxr-xr-x" if f == "usr/bin/hornset" else "-rw-r--r--" for f in FILES}, files)
-    script.expect_equal("owner of every entry", {"root/root"}, {words[1] for words in entries})
-    script.expect_equal("mode of every directory", {"drwxr-xr-x"}, {w[0] for w in entries if w[0].startswith("d")})
     return control, sorted(files)
 
 
