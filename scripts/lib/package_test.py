@@ -35,7 +35,8 @@ def main():
     given = arguments[0 if reproducibility else 1:]
     preset, arch = (given + ["release", native_arch][len(given):])[:2]
     foreign = None if arch == native_arch else targets.target(arch, script.name, "deb_arch")
-    ensure_packages("cmake", "ninja-build", "g++", "binutils", "dpkg", "dpkg-dev", "gzip", "lintian", "devscripts", "git", "debootstrap", *(["qemu-user-static"] if foreign else []))
+    ensure_packages("cmake", "ninja-build", "g++", "binutils", "dpkg", "dpkg-dev", "gzip", "lintian", "devscripts",
+                    "git", "debootstrap", *(["qemu-user-static"] if foreign else []))
     # The emulated board is built, so that anything it might install would show up in the files.
     build = f"build/package-{preset}"
     deb = package(ROOT, preset, build, [])
