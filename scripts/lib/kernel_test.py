@@ -31,7 +31,6 @@ if len(sys.argv) != 2 or sys.argv[1] not in guests:
     Script("kernel-test").usage(f"scripts/kernel-test {'|'.join(guests)}")
 board = targets.target(sys.argv[1], "kernel-test")
 also = [targets.target(name, "kernel-test") for name in board.kernel_also.split()]
-flavour = board.kernel
 later = LATER.get(board.name)
 source = (CALLER_DIR / (os.environ.get("HORNSET_SOURCE_DIR") or ROOT)).resolve()
 timeout = int(os.environ.get("KERNEL_TEST_TIMEOUT") or 300)
@@ -82,8 +81,8 @@ def kernel_version():
     """The kernel ABI to test, the archive's current one (never pinned: security updates move it
     and remove the old packages); for a later release's kernel also this release's kbuild of the
     newest version both carry."""
-    for directory in ("lists/partial", "cache/archives/partial", "none"):
-        (private_apt / directory).mkdir(parents=True, exist_ok=True)
+    for directory in ("apt/lists/partial", "apt/cache/archives/partial", "apt/none", "downloads"):
+        (work / directory).mkdir(parents=True, exist_ok=True)
     if later:
         this = platform.freedesktop_os_release()["VERSION_CODENAME"]
         indexes = output(["apt-get", "indextargets", "--format", "$(REPO_URI) $(RELEASE)",
@@ -95,10 +94,10 @@ def kernel_version():
     script.say(f"fetching the {board.deb_arch} package lists (private apt state)")
     run([ROOT / "scripts/lib/apt-update", script.name, *apt_options])
     if not later:
-        text = output(["apt-cache", *apt_options, "depends", f"linux-headers-{flavour}"])
-        found = re.search(rf"Depends: linux-headers-([0-9]\S*)-{re.escape(flavour)}$", text, re.M)
+        text = output(["apt-cache", *apt_options, "depends", f"linux-headers-{board.kernel}"])
+        found = re.search(rf"Depends: linux-headers-([0-9]\S*)-{re.escape(board.kernel)}$", text, re.M)
         if not found:
-            fail(f"cannot tell the kernel ABI from linux-headers-{flavour}")
+            fail(f"cannot tell the kernel ABI from linux-headers-{board.kernel}")
         return found[1], None
     series = re.escape(later["series"])
 
@@ -106,7 +105,7 @@ def kernel_version():
         text = output(["apt-cache", *options, "search", "--names-only", f"^{package}-{series}\\."])
         return {found[2]: found[1] for found in
                 re.finditer(rf"^{package}-(({series}\.[0-9]+)\+\S+){suffix} ", text, re.M)}
-    images = versions(apt_options, "linux-image", f"-{re.escape(flavour)}")
+    images = versions(apt_options, "linux-image", f"-{re.escape(board.kernel)}")
     kbuilds = versions(APT, "linux-kbuild")
     shared = sorted(images.keys() & kbuilds.keys(), key=lambda v: [int(p) for p in v.split(".")])
     if not shared:
@@ -119,7 +118,6 @@ def kernel_version():
 def deb(package, options=None):
     if not list(downloads.glob(f"{package}_*.deb")):
         script.say(f"downloading {package}")
-        downloads.mkdir(parents=True, exist_ok=True)
         run(["apt-get", *(options or apt_options), "-o", "APT::Sandbox::User=root", "download", "-qq",
              package], cwd=downloads)
     return next(downloads.glob(f"{package}_*.deb"))
@@ -129,15 +127,15 @@ def unpack(abi, kbuild):
     """The headers to build the module against, make's options for them and the kernel image
     (vmlinuz, or vmlinux as on PowerPC and RISC-V), unpacked afresh but for the image."""
     shutil.rmtree(sysroot, ignore_errors=True)
-    for package in (f"linux-headers-{abi}-{flavour}", f"linux-headers-{abi}-common", "busybox-static"):
+    for package in (f"linux-headers-{abi}-{board.kernel}", f"linux-headers-{abi}-common", "busybox-static"):
         run(["dpkg-deb", "-x", deb(package), sysroot])
-    image = f"vmlinu[xz]-{abi}-{flavour}"
+    image = f"vmlinu[xz]-{abi}-{board.kernel}"
     if not list(work.glob(f"boot/{image}")):
-        package = deb(f"linux-image-{abi}-{flavour}")
+        package = deb(f"linux-image-{abi}-{board.kernel}")
         run(["sh", "-c", 'dpkg-deb --fsys-tarfile "$0" | tar -x -C "$1" --wildcards "./boot/$2"',
              package, work, image])
         package.unlink()
-    headers = sysroot / f"usr/src/linux-headers-{abi}-{flavour}"
+    headers = sysroot / f"usr/src/linux-headers-{abi}-{board.kernel}"
     # The flavour's Makefile includes the common part by its absolute path: the unpacked copy's.
     common = f"include /usr/src/linux-headers-{abi}-common/"
     makefile = headers / "Makefile"
@@ -176,7 +174,6 @@ def build_module(headers, make_options):
 
 
 def planned_builds():
-    """(name, board, linkage) of each build: glibc static and dynamic, musl where a preset is."""
     presets = (source / "CMakePresets.json").read_text()
     builds = []
     for b in (board, *also):
@@ -210,7 +207,6 @@ def build_hornset(name, b, linkage):
 
 
 def build_suite():
-    """This checkout's suite for the board, linked statically (tests/harness.h)."""
     script.say("building the suite")
     build(preset(board), "-DHORNSET_BUILD_TESTS=ON", "-DCMAKE_EXE_LINKER_FLAGS=-static",
           "-DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST", directory=work / "suite", target="hornset_tests")

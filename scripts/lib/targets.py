@@ -8,18 +8,15 @@ TABLE = Path(__file__).resolve().parents[2] / "targets.tsv"
 
 
 class Target:
-    """A row: each column an attribute ("-" read as ""), the first column also as `name`."""
+    """A row: each column an attribute ("-" read as ""), the first also as `name`; `foreign` where qemu runs it."""
 
     def __init__(self, columns):
         self.__dict__.update(columns)
         self.name = next(iter(columns.values()))
+        self.foreign = bool(self.qemu)
 
     def __getattr__(self, column):
         sys.exit(f"{TABLE}: no column {column}")
-
-    @property
-    def foreign(self):
-        return bool(self.qemu)
 
     def tool(self, name):
         return f"{self.triple}-{name}" if self.foreign else name
