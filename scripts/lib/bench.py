@@ -60,20 +60,18 @@ def launch(board, command, **options):
     return subprocess.run(command, env={"LD_PRELOAD": str(preload), "HORNEMU_DIR": str(scenario)}, **options)
 
 
-def instructions(out, board, command):
-    """Instructions of one run under callgrind; its output, status and driver log kept as OUT.PART."""
-    kept = {part: Path(f"{out}.{part}") for part in ("callgrind", "valgrind", "stdout", "stderr", "status", "log")}
-    callgrind = [shutil.which("valgrind"), "--tool=callgrind", f"--callgrind-out-file={kept['callgrind']}",
-                 f"--log-file={kept['valgrind']}", *command]
-    with open(kept["stdout"], "wb") as stdout, open(kept["stderr"], "wb") as stderr:
-        kept["status"].write_text(f"{launch(board, callgrind, stdout=stdout, stderr=stderr).returncode}\n")
-    total = kept["callgrind"].exists() and re.search(r"^summary: *(\d+)", kept["callgrind"].read_text(), re.M)
+def instructions(board, command):
+    """Instructions of one run under callgrind, and what the run did: status, output and driver log."""
+    counted, log = work / "callgrind", work / "valgrind"
+    counted.unlink(missing_ok=True)
+    ran = launch(board, [shutil.which("valgrind"), "--tool=callgrind", f"--callgrind-out-file={counted}",
+                         f"--log-file={log}", *command], capture_output=True, text=True)
+    total = counted.exists() and re.search(r"^summary: *(\d+)", counted.read_text(), re.M)
     if not total:
-        sys.stderr.write(kept["valgrind"].read_text() if kept["valgrind"].exists() else "")
+        sys.stderr.write(log.read_text() if log.exists() else "")
         sys.exit(f"scripts/bench: callgrind gave no count for: {' '.join(command)}")
-    if board:
-        kept["log"].write_bytes((scenario / "log").read_bytes() if (scenario / "log").exists() else b"")
-    return int(total[1])
+    driver = (scenario / "log").read_bytes() if board and (scenario / "log").exists() else b""
+    return int(total[1]), {"status": ran.returncode, "stdout": ran.stdout, "stderr": ran.stderr, "log": driver}
 
 
 def peak_rss(board, command):
@@ -103,17 +101,14 @@ def against_floor():
     rows = []
     for name, board, arguments in RUNS:
         programs = {"hornset": hornset, "floor": ROOT / f"build/bench/floor-{name}"}
-        counts = [instructions(work / f"{name}.{who}", board, [str(program), *arguments])
-                  for who, program in programs.items()]
-        if "/proc/lampstat" not in (work / f"{name}.hornset.log").read_text():
+        counts, (mine, floors) = zip(*[instructions(board, [str(program), *arguments]) for program in programs.values()])
+        if b"/proc/lampstat" not in mine["log"]:
             sys.exit(f"scripts/bench: the emulated board was not in effect on run {name}")
         # The floor is a fair floor only if it has the same effect as hornset.
-        for part in ("stdout", "stderr", "status", "log"):
-            mine, floors = work / f"{name}.hornset.{part}", work / f"{name}.floor.{part}"
-            if mine.read_bytes() != floors.read_bytes():
-                print(f"scripts/bench: on run {name} the floor's {part} differs from hornset's:", file=sys.stderr)
-                subprocess.run(["diff", str(mine), str(floors)], stdout=sys.stderr)
-                sys.exit(1)
+        differs = [part for part in mine if mine[part] != floors[part]]
+        if differs:
+            sys.exit(f"scripts/bench: on run {name} the floor's {differs[0]} differs from hornset's: "
+                     f"{floors[differs[0]]!r}, not {mine[differs[0]]!r}")
         ratio = counts[0] / counts[1]
         over(f"run {name}: {ratio:.3f} times the floor's instructions", ratio, RATIO_LIMIT)
         peaks = [peak_rss(board, [str(program), *arguments]) for program in programs.values()]
@@ -149,15 +144,14 @@ def musl_builds():
         return
     counts, peaks = [], []
     # It must print and exit as without a board (the suite checks the texts) before its figures count.
-    for arguments, status, shows in (("--version", "0\n", f"hornset version {project_version()}\n"),
-                                     ("10 20 3", "1\n", "")):
+    for arguments, status, shows in (("--version", 0, f"hornset version {project_version()}\n"),
+                                     ("10 20 3", 1, "")):
         command = [str(ROOT / f"build/musl-{here.name}/cli/hornset"), *arguments.split()]
-        out = work / f"musl-{command[1].lstrip('-')}"
-        counts.append(instructions(out, None, command))
-        got = [Path(f"{out}.{part}").read_text() for part in ("status", "stdout", "stderr")]
-        if got[0] != status or not got[1].endswith(shows):
+        count, effect = instructions(None, command)
+        counts.append(count)
+        if effect["status"] != status or not effect["stdout"].endswith(shows):
             sys.exit(f"scripts/bench: the static musl hornset did not behave as without a board on run "
-                     f"{out.name}: {got}")
+                     f"`{arguments}`: {effect}")
         over(f"static musl `{arguments}`: {counts[-1]:,} instructions", counts[-1], MUSL_INSTRUCTION_LIMIT)
         peaks.append(peak_rss(None, command))
     table(["static musl build", "`--version`", "`10 20 3`"],

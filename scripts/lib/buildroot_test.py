@@ -58,9 +58,8 @@ def unpack(tarball, directory):
 
 def sources():
     """Buildroot's tree, and local.mk lines that give it the host packages' sources, so that it downloads nothing."""
-    tree = Path(source).resolve() if os.path.isdir(source) else shared / "source"
-    if not os.path.isdir(source):
-        unpack(source, tree)
+    tree = shared / "source"
+    unpack(source, tree)
     if not (tree / "toolchain/helpers.mk").is_file():
         script.die(f"{source} is not a Buildroot tree", 2)
     overrides = ""
@@ -163,8 +162,8 @@ def suite():
 
 
 def main():
-    if not source or not os.path.exists(source):
-        script.die(f"needs Buildroot's sources, not '{source}': set BUILDROOT_SOURCE to its release tarball or tree, "
+    if not os.path.isfile(source):
+        script.die(f"needs Buildroot's sources, not '{source}': set BUILDROOT_SOURCE to its release tarball, "
                    "and, offline, BUILDROOT_HOST_SOURCES to a folder of pkgconf, ninja and tar source tarballs", 2)
     # Buildroot's host needs, the cross compiler, the suite's; check-package's python3-magic and python3-flake8.
     ensure_packages("build-essential", "make", "patch", "gzip", "bzip2", "perl", "tar", "cpio", "unzip",

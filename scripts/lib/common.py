@@ -160,11 +160,13 @@ def version_problem(command):
     return None
 
 
-def rebuild(directory, commit, date, step, umask=None, **environment):
-    """STEP(tree) in a fresh clone of COMMIT at DIRECTORY, its files dated DATE, under UMASK and ENVIRONMENT."""
-    saved_umask = os.umask(umask) if umask is not None else None
-    saved_environment = dict(os.environ)
-    os.environ.update(environment)
+def rebuild(directory, commit, step, again=False):
+    """STEP(tree) in a fresh clone of COMMIT at DIRECTORY; AGAIN, with its files dated a year back, under umask
+    077 and another time zone and locale, so that whatever a build takes from any of them shows as a difference."""
+    saved_environment, saved_umask = dict(os.environ), os.umask(0o077)
+    if not again:
+        os.umask(saved_umask)
+    os.environ.update({"TZ": "Pacific/Kiritimati", "LC_ALL": "C"} if again else {"TZ": "UTC", "LC_ALL": "C.UTF-8"})
     try:
         tree = Path(directory)
         shutil.rmtree(tree, ignore_errors=True)
@@ -172,13 +174,12 @@ def rebuild(directory, commit, date, step, umask=None, **environment):
         run(["git", "clone", "--quiet", "--no-hardlinks", str(ROOT), str(tree)])
         run(["git", "-C", str(tree), "checkout", "--quiet", "--detach", commit])
         files = [str(p) for p in tree.rglob("*") if ".git" not in p.relative_to(tree).parts]
-        run(["touch", "-d", date, str(tree), *files])
+        run(["touch", "-d", "last year" if again else "now", str(tree), *files])
         return step(tree)
     finally:
         os.environ.clear()
         os.environ.update(saved_environment)
-        if saved_umask is not None:
-            os.umask(saved_umask)
+        os.umask(saved_umask)
 
 
 def scratch():

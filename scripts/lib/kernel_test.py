@@ -11,13 +11,16 @@ import time
 from pathlib import Path
 
 import targets
-from common import CALLER_DIR, ROOT, Script, ensure_packages, interpreter, needed, output, run
+from common import CALLER_DIR, ROOT, Script, build, ensure_packages, interpreter, needed, output, readelf, run
 
 # A guest whose kernel only a later Debian release has: that release's image, headers and busybox,
 # at the newest version of the series whose kbuild (whose programs must run here) this release
 # also carries, and the module built by this release's cross compiler.
 LATER = {"riscv64": {"release": "trixie", "series": "6.12", "compiler": "gcc-12"}}
 APT = ["-o", "DPkg::Lock::Timeout=900"]
+# The set and get request numbers of each encoding, written out here apart from
+# the headers that the tool and the emulated driver take them from.
+REQUESTS = {"generic": ("0x40046b01", "0x80046b02"), "mips": ("0x80046b01", "0x40046b02")}
 APPLETS = ("sh mount insmod rmmod cat printf cmp diff echo mkdir head tr sed grep cut sleep sort "
            "uniq uname su stat mdev kill devmem poweroff").split()
 PASSWD = "root:x:0:0:root:/:/bin/sh\nalice:x:1000:1000::/tmp:/bin/sh\nbob:x:1001:1001::/tmp:/bin/sh\n"
@@ -28,7 +31,6 @@ if len(sys.argv) != 2 or sys.argv[1] not in guests:
     Script("kernel-test").usage(f"scripts/kernel-test {'|'.join(guests)}")
 board = targets.target(sys.argv[1], "kernel-test")
 also = [targets.target(name, "kernel-test") for name in board.kernel_also.split()]
-flavour = board.kernel
 later = LATER.get(board.name)
 source = (CALLER_DIR / (os.environ.get("HORNSET_SOURCE_DIR") or ROOT)).resolve()
 timeout = int(os.environ.get("KERNEL_TEST_TIMEOUT") or 300)
@@ -67,7 +69,7 @@ def fail(message):
 
 def install_packages():
     """The tools, this machine's kernel headers for their kbuild, qemu-system, cross compilers."""
-    packages = ["cmake", "make", "g++", "gcc", "libc6-dev", "bc", "cpio", "googletest",
+    packages = ["cmake", "ninja-build", "make", "g++", "gcc", "libc6-dev", "bc", "cpio", "googletest",
                 "libgtest-dev", f"linux-headers-{targets.this_machine().kernel}", board.qemu_system]
     for b in (board, *also):
         if b.foreign:
@@ -79,8 +81,8 @@ def kernel_version():
     """The kernel ABI to test, the archive's current one (never pinned: security updates move it
     and remove the old packages); for a later release's kernel also this release's kbuild of the
     newest version both carry."""
-    for directory in ("lists/partial", "cache/archives/partial", "none"):
-        (private_apt / directory).mkdir(parents=True, exist_ok=True)
+    for directory in ("apt/lists/partial", "apt/cache/archives/partial", "apt/none", "downloads"):
+        (work / directory).mkdir(parents=True, exist_ok=True)
     if later:
         this = platform.freedesktop_os_release()["VERSION_CODENAME"]
         indexes = output(["apt-get", "indextargets", "--format", "$(REPO_URI) $(RELEASE)",
@@ -92,10 +94,10 @@ def kernel_version():
     script.say(f"fetching the {board.deb_arch} package lists (private apt state)")
     run([ROOT / "scripts/lib/apt-update", script.name, *apt_options])
     if not later:
-        text = output(["apt-cache", *apt_options, "depends", f"linux-headers-{flavour}"])
-        found = re.search(rf"Depends: linux-headers-([0-9]\S*)-{re.escape(flavour)}$", text, re.M)
+        text = output(["apt-cache", *apt_options, "depends", f"linux-headers-{board.kernel}"])
+        found = re.search(rf"Depends: linux-headers-([0-9]\S*)-{re.escape(board.kernel)}$", text, re.M)
         if not found:
-            fail(f"cannot tell the kernel ABI from linux-headers-{flavour}")
+            fail(f"cannot tell the kernel ABI from linux-headers-{board.kernel}")
         return found[1], None
     series = re.escape(later["series"])
 
@@ -103,7 +105,7 @@ def kernel_version():
         text = output(["apt-cache", *options, "search", "--names-only", f"^{package}-{series}\\."])
         return {found[2]: found[1] for found in
                 re.finditer(rf"^{package}-(({series}\.[0-9]+)\+\S+){suffix} ", text, re.M)}
-    images = versions(apt_options, "linux-image", f"-{re.escape(flavour)}")
+    images = versions(apt_options, "linux-image", f"-{re.escape(board.kernel)}")
     kbuilds = versions(APT, "linux-kbuild")
     shared = sorted(images.keys() & kbuilds.keys(), key=lambda v: [int(p) for p in v.split(".")])
     if not shared:
@@ -116,7 +118,6 @@ def kernel_version():
 def deb(package, options=None):
     if not list(downloads.glob(f"{package}_*.deb")):
         script.say(f"downloading {package}")
-        downloads.mkdir(parents=True, exist_ok=True)
         run(["apt-get", *(options or apt_options), "-o", "APT::Sandbox::User=root", "download", "-qq",
              package], cwd=downloads)
     return next(downloads.glob(f"{package}_*.deb"))
@@ -126,15 +127,15 @@ def unpack(abi, kbuild):
     """The headers to build the module against, make's options for them and the kernel image
     (vmlinuz, or vmlinux as on PowerPC and RISC-V), unpacked afresh but for the image."""
     shutil.rmtree(sysroot, ignore_errors=True)
-    for package in (f"linux-headers-{abi}-{flavour}", f"linux-headers-{abi}-common", "busybox-static"):
+    for package in (f"linux-headers-{abi}-{board.kernel}", f"linux-headers-{abi}-common", "busybox-static"):
         run(["dpkg-deb", "-x", deb(package), sysroot])
-    image = f"vmlinu[xz]-{abi}-{flavour}"
+    image = f"vmlinu[xz]-{abi}-{board.kernel}"
     if not list(work.glob(f"boot/{image}")):
-        package = deb(f"linux-image-{abi}-{flavour}")
+        package = deb(f"linux-image-{abi}-{board.kernel}")
         run(["sh", "-c", 'dpkg-deb --fsys-tarfile "$0" | tar -x -C "$1" --wildcards "./boot/$2"',
              package, work, image])
         package.unlink()
-    headers = sysroot / f"usr/src/linux-headers-{abi}-{flavour}"
+    headers = sysroot / f"usr/src/linux-headers-{abi}-{board.kernel}"
     # The flavour's Makefile includes the common part by its absolute path: the unpacked copy's.
     common = f"include /usr/src/linux-headers-{abi}-common/"
     makefile = headers / "Makefile"
@@ -173,7 +174,6 @@ def build_module(headers, make_options):
 
 
 def planned_builds():
-    """(name, board, linkage) of each build: glibc static and dynamic, musl where a preset is."""
     presets = (source / "CMakePresets.json").read_text()
     builds = []
     for b in (board, *also):
@@ -184,12 +184,8 @@ def planned_builds():
     return builds
 
 
-def cmake_build(tree, directory, b, *options, target="all"):
-    file = f"cmake/toolchains/{b.name}.cmake"
-    toolchain = [f"-DCMAKE_TOOLCHAIN_FILE={(tree if (tree / file).is_file() else ROOT) / file}"]
-    run(["cmake", "-S", tree, "-B", directory, "-G", "Unix Makefiles", "-DCMAKE_BUILD_TYPE=MinSizeRel",
-         *options, *(toolchain if b.foreign else [])], quiet=True)
-    run(["cmake", "--build", directory, "--target", target, "-j2"], quiet=True)
+def preset(b):
+    return f"cross-{b.name}" if b.foreign else "release"
 
 
 def build_hornset(name, b, linkage):
@@ -201,8 +197,8 @@ def build_hornset(name, b, linkage):
     else:
         directory = work / f"hornset-{name}"
         shutil.rmtree(directory, ignore_errors=True)
-        cmake_build(source, directory, b, "-DHORNSET_BUILD_TESTS=OFF", "-DHORNSET_BUILD_EMULATOR=OFF",
-                    f"-DHORNSET_STATIC={'ON' if linkage == 'static' else 'OFF'}")
+        build(preset(b), "-DHORNSET_BUILD_TESTS=OFF", "-DHORNSET_BUILD_EMULATOR=OFF",
+              f"-DHORNSET_STATIC={'ON' if linkage == 'static' else 'OFF'}", directory=directory, cwd=source)
         run(["cmake", "--install", directory, "--prefix", directory / "stage"], quiet=True)
         hornset = directory / "stage/bin/hornset"
     if (interpreter(hornset) is not None) != (linkage == "dynamic"):
@@ -211,10 +207,9 @@ def build_hornset(name, b, linkage):
 
 
 def build_suite():
-    """This checkout's suite for the board, linked statically (tests/harness.h)."""
     script.say("building the suite")
-    cmake_build(ROOT, work / "suite", board, "-DHORNSET_BUILD_TESTS=ON", "-DCMAKE_EXE_LINKER_FLAGS=-static",
-                "-DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST", target="hornset_tests")
+    build(preset(board), "-DHORNSET_BUILD_TESTS=ON", "-DCMAKE_EXE_LINKER_FLAGS=-static",
+          "-DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST", directory=work / "suite", target="hornset_tests")
     return work / "suite/tests/hornset_tests"
 
 
@@ -234,7 +229,8 @@ def pack_initramfs(module, builds, suite):
     (rootfs / "etc/group").write_text(GROUP)
     # hornprobe, and a 32-bit one too where a 64-bit guest runs a 32-bit board's builds (the
     # kernel's compat path).
-    narrow = [b for b in also if b.pointer_bits() == 32 and board.pointer_bits() == 64][:1]
+    wide = {b: "ELF64" in readelf("-h", hornset) for (_, b, _), hornset in builds.items()}
+    narrow = [b for b in also if wide[board] and not wide[b]][:1]
     for directory, b in [("bin", board), *(("opt/probe32/bin", b) for b in narrow)]:
         (rootfs / directory).mkdir(parents=True, exist_ok=True)
         run([b.tool("gcc"), "-static", "-Os", "-Wall", "-Werror", "-I", ROOT / "device", "-o",
@@ -244,7 +240,7 @@ def pack_initramfs(module, builds, suite):
     if not board.foreign:
         add_udev(rootfs)
     hornsets = " ".join(f"{name}:{'musl' if linkage == 'musl' else 'glibc'}" for name, _, linkage in builds)
-    set_request, get_request = board.request_numbers()
+    set_request, get_request = REQUESTS[board.requests]
     (rootfs / "kt/config.sh").write_text(
         f"HORNSETS='{hornsets}'\nSET_REQ={set_request}\nGET_REQ={get_request}\n")
     initramfs = work / "initramfs.cpio.gz"

@@ -35,8 +35,8 @@ def main():
     given = arguments[0 if reproducibility else 1:]
     preset, arch = (given + ["release", native_arch][len(given):])[:2]
     foreign = None if arch == native_arch else targets.target(arch, script.name, "deb_arch")
-    ensure_packages("cmake", "ninja-build", "g++", "binutils", "dpkg", "dpkg-dev", "gzip", "man-db", "groff-base",
-                    "mandoc", "lintian", "devscripts", "git", "debootstrap", *(["qemu-user-static"] if foreign else []))
+    ensure_packages("cmake", "ninja-build", "g++", "binutils", "dpkg", "dpkg-dev", "gzip", "lintian", "devscripts",
+                    "git", "debootstrap", *(["qemu-user-static"] if foreign else []))
     # The emulated board is built, so that anything it might install would show up in the files.
     build = f"build/package-{preset}"
     deb = package(ROOT, preset, build, [])
@@ -83,8 +83,6 @@ def check_control(deb, arch):
     files = {words[5][2:]: words[0] for words in entries if not words[0].startswith("d")}
     script.expect_equal("files in the package and their modes",
                         {f: "-rwxr-xr-x" if f == "usr/bin/hornset" else "-rw-r--r--" for f in FILES}, files)
-    script.expect_equal("owner of every entry", {"root/root"}, {words[1] for words in entries})
-    script.expect_equal("mode of every directory", {"drwxr-xr-x"}, {w[0] for w in entries if w[0].startswith("d")})
     return control, sorted(files)
 
 
@@ -123,8 +121,6 @@ def check_documents(root, build):
     text = gzip.decompress(page.read_bytes())
     if text != (ROOT / build / "hornset.1").read_bytes():
         script.fail(f"manual page differs from {build}/hornset.1")
-    if subprocess.run([str(ROOT / "scripts/lint-man"), str(page)], stdout=subprocess.DEVNULL).returncode:
-        script.fail("installed manual page does not lint clean")
     text = text.decode()
     title = re.search(r'^\.TH \S+ \S+ \S+ "([^"]*)"', text, re.M)
     script.expect_equal("the manual page's header (.TH), its fourth argument", f"hornset {version}", title and title[1])
@@ -181,29 +177,26 @@ def check_in_debian_root(deb_file):
 
 
 def check_reproducible(deb, preset):
-    """Under umask 077 the same members: cpack writes their headers with the umask's modes, which dpkg ignores."""
+    """Two clones built apart in path, time, time zone, umask and locale: the same members (cpack writes the
+    .deb's own member headers with the umask's modes, which dpkg ignores)."""
     commit = output(["git", "rev-parse", "HEAD"]).strip()
     clones = scratch()
 
     def package_clone(tree):
         return tree / package(tree, preset, "build/package", ["-DHORNSET_BUILD_EMULATOR=OFF"])
 
-    first = rebuild(clones / "first", commit, "now", package_clone, TZ="UTC", LC_ALL="C.UTF-8")
+    first = rebuild(clones / "first", commit, package_clone)
     time.sleep(1)
-    second = rebuild(clones / "second/built/again/elsewhere", commit, "last year", package_clone,
-                     TZ="Pacific/Kiritimati", LC_ALL="C")
-    third = rebuild(clones / "third", commit, "now", package_clone, umask=0o077, TZ="UTC", LC_ALL="C")
-    if first.read_bytes() != second.read_bytes():
-        script.fail(f"packages of one commit differ: {first} {second}")
+    second = rebuild(clones / "second/built/again/elsewhere", commit, package_clone, again=True)
     for name in ("debian-binary", "control.tar.gz", "data.tar.gz"):
-        members = [run(["ar", "p", deb_file, name], capture_output=True).stdout for deb_file in (first, third)]
+        members = [run(["ar", "p", deb_file, name], capture_output=True).stdout for deb_file in (first, second)]
         if members[0] != members[1]:
-            script.fail(f"{name} differs when built under umask 077: {first} {third}")
+            script.fail(f"{name} differs between packages of one commit: {first} {second}")
     if output(["git", "status", "--porcelain"]):
         print(f"package-test: uncommitted changes, so {deb} is not compared with the clones'")
     elif first.read_bytes() != (ROOT / deb).read_bytes():
         script.fail(f"the working tree's package differs from the clones': {deb} {first}")
-    print(f"package-test: rebuilt from three clones of {commit}: "
+    print(f"package-test: rebuilt from two clones of {commit}: "
           f"{hashlib.sha256(first.read_bytes()).hexdigest()[:16]}...")
 
 

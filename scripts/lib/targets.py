@@ -1,32 +1,22 @@
 """targets.tsv, read by its header, so that a column added changes nothing here; run, it is scripts/boards."""
 
 import re
-import subprocess
 import sys
 from pathlib import Path
 
 TABLE = Path(__file__).resolve().parents[2] / "targets.tsv"
-# The set and get request numbers of each encoding, written out here apart from
-# the headers that the tool and the emulated driver take them from.
-REQUESTS = {"generic": ("0x40046b01", "0x80046b02"), "mips": ("0x80046b01", "0x40046b02")}
 
 
 class Target:
-    """A row: each column an attribute ("-" read as ""), the first column also as `name`."""
+    """A row: each column an attribute ("-" read as ""), the first also as `name`; `foreign` where qemu runs it."""
 
     def __init__(self, columns):
         self.__dict__.update(columns)
         self.name = next(iter(columns.values()))
+        self.foreign = bool(self.qemu)
 
     def __getattr__(self, column):
         sys.exit(f"{TABLE}: no column {column}")
-
-    @property
-    def foreign(self):
-        return bool(self.qemu)
-
-    def request_numbers(self):
-        return REQUESTS[self.requests]
 
     def tool(self, name):
         return f"{self.triple}-{name}" if self.foreign else name
@@ -47,11 +37,6 @@ class Target:
         cpu = ["-cpu", self.cpu] if oldest_cpu and self.cpu else []
         tree = ["-L", str(self.libraries().parent), "-E", f"LD_LIBRARY_PATH={self.libraries()}"]
         return [f"/usr/bin/{self.qemu}", *cpu, *(tree if libraries else [])]
-
-    def pointer_bits(self):
-        defines = subprocess.run([self.tool("gcc"), "-dM", "-E", "-"], input="", capture_output=True, text=True,
-                                 check=True).stdout
-        return 8 * int(re.search(r"__SIZEOF_POINTER__ (\d+)", defines).group(1))
 
 
 def _rows():
