@@ -82,17 +82,15 @@ static struct {
 	int word;
 } rec;
 
-static char reply_buf[HORN_FIXED_MAX];
-
 /* The fixed reply of the parameters, else the model's status; reply_nul applied. */
-static size_t build_reply(void)
+static size_t build_reply(char *reply)
 {
-	size_t len = strscpy(reply_buf, params.reply, sizeof(reply_buf));
+	size_t len = strscpy(reply, params.reply, HORN_FIXED_MAX);
 
 	if (!len)
-		len = hornio_model_status(&model, reply_buf, HORNIO_TEXT_SIZE);
+		len = hornio_model_status(&model, reply, HORNIO_TEXT_SIZE);
 	if (params.reply_nul >= 0 && (size_t)params.reply_nul < len)
-		reply_buf[params.reply_nul] = '\0';
+		reply[params.reply_nul] = '\0';
 	return len;
 }
 
@@ -133,7 +131,7 @@ static ssize_t horn_write(struct file *file, const char __user *buf, size_t coun
 
 static ssize_t horn_read(struct file *file, char __user *buf, size_t count, loff_t *ppos)
 {
-	static char out[HORN_FIXED_MAX];
+	static char reply[HORN_FIXED_MAX], out[HORN_FIXED_MAX];
 	size_t n = min(count, sizeof(out));
 	ssize_t ret;
 
@@ -144,7 +142,7 @@ static ssize_t horn_read(struct file *file, char __user *buf, size_t count, loff
 	faults.read = fault_of(params.read_errno, params.read_empty || params.read_extra > 0,
 			       params.read_empty ? 0 :
 			       count + min_t(size_t, params.read_extra, LONG_MAX - count));
-	ret = hornio_model_read(&faults, reply_buf, build_reply(), out, n);
+	ret = hornio_model_read(&faults, reply, build_reply(reply), out, n);
 	if (ret > 0 && copy_to_user(buf, out, min_t(size_t, ret, n)))
 		ret = -EFAULT;
 	mutex_unlock(&horn_lock);
