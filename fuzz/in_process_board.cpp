@@ -56,11 +56,12 @@ bool is_node(int fd) {
 struct capture {
     std::array<char, size_t{64} * 1024> text{};
     FILE* stream = fmemopen(text.data(), text.size(), "w");
-    std::string written() const {
-        std::fflush(stream);
-        return {text.data(), static_cast<size_t>(std::max(0L, std::ftell(stream)))};
-    }
 };
+
+std::string written(const capture& to) {
+    std::fflush(to.stream);
+    return {to.text.data(), static_cast<size_t>(std::max(0L, std::ftell(to.stream)))};
+}
 
 // The node's faults for a selector byte (see board::fault): bit 0 whether there is one, bits 1
 // and 2 which, bits 3 and 4 its errno.
@@ -153,8 +154,8 @@ run_result run(const board& on, void (*piece)(int, char**),
     if (setjmp(end_point) == 0) { // NOLINT(cert-err52-cpp)
         piece(static_cast<int>(arguments.size() + 1), argv.data());
     }
-    result.out = out.written();
-    result.err = err.written();
+    result.out = written(out);
+    result.err = written(err);
     stdout = process_out;
     stderr = process_err;
     return result;
