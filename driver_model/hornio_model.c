@@ -44,11 +44,8 @@ int hornio_command_valid(const char* text, size_t length) {
         if (!take_number(&text, &length)) {
             return 0;
         }
-        if (length == 0) {
-            return 1;
-        }
-        if (!take(&text, &length, " ", 1)) {
-            return 0;
+        if (length == 0 || !take(&text, &length, " ", 1)) {
+            return length == 0;
         }
     }
     /* What is left must be the pattern, which runs to the end and must not be empty. */
@@ -86,26 +83,22 @@ long hornio_model_write(struct hornio_model* model, const struct hornio_faults* 
 
 /* Copies at most size - at bytes of part to out at at; returns the new length. */
 static size_t append(char* out, size_t at, size_t size, const char* part, size_t length) {
-    if (length > size - at) {
-        length = size - at;
-    }
-    memcpy(out + at, part, length);
-    return at + length;
+    const size_t copied = length < size - at ? length : size - at;
+    memcpy(out + at, part, copied);
+    return at + copied;
 }
 
 size_t hornio_model_status(const struct hornio_model* model, char* out, size_t size) {
     const unsigned word = (unsigned)model->word;
+    const int command = model->setting == HORNIO_COMMAND;
     char values[40] = "idle";
     size_t at = append(out, 0, size, "status: ", 8);
-    if (model->setting == HORNIO_COMMAND) {
-        at = append(out, at, size, model->command, model->command_length);
-    } else {
-        if (model->setting == HORNIO_WORD) {
-            snprintf(values, sizeof values, "off %u on %u count %u", word >> 16 & 0xff,
-                     word >> 8 & 0xff, word & 0xff);
-        }
-        at = append(out, at, size, values, strlen(values));
+    if (model->setting == HORNIO_WORD) {
+        snprintf(values, sizeof values, "off %u on %u count %u", word >> 16 & 0xff,
+                 word >> 8 & 0xff, word & 0xff);
     }
+    at = append(out, at, size, command ? model->command : values,
+                command ? model->command_length : strlen(values));
     return append(out, at, size, "\n", 1);
 }
 
@@ -116,12 +109,10 @@ long hornio_model_read(const struct hornio_faults* faults, const char* reply, si
     if (faulted(&faults->read, &result) && faults->read.kind == HORNIO_FAIL) {
         return result;
     }
-    /* What is returned, but never more than count bytes. */
+    /* What is returned, but never more than count bytes; beyond the reply, 'x'. */
     want = (unsigned long)result < count ? (size_t)result : count;
+    memset(out, 'x', want);
     memcpy(out, reply, reply_length < want ? reply_length : want);
-    if (reply_length < want) {
-        memset(out + reply_length, 'x', want - reply_length);
-    }
     return result;
 }
 

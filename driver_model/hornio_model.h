@@ -1,9 +1,7 @@
-/* The buzzer driver's behaviour, written once for every stand-in (the emulated board, the fuzz
- * targets, the kernel module): the text-command grammar, the status reply, the requests' word
- * and the faults a test injects. Plain C that a kernel build compiles too; results are counts or
- * negative errno values, as in a driver. */
-#ifndef HORNSET_DRIVER_MODEL_H
-#define HORNSET_DRIVER_MODEL_H
+/* The buzzer driver's behaviour for every stand-in (the emulated board, the fuzz targets, the
+ * kernel module): the command grammar, the status reply, the requests' word and the injected
+ * faults. Plain C that a kernel build compiles too; results are counts or -errno. */
+#pragma once
 
 #include "hornio.h"
 
@@ -24,7 +22,6 @@ struct hornio_fault {
     enum hornio_fault_kind kind;
     long value; /* the errno, or the result */
 };
-
 struct hornio_faults {
     struct hornio_fault open, write, read, request;
 };
@@ -39,8 +36,7 @@ struct hornio_model {
 };
 
 /* The longest status reply: "status: ", a command and "\n". */
-#define HORNIO_STATUS_MAX                                                                          \
-    (HORNIO_STANDIN_COMMAND_MAX + 16) /* NOLINT(cppcoreguidelines-macro-usage) */
+enum { HORNIO_STATUS_MAX = HORNIO_STANDIN_COMMAND_MAX + 16 };
 
 /* One to three items in the order "period N", "count N", "pattern TEXT", separated by single
  * spaces; N is an optional '-' and decimal digits whose value fits a signed 32-bit int; TEXT
@@ -49,8 +45,7 @@ int hornio_command_valid(const char* text, size_t length);
 
 long hornio_model_open(const struct hornio_faults* faults);
 
-/* A valid command of at most HORNIO_STANDIN_COMMAND_MAX bytes is remembered and the result is
- * count; anything else fails with -EINVAL. */
+/* A valid command of at most HORNIO_STANDIN_COMMAND_MAX bytes is remembered; else -EINVAL. */
 long hornio_model_write(struct hornio_model* model, const struct hornio_faults* faults,
                         const char* text, size_t count);
 
@@ -58,14 +53,13 @@ long hornio_model_write(struct hornio_model* model, const struct hornio_faults* 
  * after a set request, cut to size bytes; its length. */
 size_t hornio_model_status(const struct hornio_model* model, char* out, size_t size);
 
-/* A read of at most count bytes from the start of reply (the status, or one the test chose).
- * A HORNIO_RETURN fault's value is the result, the bytes up to it padded with 'x'. */
+/* A read of at most count bytes of reply; a HORNIO_RETURN fault's value is the result, the bytes
+ * up to it padded with 'x'. */
 long hornio_model_read(const struct hornio_faults* faults, const char* reply, size_t reply_length,
                        char* out, size_t count);
 
 /* The set request remembers *word, the get request fills it with the last set word (0 when the
- * last setting was not one); another request fails with -ENOTTY, a null word (the adapter could
- * not fetch it) with -EFAULT. */
+ * last setting was not one); another request fails with -ENOTTY, a null word with -EFAULT. */
 long hornio_model_request(struct hornio_model* model, const struct hornio_faults* faults,
                           unsigned int request, int32_t* word);
 
@@ -74,6 +68,4 @@ int hornio_request_has_word(unsigned int request);
 
 #ifdef __cplusplus
 }
-#endif
-
 #endif

@@ -1,8 +1,6 @@
-// Any argument vector through FRONT_END (the build makes a target of each front end, and says
-// whether its dialect speaks through REQUESTS or through writes and reads), on a
-// driver that works or fails in any way: the input's first byte chooses the node's fault, the
-// rest are the arguments, NUL-separated. Besides the sanitizers, checks the properties below,
-// which hold whatever the arguments.
+// Any argument vector through FRONT_END (whose dialect speaks through REQUESTS, or writes and
+// reads) on a driver that works or fails in any way: the first byte chooses the node's fault,
+// the rest are the arguments, NUL-separated. The properties below hold whatever the arguments.
 #include "front_ends.h"
 #include "in_process_board.h"
 

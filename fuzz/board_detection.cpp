@@ -1,7 +1,6 @@
-// Any content of "/proc/lampstat", read whole or failing part way, or the file missing: the
-// first byte chooses which (0 missing, 1 a read error beyond 8 times the second byte's value),
-// the rest is the content. The board found is checked against a model of reading the second
-// line with fgets into a 1024-byte buffer and searching it.
+// Any content of "/proc/lampstat" (from the third byte), read whole or failing part way, or the
+// file missing: the first byte chooses which (0 missing, 1 a read error beyond 8 times the
+// second byte's value). The board found is checked against a model of the reading.
 #include "board.h"
 #include "in_process_board.h"
 

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <memory>
+#include <string_view>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -25,25 +25,22 @@ ssize_t __real_write(int fd, const void* buffer, size_t count);
 int __real_ioctl(int fd, unsigned long request, ...);
 int __real_close(int fd);
 }
-// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 
 namespace fuzz {
 namespace {
 
-// The run in progress: its board, the driver's state and faults, and what the run did.
 const board* current = nullptr;
 hornio_model model;
 hornio_faults faults;
 bool node_is_device = true;
 run_result result;
-size_t proc_position = 0;
+std::string_view proc_left; // what a read of the proc file has yet to return
 std::jmp_buf end_point;
 FILE* const process_out = stdout; // the process's own standard streams, swapped during a run
 FILE* const process_err = stderr;
 
-// The descriptors handed out for the node, a character device or a regular file: real ones,
-// opened once and never closed, so that their numbers never belong to anything else, but no
-// call on them reaches the kernel.
+// The node's descriptors, a character device or a regular file: opened once and never closed,
+// so that their numbers never belong to anything else; no call on them reaches the kernel.
 int node_fd(bool device) {
     static const int character = __real_open64("/dev/null", O_RDWR);
     static const int regular = memfd_create("node", 0);
@@ -54,24 +51,17 @@ bool is_node(int fd) {
     return fd >= 0 && (fd == node_fd(true) || fd == node_fd(false));
 }
 
-// A run's standard output and standard error go to memory: streams made once and rewound for
-// each run (a stream per run would cost more than the run).
-class capture {
-  public:
-    FILE* rewound() {
-        std::rewind(stream_); // which clears the error indicator too
-        return stream_;
-    }
-    std::string text() {
-        std::fflush(stream_);
-        const long length = std::ftell(stream_);
-        return {buffer_.data(), length > 0 ? static_cast<size_t>(length) : 0};
-    }
-
-  private:
-    std::array<char, size_t{64} * 1024> buffer_{};
-    FILE* stream_ = fmemopen(buffer_.data(), buffer_.size(), "w");
+// A run's standard output or standard error: a memory stream made once and rewound for each
+// run (a stream per run would cost more than the run).
+struct capture {
+    std::array<char, size_t{64} * 1024> text{};
+    FILE* stream = fmemopen(text.data(), text.size(), "w");
 };
+
+std::string written(const capture& to) {
+    std::fflush(to.stream);
+    return {to.text.data(), static_cast<size_t>(std::max(0L, std::ftell(to.stream)))};
+}
 
 // The node's faults for a selector byte (see board::fault): bit 0 whether there is one, bits 1
 // and 2 which, bits 3 and 4 its errno.
@@ -89,15 +79,12 @@ void choose_faults(uint8_t selector) {
 }
 
 ssize_t proc_read(void* /*cookie*/, char* buffer, size_t size) {
-    const std::string& text = *current->proc;
-    const size_t end = std::min(current->proc_error_after.value_or(text.size()), text.size());
-    if (proc_position >= end && current->proc_error_after) {
+    if (proc_left.empty() && current->proc_error_after) {
         errno = EIO;
         return -1;
     }
-    const size_t n = std::min(size, end - proc_position);
-    std::memcpy(buffer, text.data() + proc_position, n);
-    proc_position += n;
+    const size_t n = proc_left.copy(buffer, size);
+    proc_left.remove_prefix(n);
     return static_cast<ssize_t>(n);
 }
 
@@ -106,38 +93,27 @@ FILE* open_proc() {
         errno = ENOENT;
         return nullptr;
     }
-    proc_position = 0;
+    const size_t end = current->proc_error_after.value_or(std::string_view::npos);
+    proc_left = std::string_view(*current->proc).substr(0, end);
     cookie_io_functions_t functions{};
     functions.read = proc_read; // nothing to release: no close function
     return fopencookie(nullptr, "r", functions);
 }
 
-// open's third argument, in rest, is there only when the flags create a file.
-int open_path(const char* path, int flags, std::va_list rest) {
-    if (std::strcmp(path, HORNIO_NODE_PATH) == 0) {
-        if ((flags & O_ACCMODE) != O_RDWR) {
-            fail("the node was not opened read-write", result);
-        }
-        const long error = -hornio_model_open(&faults);
-        if (error != 0) {
-            errno = static_cast<int>(error);
-            return -1;
-        }
-        ++result.opens;
-        return node_fd(node_is_device);
+int open_node(int flags) {
+    if ((flags & O_ACCMODE) != O_RDWR) {
+        fail("the node was not opened read-write", result);
     }
-    if (std::strcmp(path, HORNIO_LAMPSTAT_PATH) == 0) {
-        errno = ENOENT; // the tool reads it through stdio; the real one is never touched
+    const long error = -hornio_model_open(&faults);
+    if (error != 0) {
+        errno = static_cast<int>(error);
         return -1;
     }
-    const bool creates = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
-    // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): false; the caller's va_start
-    return __real_open64(path, flags,
-                         creates ? static_cast<mode_t>(va_arg(rest, unsigned int)) : 0);
+    ++result.opens;
+    return node_fd(node_is_device);
 }
 
-// The driver's result as a system call's: -1 and errno for an error, unless a fault made it
-// the return value.
+// The driver's result as a system call's: -1 and errno, unless a fault chose the value.
 long as_call(long value, const hornio_fault& fault, bool served) {
     ++result.operations;
     result.served = served;
@@ -152,33 +128,34 @@ long as_call(long value, const hornio_fault& fault, bool served) {
 
 run_result run(const board& on, void (*piece)(int, char**),
                const std::vector<std::string>& arguments) {
-    std::vector<std::unique_ptr<char[]>> storage;
+    std::vector<std::vector<char>> storage; // each argument in an allocation of exactly its size
     std::vector<char*> argv;
     for (size_t i = 0; i <= arguments.size(); ++i) {
         const std::string& argument = i == 0 ? "hornset" : arguments[i - 1];
-        storage.emplace_back(new char[argument.size() + 1]);
-        std::memcpy(storage.back().get(), argument.c_str(), argument.size() + 1);
-        argv.push_back(storage.back().get());
+        storage.emplace_back(argument.c_str(), argument.c_str() + argument.size() + 1);
+        argv.push_back(storage.back().data());
     }
     argv.push_back(nullptr);
 
-    static capture out;
-    static capture err;
+    static const capture out;
+    static const capture err;
     current = &on;
     model = {};
     result = {};
     choose_faults(on.fault);
     std::fflush(stdout);
     std::fflush(stderr);
-    stdout = out.rewound();
-    stderr = err.rewound();
+    stdout = out.stream;
+    stderr = err.stream;
+    std::rewind(stdout); // which clears the error indicator too
+    std::rewind(stderr);
     optind = 0; // glibc: reinitialise getopt completely for this vector
     // setjmp and longjmp are the seam: the tool's frames hold no objects with destructors.
     if (setjmp(end_point) == 0) { // NOLINT(cert-err52-cpp)
         piece(static_cast<int>(arguments.size() + 1), argv.data());
     }
-    result.out = out.text();
-    result.err = err.text();
+    result.out = written(out);
+    result.err = written(err);
     stdout = process_out;
     stderr = process_err;
     return result;
@@ -187,11 +164,10 @@ run_result run(const board& on, void (*piece)(int, char**),
 void fail(const char* what, const run_result& finished) {
     stdout = process_out;
     stderr = process_err;
-    std::fprintf(stderr,
-                 "fuzz target property broken: %s\nstatus %d\n--- stdout\n%.*s\n--- "
-                 "stderr\n%.*s\n---\n",
-                 what, finished.status, static_cast<int>(finished.out.size()), finished.out.data(),
-                 static_cast<int>(finished.err.size()), finished.err.data());
+    const std::string report = "fuzz target property broken: " + std::string(what) + "\nstatus " +
+                               std::to_string(finished.status) + "\n--- stdout\n" + finished.out +
+                               "\n--- stderr\n" + finished.err + "\n---\n";
+    std::fwrite(report.data(), 1, report.size(), stderr);
     std::abort();
 }
 
@@ -203,17 +179,19 @@ void end_run(int status) {
     std::longjmp(fuzz::end_point, 1); // NOLINT(cert-err52-cpp): see run
 }
 
-// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 extern "C" {
 
 // The fuzz build is 64-bit, where glibc's open and fopen are open64 and fopen64: one wrapper
 // serves both names, whichever the tool's build calls.
 int __wrap_open64(const char* path, int flags, ...) {
+    // The third argument is there only when the flags create a file.
+    const bool creates = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
     std::va_list arguments;
     va_start(arguments, flags);
-    const int fd = fuzz::open_path(path, flags, arguments);
+    const mode_t mode = creates ? static_cast<mode_t>(va_arg(arguments, unsigned int)) : 0;
     va_end(arguments);
-    return fd;
+    return std::strcmp(path, HORNIO_NODE_PATH) == 0 ? fuzz::open_node(flags)
+                                                    : __real_open64(path, flags, mode);
 }
 int __wrap_open(const char* path, int flags, ...) __attribute__((alias("__wrap_open64")));
 
@@ -227,11 +205,9 @@ ssize_t __wrap_read(int fd, void* buffer, size_t count) {
     if (!fuzz::is_node(fd)) {
         return __real_read(fd, buffer, count);
     }
-    std::string reply(HORNIO_STATUS_MAX, '\0');
-    reply.resize(hornio_model_status(&fuzz::model, reply.data(), reply.size()));
-    if (fuzz::current->reply) {
-        reply = *fuzz::current->reply;
-    }
+    std::string status(HORNIO_STATUS_MAX, '\0');
+    status.resize(hornio_model_status(&fuzz::model, status.data(), status.size()));
+    const std::string& reply = fuzz::current->reply ? *fuzz::current->reply : status;
     const long got = hornio_model_read(&fuzz::faults, reply.data(), reply.size(),
                                        static_cast<char*>(buffer), count);
     return fuzz::as_call(got, fuzz::faults.read, got > 0 && static_cast<size_t>(got) <= count);

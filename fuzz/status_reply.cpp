@@ -1,6 +1,5 @@
-// Any status reply, shown by the status read: the bytes up to the first NUL of the (at most
-// HORNIO_TEXT_SIZE) read, nothing added, status 0, the node closed; an empty read fails and
-// says so (the texts are the suite's to check).
+// Any status reply, shown by the status read: the bytes up to the first NUL of the read, nothing
+// added, status 0, the node closed; an empty read fails and says so (its text is the suite's).
 #include "buzzer.h"
 #include "in_process_board.h"
 

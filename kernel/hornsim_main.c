@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0
 /*
  * hornsim: stand-in buzzer and LED drivers for testing hornset against a real
- * kernel; a test fixture, never to be installed on a board. /dev/hornio is the
- * driver model (hornio_model.c, built into this module) behind user copies, a
- * bad address failing with EFAULT; /proc/lampstat shows the parameter
- * "lampstat". The module's section of kernel/README.md lists the parameters.
+ * kernel, never to be installed on a board: /dev/hornio is the driver model
+ * behind user copies, /proc/lampstat the parameter "lampstat" (kernel/README.md).
  */
 #include <linux/fs.h>
 #include <linux/kernel.h>
@@ -57,7 +55,7 @@ static struct {
 	int open_errno, write_errno, read_errno, read_extra, ioctl_errno, ioctl_result;
 	bool write_zero, read_empty;
 	char reply[HORN_FIXED_MAX];
-	int reply_len, reply_nul;
+	int reply_nul;
 } params = { .reply_nul = -1 };
 module_param_named(open_errno, params.open_errno, int, 0644);
 module_param_named(write_errno, params.write_errno, int, 0644);
@@ -68,7 +66,6 @@ module_param_named(read_extra, params.read_extra, int, 0644);
 module_param_named(ioctl_errno, params.ioctl_errno, int, 0644);
 module_param_named(ioctl_result, params.ioctl_result, int, 0644);
 module_param_string(reply, params.reply, sizeof(params.reply), 0644);
-module_param_named(reply_len, params.reply_len, int, 0644);
 module_param_named(reply_nul, params.reply_nul, int, 0644);
 
 /* The driver's memory, and the faults of one operation (from the parameters). */
@@ -77,36 +74,23 @@ static struct hornio_faults faults;
 
 /* What reached the driver since the last reset. */
 static struct {
-	unsigned int opens, writes, reads, ioctls;
-	unsigned int open_mode;
-	size_t write_len;
+	unsigned int opens, writes, reads, ioctls, open_mode, request;
+	size_t write_len, read_size;
 	bool write_fault;
 	char write_data[HORNIO_STANDIN_COMMAND_MAX];
-	size_t read_size;
-	unsigned int request;
 	enum { WORD_NONE, WORD_SEEN, WORD_FAULT } word_state;
 	int word;
 } rec;
 
-static char reply_buf[HORN_FIXED_MAX];
-
 /* The fixed reply of the parameters, else the model's status; reply_nul applied. */
-static size_t build_reply(void)
+static size_t build_reply(char *reply)
 {
-	size_t len;
+	size_t len = strscpy(reply, params.reply, HORN_FIXED_MAX);
 
-	if (params.reply[0] != '\0') {
-		size_t src = strlen(params.reply);
-		size_t want = params.reply_len > 0 ?
-			min((size_t)params.reply_len, sizeof(reply_buf)) : src;
-
-		for (len = 0; len < want; len++)
-			reply_buf[len] = params.reply[len % src];
-	} else {
-		len = hornio_model_status(&model, reply_buf, HORNIO_TEXT_SIZE);
-	}
+	if (!len)
+		len = hornio_model_status(&model, reply, HORNIO_TEXT_SIZE);
 	if (params.reply_nul >= 0 && (size_t)params.reply_nul < len)
-		reply_buf[params.reply_nul] = '\0';
+		reply[params.reply_nul] = '\0';
 	return len;
 }
 
@@ -147,7 +131,7 @@ static ssize_t horn_write(struct file *file, const char __user *buf, size_t coun
 
 static ssize_t horn_read(struct file *file, char __user *buf, size_t count, loff_t *ppos)
 {
-	static char out[HORN_FIXED_MAX];
+	static char reply[HORN_FIXED_MAX], out[HORN_FIXED_MAX];
 	size_t n = min(count, sizeof(out));
 	ssize_t ret;
 
@@ -158,7 +142,7 @@ static ssize_t horn_read(struct file *file, char __user *buf, size_t count, loff
 	faults.read = fault_of(params.read_errno, params.read_empty || params.read_extra > 0,
 			       params.read_empty ? 0 :
 			       count + min_t(size_t, params.read_extra, LONG_MAX - count));
-	ret = hornio_model_read(&faults, reply_buf, build_reply(), out, n);
+	ret = hornio_model_read(&faults, reply, build_reply(reply), out, n);
 	if (ret > 0 && copy_to_user(buf, out, min_t(size_t, ret, n)))
 		ret = -EFAULT;
 	mutex_unlock(&horn_lock);
@@ -265,11 +249,9 @@ static int seen_get(char *buffer, const struct kernel_param *kp)
 		at += scnprintf(buffer + at, PAGE_SIZE - at, " %zu %s", rec.write_len,
 				rec.write_fault ? "fault" : "\"");
 	if (rec.writes && !rec.write_fault) {
-		size_t n = min(rec.write_len, sizeof(rec.write_data));
-
 		/* The bytes as written, NULs included; they fit a page. */
-		memcpy(buffer + at, rec.write_data, n);
-		at += n;
+		memcpy(buffer + at, rec.write_data, sizeof(rec.write_data));
+		at += min(rec.write_len, sizeof(rec.write_data));
 		buffer[at++] = '"';
 	}
 	at += scnprintf(buffer + at, PAGE_SIZE - at, "; read %u", rec.reads);
