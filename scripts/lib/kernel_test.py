@@ -223,7 +223,7 @@ def pack_initramfs(module, builds, suite):
     for applet in APPLETS:
         (rootfs / "bin" / applet).symlink_to("busybox")
     shutil.copy(ROOT / "kernel/guest/init", rootfs / "init")
-    for file in ("kernel/guest/module.sh", "kernel/guest/permissions.sh", "README.md", module, suite):
+    for file in ("README.md", module, suite):
         shutil.copy(ROOT / file, rootfs / "kt")
     (rootfs / "etc/passwd").write_text(PASSWD)
     (rootfs / "etc/group").write_text(GROUP)
