@@ -217,7 +217,7 @@ def pack_initramfs(module, builds, suite):
     """The guest's files as a gzipped cpio archive; README's examples are cases of the suite."""
     rootfs = work / "rootfs"
     shutil.rmtree(rootfs, ignore_errors=True)
-    for directory in ("bin", "dev", "proc", "sys", "tmp", "etc", "kt"):
+    for directory in ("bin", "dev", "proc", "sys", "tmp", "run", "etc", "kt"):
         (rootfs / directory).mkdir(parents=True)
     shutil.copy(next(sysroot.glob("*bin/busybox"), sysroot / "usr/bin/busybox"), rootfs / "bin")
     for applet in APPLETS:
