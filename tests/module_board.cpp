@@ -91,6 +91,17 @@ setting translate(const scenario& board) {
     return s;
 }
 
+// A device node of the module's numbers at this path.
+void make_node(const std::string& path) {
+    std::istringstream numbers(read_file("/sys/class/misc/hornio/dev")); // "MAJOR:MINOR"
+    unsigned int major = 0;
+    unsigned int minor = 0;
+    char colon = 0;
+    numbers >> major >> colon >> minor;
+    EXPECT_EQ(mknod(path.c_str(), S_IFCHR | 0600, makedev(major, minor)), 0)
+        << std::strerror(errno);
+}
+
 // What the scenario puts in the node's place, else the module's node (an earlier run's, if any).
 void place_node(const std::string& node) {
     struct stat there {};
@@ -99,17 +110,10 @@ void place_node(const std::string& node) {
     }
     unlink(HORNIO_NODE_PATH);
     unlink(linked.c_str());
-    if (node.empty() || node == "link") {
-        std::istringstream numbers(read_file("/sys/class/misc/hornio/dev")); // "MAJOR:MINOR"
-        unsigned int major = 0;
-        unsigned int minor = 0;
-        char colon = 0;
-        numbers >> major >> colon >> minor;
-        const std::string path = node.empty() ? HORNIO_NODE_PATH : linked;
-        EXPECT_EQ(mknod(path.c_str(), S_IFCHR | 0600, makedev(major, minor)), 0)
-            << std::strerror(errno);
-    }
-    if (node == "link") {
+    if (node.empty()) {
+        make_node(HORNIO_NODE_PATH);
+    } else if (node == "link") {
+        make_node(linked);
         EXPECT_EQ(symlink(linked.c_str(), HORNIO_NODE_PATH), 0) << std::strerror(errno);
     } else if (node == "fifo") {
         EXPECT_EQ(mkfifo(HORNIO_NODE_PATH, 0600), 0) << std::strerror(errno);
