@@ -1,7 +1,6 @@
-// The stand-in kernel module as the board a run meets (HORNSET_TEST_DRIVER=module,
-// in the kernel guests): the emulated board's scenario told to the module
-// through its parameters, and the emulated board's log of a run turned into
-// the module's record of what reached the driver.
+// The stand-in kernel module as the board a run meets (HORNSET_TEST_DRIVER=module, in the
+// kernel guests): the emulated board's scenario told to the module through its parameters, and
+// the emulated board's log of a run turned into the module's record of what reached the driver.
 #include "harness.h"
 
 #include "emulator/logrecord.h"
@@ -19,7 +18,6 @@
 #include <unistd.h>
 
 namespace hornset_test {
-
 namespace module_board {
 namespace {
 
@@ -31,36 +29,6 @@ struct setting {
     std::string node;    // what takes the node's place: absent, regular, fifo, link; or nothing
     std::string problem; // what the module cannot be told, or empty
 };
-
-void add_lampstat(const std::optional<std::string>& text, setting* s) {
-    if (!text) {
-        s->values.emplace_back("proc", "0");
-    } else if (text->empty()) {
-        s->values.emplace_back("lampstat", "\n"); // a lone newline empties it
-    } else if (text->back() != '\n' || text->find_first_of(std::string("|\0", 2)) != text->npos) {
-        s->problem = "the module's proc file ends with a newline and holds no '|' or NUL";
-    } else {
-        std::string lines = text->substr(0, text->size() - 1);
-        std::replace(lines.begin(), lines.end(), '\n', '|');
-        s->values.emplace_back("lampstat", lines);
-    }
-}
-
-void add_reply(const std::optional<std::string>& text, setting* s) {
-    if (!text) {
-        return;
-    }
-    std::string reply = *text;
-    const size_t nul = reply.find('\0');
-    if (nul != std::string::npos) {
-        reply[nul] = '@';
-        s->values.emplace_back("reply_nul", std::to_string(nul));
-    }
-    if (reply.empty() || reply.find('\0') != std::string::npos) {
-        s->problem = "the module's reply is not empty and holds one NUL at most";
-    }
-    s->values.emplace_back("reply", reply);
-}
 
 // One of the emulated driver's directives: "open fail EIO", "read return 0", "node absent".
 void add_directive(const std::string& line, setting* s) {
@@ -91,9 +59,31 @@ void add_directive(const std::string& line, setting* s) {
 }
 
 setting translate(const scenario& board) {
-    setting s;
-    add_lampstat(board.lampstat, &s);
-    add_reply(board.reply, &s);
+    setting s = {{{"reset", "all"}}, "", ""}; // the module as loaded, to start from
+    const std::optional<std::string>& lampstat = board.lampstat;
+    if (!lampstat) {
+        s.values.emplace_back("proc", "0");
+    } else if (lampstat->find_first_of(std::string("|\0", 2)) != std::string::npos ||
+               (!lampstat->empty() && lampstat->back() != '\n')) {
+        s.problem = "the module's proc file ends with a newline and holds no '|' or NUL";
+    } else {
+        // Its lines joined by '|'; the module drops one final newline (a lone one empties it).
+        std::string text = lampstat->empty() ? "\n" : *lampstat;
+        std::replace(text.begin(), text.end() - 1, '\n', '|');
+        s.values.emplace_back("lampstat", text);
+    }
+    if (board.reply) {
+        std::string reply = *board.reply;
+        const size_t nul = reply.find('\0');
+        if (nul != std::string::npos) {
+            reply[nul] = '@';
+            s.values.emplace_back("reply_nul", std::to_string(nul));
+        }
+        if (reply.empty() || reply.find('\0') != std::string::npos) {
+            s.problem = "the module's reply is not empty and holds one NUL at most";
+        }
+        s.values.emplace_back("reply", reply);
+    }
     std::istringstream lines(board.board_conf);
     for (std::string line; std::getline(lines, line);) {
         add_directive(line, &s);
@@ -101,47 +91,35 @@ setting translate(const scenario& board) {
     return s;
 }
 
-void put(const std::string& name, const std::string& value) {
-    std::ofstream parameter(parameters + name);
-    parameter << value << std::flush;
-    EXPECT_TRUE(parameter.good()) << "cannot set the module's " << name << ": "
-                                  << std::strerror(errno);
-}
-
 // A device node of the module's numbers at this path.
-void make_node(const char* path) {
-    std::istringstream numbers(read_file("/sys/class/misc/hornio/dev"));
+void make_node(const std::string& path) {
+    std::istringstream numbers(read_file("/sys/class/misc/hornio/dev")); // "MAJOR:MINOR"
     unsigned int major = 0;
     unsigned int minor = 0;
     char colon = 0;
-    numbers >> major >> colon >> minor; // "MAJOR:MINOR"
-    EXPECT_EQ(mknod(path, S_IFCHR | 0600, makedev(major, minor)), 0) << std::strerror(errno);
+    numbers >> major >> colon >> minor;
+    EXPECT_EQ(mknod(path.c_str(), S_IFCHR | 0600, makedev(major, minor)), 0)
+        << std::strerror(errno);
 }
 
-// The module's own node at its path again, whatever an earlier run put there.
-void restore_node() {
-    struct stat node {};
-    if (lstat(HORNIO_NODE_PATH, &node) == 0 && S_ISCHR(node.st_mode)) {
+// What the scenario puts in the node's place, else the module's node (an earlier run's, if any).
+void place_node(const std::string& node) {
+    struct stat there {};
+    if (node.empty() && lstat(HORNIO_NODE_PATH, &there) == 0 && S_ISCHR(there.st_mode)) {
         return;
     }
     unlink(HORNIO_NODE_PATH);
     unlink(linked.c_str());
-    make_node(HORNIO_NODE_PATH);
-}
-
-// The module's account of one call: the open's mode, a write's count and text, a read's
-// count, a request's number and word.
-std::string last_of(const hornemu::log_record& r) {
-    const auto field = [&r](const char* name) {
-        return " " + std::string(hornemu::field(r, name));
-    };
-    if (r.op == "write") {
-        return field("count") + " \"" +
-               hornemu::hex_decode(hornemu::field(r, "data")).value_or("") + "\"";
+    if (node.empty()) {
+        make_node(HORNIO_NODE_PATH);
+    } else if (node == "link") {
+        make_node(linked);
+        EXPECT_EQ(symlink(linked.c_str(), HORNIO_NODE_PATH), 0) << std::strerror(errno);
+    } else if (node == "fifo") {
+        EXPECT_EQ(mkfifo(HORNIO_NODE_PATH, 0600), 0) << std::strerror(errno);
+    } else if (node == "regular") {
+        close(open(HORNIO_NODE_PATH, O_CREAT | O_WRONLY, 0600));
     }
-    return r.op == "read"    ? field("count")
-           : r.op == "ioctl" ? field("request") + field("word")
-                             : " rdwr";
 }
 
 } // namespace
@@ -152,22 +130,12 @@ std::string cannot_set_up(const scenario& board) {
 
 void set_up(const scenario& board) {
     const setting s = translate(board);
-    restore_node();
-    put("reset", "all");
+    place_node(s.node);
     for (const auto& [name, value] : s.values) {
-        put(name, value);
-    }
-    if (s.node.empty()) {
-        return;
-    }
-    unlink(HORNIO_NODE_PATH);
-    if (s.node == "regular") {
-        close(open(HORNIO_NODE_PATH, O_CREAT | O_WRONLY, 0600));
-    } else if (s.node == "fifo") {
-        EXPECT_EQ(mkfifo(HORNIO_NODE_PATH, 0600), 0) << std::strerror(errno);
-    } else if (s.node == "link") {
-        make_node(linked.c_str());
-        EXPECT_EQ(symlink(linked.c_str(), HORNIO_NODE_PATH), 0) << std::strerror(errno);
+        std::ofstream parameter(parameters + name);
+        parameter << value << std::flush;
+        EXPECT_TRUE(parameter.good())
+            << "cannot set the module's " << name << ": " << std::strerror(errno);
     }
 }
 
@@ -177,20 +145,31 @@ std::string record() {
 
 } // namespace module_board
 
-// On the module: it counts the opens, writes, reads and requests that reached it and
-// keeps the last of each: "open 1 rdwr; write 1 9 "period 10"; read 0; ioctl 0".
+// On the module: it counts the opens, writes, reads and requests that reached it and keeps the
+// last of each (a write's count and text, a read's count, a request's number and word):
+// "open 1 rdwr; write 1 9 "period 10"; read 0; ioctl 0".
 std::string recorded(const std::string& log, const scenario& board) {
     if (!on_module()) {
         return log;
     }
-    std::map<std::string, std::pair<unsigned int, std::string>> seen; // calls, last one
+    std::map<std::string, std::pair<unsigned int, std::string>> seen; // calls, the last one
     const std::string node = module_board::translate(board).node;
     std::istringstream lines(node.empty() || node == "link" ? log : "");
     for (std::string line; std::getline(lines, line);) {
         const std::optional<hornemu::log_record> r = hornemu::parse_log_record(line);
-        if (r && r->path == HORNIO_NODE_PATH) {
-            seen[r->op] = {seen[r->op].first + 1, module_board::last_of(*r)};
+        if (!r || r->path != HORNIO_NODE_PATH) {
+            continue;
         }
+        const auto field = [&r](const char* name) {
+            return " " + std::string(hornemu::field(*r, name));
+        };
+        const std::string data = hornemu::hex_decode(hornemu::field(*r, "data")).value_or("");
+        auto& [calls, last] = seen[r->op];
+        calls++;
+        last = r->op == "write"   ? field("count") + " \"" + data + "\""
+               : r->op == "read"  ? field("count")
+               : r->op == "ioctl" ? field("request") + field("word")
+                                  : " rdwr";
     }
     std::string text;
     for (const char* call : {"open", "write", "read", "ioctl"}) {

@@ -1,12 +1,7 @@
-/* hornprobe: one raw call on /dev/hornio, for the guest's checks of the stand-in module.
- *
- *   hornprobe write TEXT       one write of TEXT; prints the result
- *   hornprobe read N           one read of at most N bytes; prints the result, ':' and the bytes
- *   hornprobe ioctl REQ WORD   request REQ (hex) with WORD's address; prints the result and the
- *                              word afterwards
- *
- * The last argument "bad" passes an address nobody owns instead. A result is the count, or
- * minus the errno. */
+/* hornprobe: one raw call on /dev/hornio, for the guest's checks of the stand-in module:
+ * "write TEXT", "read N" or "ioctl REQUEST WORD" (REQUEST in hex). It prints the result (minus
+ * the errno on a failure), then ':' and the bytes read, or the word after the request. A last
+ * argument "bad" passes an address nobody owns instead. */
 #include "hornio.h"
 
 #include <errno.h>
@@ -19,7 +14,7 @@
 
 int main(int argc, char** argv) {
     static char bytes[4096];
-    const char* call = argc > 2 ? argv[1] : "";
+    const char call = argc == 3 || argc == 4 ? argv[1][0] : '?';
     const char* last = argv[argc - 1];
     char* bad = strcmp(last, "bad") == 0 ? (char*)16 : NULL;
     int word = (int)strtoul(last, NULL, 0);
@@ -30,20 +25,20 @@ int main(int argc, char** argv) {
         perror("hornprobe: open");
         return 1;
     }
-    if (argc == 3 && strcmp(call, "write") == 0) {
+    if (call == 'w') {
         got = write(fd, bad ? bad : last, bad ? 10 : strlen(last));
-    } else if (argc == 3 && strcmp(call, "read") == 0) {
+    } else if (call == 'r') {
         got = read(fd, bad ? bad : bytes, bad ? 10 : size);
-    } else if (argc == 4 && strcmp(call, "ioctl") == 0) {
+    } else if (call == 'i') {
         got = ioctl(fd, strtoul(argv[2], NULL, 16), bad ? (void*)bad : (void*)&word);
     } else {
-        fputs("usage: hornprobe write TEXT | read N | ioctl REQ WORD\n", stderr);
+        fputs("usage: hornprobe write TEXT | read N | ioctl REQUEST WORD\n", stderr);
         return 2;
     }
     printf("%ld", got < 0 ? -errno : got);
-    if (call[0] == 'r' && got > 0) {
+    if (call == 'r' && got > 0) {
         printf(":%.*s", (int)((size_t)got < size ? (size_t)got : size), bytes);
-    } else if (call[0] == 'i') {
+    } else if (call == 'i') {
         printf(" 0x%08x", (unsigned int)word);
     }
     putchar('\n');

@@ -217,13 +217,13 @@ def pack_initramfs(module, builds, suite):
     """The guest's files as a gzipped cpio archive; README's examples are cases of the suite."""
     rootfs = work / "rootfs"
     shutil.rmtree(rootfs, ignore_errors=True)
-    for directory in ("bin", "dev", "proc", "sys", "tmp", "etc", "kt"):
+    for directory in ("bin", "dev", "proc", "sys", "tmp", "run", "etc", "kt"):
         (rootfs / directory).mkdir(parents=True)
     shutil.copy(next(sysroot.glob("*bin/busybox"), sysroot / "usr/bin/busybox"), rootfs / "bin")
     for applet in APPLETS:
         (rootfs / "bin" / applet).symlink_to("busybox")
     shutil.copy(ROOT / "kernel/guest/init", rootfs / "init")
-    for file in ("kernel/guest/module.sh", "kernel/guest/permissions.sh", "README.md", module, suite):
+    for file in ("README.md", module, suite):
         shutil.copy(ROOT / file, rootfs / "kt")
     (rootfs / "etc/passwd").write_text(PASSWD)
     (rootfs / "etc/group").write_text(GROUP)

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# scripts/lib/apt-update against a stand-in apt-get whose Nth call answers
-# with the Nth of FAKE_OUTCOMES (the last one repeating): ok, lock, partial,
-# unreachable (which apt only warns of), missing (404), broken.
-# A case's text, spaces written _, is how the output must end; none, that it is silent.
+# scripts/lib/apt-update against a stand-in apt-get whose Nth call answers with the Nth of
+# FAKE_OUTCOMES (the last one repeating): ok, lock, partial (a mirror in mid-sync), unreachable
+# (which apt only warns of), missing (404), broken. A case's text, spaces written _, is how the
+# output must end; none, that it is silent.
 set -euo pipefail
 bin=$(mktemp -d)
 trap 'rm -rf "$bin"' EXIT
