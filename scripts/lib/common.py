@@ -2,6 +2,7 @@
 
 import atexit
 import os
+import platform
 import re
 import shutil
 import subprocess
@@ -95,6 +96,13 @@ def build(preset, *options, directory=None, target=None, cwd=None):
         quiet=True, cwd=cwd)
 
 
+def archives():
+    """This release's code name, and the (archive, suite) of each of its suites in apt's lists."""
+    release = platform.freedesktop_os_release()["VERSION_CODENAME"]
+    lines = output(["apt-get", "indextargets", "--format", "$(REPO_URI) $(RELEASE)", "Created-By: Packages"])
+    return release, sorted({tuple(line.split()) for line in lines.splitlines() if f" {release}" in line})
+
+
 def project_version():
     text = (ROOT / "CMakeLists.txt").read_text()
     return re.search(r"^project\(hornset\s+VERSION\s+([0-9.]+)", text, re.MULTILINE).group(1)
@@ -121,13 +129,9 @@ def stripped_size(target, path):
 
 def baseline_problem(target, path):
     """Why PATH is not for every CPU of TARGET's ARM baseline: qemu's default CPU would not notice."""
-    wanted = target.baseline.split()
-    if not wanted:
-        return None
-    arch = re.search(r"Tag_CPU_arch: *(\S+)", readelf("-A", path))
-    arch = arch.group(1) if arch else "an unnamed ARM"
-    print(f"{path}: Tag_CPU_arch {arch}")
-    if arch != wanted[0]:
+    wanted = target.baseline.split() or [None]
+    arch = (re.findall(r"Tag_CPU_arch: *(\S+)", readelf("-A", path)) or ["an unnamed ARM"])[0]
+    if wanted[0] and arch != wanted[0]:
         return f"built for {arch}, not {wanted[0]}"
     if "soft-float" in wanted and "soft-float ABI" not in readelf("-h", path):
         return "does not use the soft-float ABI"
@@ -164,8 +168,7 @@ def rebuild(directory, commit, step, again=False):
     """STEP(tree) in a fresh clone of COMMIT at DIRECTORY; AGAIN, with its files dated a year back, under umask
     077 and another time zone and locale, so that whatever a build takes from any of them shows as a difference."""
     saved_environment, saved_umask = dict(os.environ), os.umask(0o077)
-    if not again:
-        os.umask(saved_umask)
+    os.umask(0o077 if again else saved_umask)
     os.environ.update({"TZ": "Pacific/Kiritimati", "LC_ALL": "C"} if again else {"TZ": "UTC", "LC_ALL": "C.UTF-8"})
     try:
         tree = Path(directory)

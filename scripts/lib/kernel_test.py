@@ -2,7 +2,6 @@
 kernel for ARCH, booted under qemu-system (TCG). The steps run in the order of main()."""
 
 import os
-import platform
 import re
 import shutil
 import subprocess
@@ -11,7 +10,7 @@ import time
 from pathlib import Path
 
 import targets
-from common import CALLER_DIR, ROOT, Script, build, ensure_packages, interpreter, needed, output, readelf, run
+from common import CALLER_DIR, ROOT, Script, archives, build, ensure_packages, interpreter, needed, output, readelf, run
 
 # A guest whose kernel only a later Debian release has: that release's image, headers and busybox,
 # at the newest version of the series whose kbuild (whose programs must run here) this release
@@ -84,13 +83,10 @@ def kernel_version():
     for directory in ("apt/lists/partial", "apt/cache/archives/partial", "apt/none", "downloads"):
         (work / directory).mkdir(parents=True, exist_ok=True)
     if later:
-        this = platform.freedesktop_os_release()["VERSION_CODENAME"]
-        indexes = output(["apt-get", "indextargets", "--format", "$(REPO_URI) $(RELEASE)",
-                          "Created-By: Packages"]).splitlines()
-        suites = sorted({line.replace(f" {this}", f" {later['release']}") for line in indexes
-                         if f" {this}" in line})
+        this, suites = archives()
         (private_apt / "sources.list").write_text("".join(
-            f"deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] {s} main\n" for s in suites))
+            f"deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] {uri} "
+            f"{suite.replace(this, later['release'])} main\n" for uri, suite in suites))
     script.say(f"fetching the {board.deb_arch} package lists (private apt state)")
     run([ROOT / "scripts/lib/apt-update", script.name, *apt_options])
     if not later:
