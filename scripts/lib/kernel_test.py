@@ -17,8 +17,7 @@ from common import CALLER_DIR, ROOT, Script, archives, build, ensure_packages, i
 # also carries, and the module built by this release's cross compiler.
 LATER = {"riscv64": {"release": "trixie", "series": "6.12", "compiler": "gcc-12"}}
 APT = ["-o", "DPkg::Lock::Timeout=900"]
-# The set and get request numbers of each encoding, written out here apart from
-# the headers that the tool and the emulated driver take them from.
+# The set and get request numbers of each encoding, apart from the headers hornset takes them from.
 REQUESTS = {"generic": ("0x40046b01", "0x80046b02"), "mips": ("0x80046b01", "0x40046b02")}
 APPLETS = ("sh mount insmod rmmod cat printf cmp diff echo mkdir head tr sed grep cut sleep sort "
            "uniq uname su stat mdev kill devmem poweroff").split()
@@ -67,7 +66,6 @@ def fail(message):
 
 
 def install_packages():
-    """The tools, this machine's kernel headers for their kbuild, qemu-system, cross compilers."""
     packages = ["cmake", "ninja-build", "make", "g++", "gcc", "libc6-dev", "bc", "cpio", "googletest",
                 "libgtest-dev", f"linux-headers-{targets.this_machine().kernel}", board.qemu_system]
     for b in (board, *also):
@@ -120,8 +118,7 @@ def deb(package, options=None):
 
 
 def unpack(abi, kbuild):
-    """The headers to build the module against, make's options for them and the kernel image
-    (vmlinuz, or vmlinux as on PowerPC and RISC-V), unpacked afresh but for the image."""
+    """The headers, make's options for them and the kernel image (vmlinux on PowerPC and RISC-V)."""
     shutil.rmtree(sysroot, ignore_errors=True)
     for package in (f"linux-headers-{abi}-{board.kernel}", f"linux-headers-{abi}-common", "busybox-static"):
         run(["dpkg-deb", "-x", deb(package), sysroot])
@@ -170,14 +167,11 @@ def build_module(headers, make_options):
 
 
 def planned_builds():
+    """Each build's name, architecture and linkage: glibc static and dynamic, and musl where a preset is."""
     presets = (source / "CMakePresets.json").read_text()
-    builds = []
-    for b in (board, *also):
-        prefix = "" if b is board else f"{b.name}-"
-        builds += [(f"{prefix}static", b, "static"), (f"{prefix}dynamic", b, "dynamic")]
-        if f'"musl-{b.name}"' in presets:
-            builds.append((f"{prefix}musl-static", b, "musl"))
-    return builds
+    return [(f"{'' if b is board else b.name + '-'}{name}", b, linkage) for b in (board, *also)
+            for name, linkage in (("static", "static"), ("dynamic", "dynamic"), ("musl-static", "musl"))
+            if linkage != "musl" or f'"musl-{b.name}"' in presets]
 
 
 def preset(b):
@@ -197,8 +191,6 @@ def build_hornset(name, b, linkage):
               f"-DHORNSET_STATIC={'ON' if linkage == 'static' else 'OFF'}", directory=directory, cwd=source)
         run(["cmake", "--install", directory, "--prefix", directory / "stage"], quiet=True)
         hornset = directory / "stage/bin/hornset"
-    if (interpreter(hornset) is not None) != (linkage == "dynamic"):
-        fail(f"hornset ({name}) is {'not ' * (linkage == 'dynamic')}dynamically linked")
     return hornset
 
 
@@ -246,8 +238,7 @@ def pack_initramfs(module, builds, suite):
 
 
 def add_program(rootfs, program, where, b, found_in):
-    """PROGRAM at WHERE in the guest with its loader and, in board B's multiarch directory (two
-    boards' side by side), its libraries, each from the first of FOUND_IN that has it."""
+    """PROGRAM at WHERE with its loader and libraries (in B's multiarch directory), found in FOUND_IN."""
     def find(name):
         return next((d / name for d in found_in if (d / name).exists()), None) or fail(
             f"{name}, which {program.name} needs, is in none of {' '.join(map(str, found_in))}")
