@@ -33,7 +33,7 @@ scenario = ROOT / "build/bench/scenario"
 work = scratch()
 overs = []
 machine = platform.machine()
-here = targets.this_machine()
+here = targets.HERE
 
 
 def build_floor():

@@ -30,7 +30,7 @@ def main():
         script.usage(f"scripts/build-musl {'|'.join(musl_targets)}")
     arch = targets.target(sys.argv[1], script.name)
     # musl for a foreign architecture is its own Debian architecture's musl-dev, added when missing.
-    ensure_packages("cmake", "ninja-build", "binutils", "file", arch.compiler_package(), arch.musl_package())
+    ensure_packages("cmake", "ninja-build", "binutils", "file", arch.compiler_package, arch.musl_package)
     preset = f"musl-{arch.name}"
     hornset = Path("build", preset, "cli/hornset")
     link_map = ROOT / "build" / preset / "hornset.map"

@@ -162,7 +162,7 @@ def main():
                    "and, offline, BUILDROOT_HOST_SOURCES to a folder of pkgconf, ninja and tar source tarballs", 2)
     # Buildroot's host needs, the cross compiler, the suite's; check-package's python3-magic and python3-flake8.
     ensure_packages("build-essential", "make", "patch", "gzip", "bzip2", "perl", "tar", "cpio", "unzip",
-                    "rsync", "bc", "file", "wget", "cmake", "ninja-build", "binutils", arch.compiler_package(),
+                    "rsync", "bc", "file", "wget", "cmake", "ninja-build", "binutils", arch.compiler_package,
                     "qemu-user-static", "googletest", "python3", "python3-magic", "python3-flake8")
     shared.mkdir(parents=True, exist_ok=True)
     work.mkdir(parents=True, exist_ok=True)

@@ -80,10 +80,6 @@ def output(command, **options):
     return subprocess.run(command, check=True, stdout=subprocess.PIPE, text=True, **options).stdout
 
 
-def sudo():
-    return [] if os.geteuid() == 0 else ["sudo"]
-
-
 def ensure_packages(*packages):
     run([str(ROOT / "scripts/ensure-packages"), *packages])
 
@@ -154,13 +150,11 @@ def version_problem(command):
     if os.path.exists("/proc/lampstat") or os.path.exists("/dev/hornio"):
         print(f"this machine has /proc/lampstat or /dev/hornio: {command[-1]} --version not run")
         return None
-    shown = subprocess.run([*command, "--version"], stdin=subprocess.DEVNULL, capture_output=True, env={},
-                           text=True)
+    shown = subprocess.run([*command, "--version"], stdin=subprocess.DEVNULL, capture_output=True, env={}, text=True)
     wanted = f"hornset version {project_version()}"
     last = (shown.stdout.splitlines() or [""])[-1]
     if shown.returncode or last != wanted:
         return f"--version: exit status {shown.returncode} and {last!r}, not {wanted!r}"
-    print(f"{command[-1]} --version: {last}")
     return None
 
 

@@ -19,7 +19,7 @@ def main():
         script.die(f"{arch.name} is this machine: scripts/test runs its suite", 2)
     start = time.monotonic()
     # qemu-user-static: the dynamic qemu's own loader would take the LD_PRELOAD meant for ARCH's programs.
-    ensure_packages("cmake", "ninja-build", arch.compiler_package(), "qemu-user-static", "googletest",
+    ensure_packages("cmake", "ninja-build", arch.compiler_package, "qemu-user-static", "googletest",
                     "binutils", "file")
     preset = f"cross-{arch.name}"
     build(preset)

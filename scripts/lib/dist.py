@@ -55,7 +55,7 @@ def main():
     os.environ["SOURCE_DATE_EPOCH"] = epoch
     # Everything every musl build needs, installed once.
     ensure_packages("git", "tar", "gzip", "coreutils", "file", "binutils", "cmake", "ninja-build",
-                    *(t.compiler_package() for t in musl_targets), *(t.musl_package() for t in musl_targets))
+                    *(t.compiler_package for t in musl_targets), *(t.musl_package for t in musl_targets))
     # Only what is committed goes in: a fresh clone of the last commit.
     out = ROOT / "dist"
     rebuild(ROOT / "build/dist/tree", commit, lambda tree: build_all(tree, out))

@@ -67,7 +67,7 @@ def fail(message):
 
 def install_packages():
     packages = ["cmake", "ninja-build", "make", "g++", "gcc", "libc6-dev", "bc", "cpio", "googletest",
-                "libgtest-dev", f"linux-headers-{targets.this_machine().kernel}", board.qemu_system]
+                "libgtest-dev", f"linux-headers-{targets.HERE.kernel}", board.qemu_system]
     for b in (board, *also):
         if b.foreign:
             packages += [f"gcc-{b.triple}", f"g++-{b.triple}", f"libc6-dev-{b.deb_arch}-cross"]
@@ -75,9 +75,8 @@ def install_packages():
 
 
 def kernel_version():
-    """The kernel ABI to test, the archive's current one (never pinned: security updates move it
-    and remove the old packages); for a later release's kernel also this release's kbuild of the
-    newest version both carry."""
+    """The archive's current kernel ABI (security updates move it and remove the old packages); for a
+    later release's kernel also this release's kbuild of the newest version both carry."""
     for directory in ("apt/lists/partial", "apt/cache/archives/partial", "apt/none", "downloads"):
         (work / directory).mkdir(parents=True, exist_ok=True)
     if later:

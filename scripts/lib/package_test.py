@@ -13,7 +13,7 @@ import time
 import common
 import targets
 from common import (ROOT, Script, archives, ensure_packages, needed, output, project_version, readelf, rebuild, run,
-                    scratch, sudo, version_problem)
+                    scratch, version_problem)
 
 script = Script("package-test")
 version = project_version()
@@ -26,13 +26,13 @@ SHIPPED = {"lib/udev/rules.d/60-hornset.rules": "packaging/60-hornset.rules",
 FILES = sorted([*SHIPPED, "usr/bin/hornset", "usr/share/doc/hornset/changelog.gz", "usr/share/man/man1/hornset.1.gz"])
 # The one active line of the rule.
 RULE = 'KERNEL=="hornio", GROUP="buzzer", MODE="0660"'
+SUDO = [] if os.geteuid() == 0 else ["sudo"]
 
 
 def main():
-    arguments = sys.argv[1:]
-    reproducibility = arguments[:1] != ["--skip-reproducibility"]
+    reproducibility = sys.argv[1:2] != ["--skip-reproducibility"]
     native_arch = output(["dpkg", "--print-architecture"]).strip()
-    given = arguments[0 if reproducibility else 1:]
+    given = sys.argv[2 - reproducibility:]
     preset, arch = (given + ["release", native_arch][len(given):])[:2]
     foreign = None if arch == native_arch else targets.target(arch, script.name, "deb_arch")
     ensure_packages("cmake", "ninja-build", "g++", "binutils", "dpkg", "dpkg-dev", "gzip", "lintian", "devscripts",
@@ -113,8 +113,7 @@ def check_documents(root, build):
     changelog = gzip.decompress((root / "usr/share/doc/hornset/changelog.gz").read_bytes()).decode()
     script.expect_equal("changelog entries", re.findall(r"^## *(\S+) ", (ROOT / "CHANGELOG.md").read_text(), re.M),
                         re.findall(r"^hornset \((\S+)\) ", changelog, re.M))
-    page = root / "usr/share/man/man1/hornset.1.gz"
-    text = gzip.decompress(page.read_bytes())
+    text = gzip.decompress((root / "usr/share/man/man1/hornset.1.gz").read_bytes())
     if text != (ROOT / build / "hornset.1").read_bytes():
         script.fail(f"manual page differs from {build}/hornset.1")
     text = text.decode()
@@ -142,12 +141,12 @@ def check_in_debian_root(deb_file):
     pristine, root = cache / f"{release}-minbase", cache / "root"
     if not (pristine / ".complete").exists():
         script.say(f"making a minimal Debian {release} root in {pristine} (once)")
-        run([*sudo(), "rm", "-rf", pristine])
-        run([*sudo(), "debootstrap", "--variant=minbase", release, pristine, mirror], quiet=True)
-        run([*sudo(), "touch", pristine / ".complete"])
-    run([*sudo(), "rm", "-rf", root])
-    run([*sudo(), "cp", "-a", pristine, root])
-    dpkg = [*sudo(), "dpkg", f"--root={root}", "--log=/dev/null"]
+        run([*SUDO, "rm", "-rf", pristine])
+        run([*SUDO, "debootstrap", "--variant=minbase", release, pristine, mirror], quiet=True)
+        run([*SUDO, "touch", pristine / ".complete"])
+    run([*SUDO, "rm", "-rf", root])
+    run([*SUDO, "cp", "-a", pristine, root])
+    dpkg = [*SUDO, "dpkg", f"--root={root}", "--log=/dev/null"]
     rule = root / "lib/udev/rules.d/60-hornset.rules"
 
     def group():
@@ -166,7 +165,7 @@ def check_in_debian_root(deb_file):
     script.expect_equal("files left after removal", [], [f for f in FILES if (root / f).exists()])
     if len(group()) != 1:
         script.fail(f"the group buzzer is not kept after removal: {group()}")
-    run([*sudo(), "rm", "-rf", root])
+    run([*SUDO, "rm", "-rf", root])
 
 
 def check_reproducible(deb, preset):

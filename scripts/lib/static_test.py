@@ -15,8 +15,8 @@ def main():
     name = sys.argv[1] if len(sys.argv) > 1 else ""
     if len(sys.argv) > 2 or name not in ("", *choices):
         script.usage(f"scripts/static-test [{'|'.join(choices)}]")
-    arch = targets.target(name.removeprefix("musl-"), script.name) if name else targets.this_machine()
-    ensure_packages("cmake", "ninja-build", arch.compiler_package(), "libc6-dev", "binutils", "file",
+    arch = targets.target(name.removeprefix("musl-"), script.name) if name else targets.HERE
+    ensure_packages("cmake", "ninja-build", arch.compiler_package, "libc6-dev", "binutils", "file",
                     *(["qemu-user-static"] if arch.foreign else []))
     if name.startswith("musl-"):
         # scripts/build-musl also checks that no part of glibc is inside.
