@@ -173,29 +173,24 @@ def planned_builds():
             if linkage != "musl" or f'"musl-{b.name}"' in presets]
 
 
-def preset(b):
-    return f"cross-{b.name}" if b.foreign else "release"
-
-
 def build_hornset(name, b, linkage):
     script.say(f"building hornset ({name})")
     if linkage == "musl":
         # build-musl's last line is the binary's path.
         made = run([source / "scripts/build-musl", b.name], quiet=True, cwd=source)
-        hornset = source / made.stdout.splitlines()[-1]
-    else:
-        directory = work / f"hornset-{name}"
-        shutil.rmtree(directory, ignore_errors=True)
-        build(preset(b), "-DHORNSET_BUILD_TESTS=OFF", "-DHORNSET_BUILD_EMULATOR=OFF",
-              f"-DHORNSET_STATIC={'ON' if linkage == 'static' else 'OFF'}", directory=directory, cwd=source)
-        run(["cmake", "--install", directory, "--prefix", directory / "stage"], quiet=True)
-        hornset = directory / "stage/bin/hornset"
-    return hornset
+        return source / made.stdout.splitlines()[-1]
+    directory = work / f"hornset-{name}"
+    shutil.rmtree(directory, ignore_errors=True)
+    build(f"cross-{b.name}" if b.foreign else "release", "-DHORNSET_BUILD_TESTS=OFF",
+          "-DHORNSET_BUILD_EMULATOR=OFF", f"-DHORNSET_STATIC={'ON' if linkage == 'static' else 'OFF'}",
+          directory=directory, cwd=source)
+    run(["cmake", "--install", directory, "--prefix", directory / "stage"], quiet=True)
+    return directory / "stage/bin/hornset"
 
 
 def build_suite():
     script.say("building the suite")
-    build(preset(board), "-DHORNSET_BUILD_TESTS=ON", "-DCMAKE_EXE_LINKER_FLAGS=-static",
+    build(f"cross-{board.name}" if board.foreign else "release", "-DHORNSET_BUILD_TESTS=ON", "-DCMAKE_EXE_LINKER_FLAGS=-static",
           "-DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST", directory=work / "suite", target="hornset_tests")
     return work / "suite/tests/hornset_tests"
 
