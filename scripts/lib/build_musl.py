@@ -1,5 +1,4 @@
-"""scripts/build-musl ARCH: a fully static hornset against musl, checked for any trace of glibc;
-the last line printed is the binary's path."""
+"""scripts/build-musl ARCH: a static hornset against musl, checked for glibc; its path the last line."""
 
 import os
 import re

@@ -1,5 +1,4 @@
-"""The presets (cross-ARCH, musl-ARCH) and toolchain files (ARCH.cmake, musl-ARCH.cmake), which CMake
-cannot generate from targets.tsv, agree with it."""
+"""The presets and toolchain files, which CMake cannot generate from targets.tsv, agree with it."""
 
 import json
 

@@ -1,5 +1,4 @@
-"""scripts/cross-test ARCH [CTEST OPTIONS...]: the whole suite cross-built for ARCH and run under
-qemu-user, and ARCH's Debian package."""
+"""scripts/cross-test ARCH [CTEST OPTIONS...]: the suite cross-built and run under qemu-user; the package."""
 
 import sys
 import time

@@ -1,5 +1,4 @@
-"""scripts/dist [--reproducible]: the downloadable archives, a static musl hornset for each
-architecture with a musl triple, and dist/SHA256SUMS; with --reproducible built twice."""
+"""scripts/dist [--reproducible]: the static musl archives and dist/SHA256SUMS; --reproducible builds twice."""
 
 import hashlib
 import os

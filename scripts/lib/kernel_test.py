@@ -1,5 +1,4 @@
-"""scripts/kernel-test ARCH: hornset against real kernel drivers, the stand-in module in Debian's
-kernel for ARCH, booted under qemu-system (TCG). The steps run in the order of main()."""
+"""scripts/kernel-test ARCH: hornset against the stand-in module in Debian's kernel under qemu-system."""
 
 import os
 import re
@@ -66,12 +65,10 @@ def fail(message):
 
 
 def install_packages():
-    packages = ["cmake", "ninja-build", "make", "g++", "gcc", "libc6-dev", "bc", "cpio", "googletest",
-                "libgtest-dev", f"linux-headers-{targets.HERE.kernel}", board.qemu_system]
-    for b in (board, *also):
-        if b.foreign:
-            packages += [f"gcc-{b.triple}", f"g++-{b.triple}", f"libc6-dev-{b.deb_arch}-cross"]
-    ensure_packages(*packages)
+    ensure_packages("cmake", "ninja-build", "make", "g++", "gcc", "libc6-dev", "bc", "cpio", "googletest",
+                    "libgtest-dev", f"linux-headers-{targets.HERE.kernel}", board.qemu_system,
+                    *(f"{p}-{b.triple}" for b in (board, *also) if b.foreign for p in ("gcc", "g++")),
+                    *(f"libc6-dev-{b.deb_arch}-cross" for b in (board, *also) if b.foreign))
 
 
 def kernel_version():
@@ -131,8 +128,6 @@ def unpack(abi, kbuild):
     # The flavour's Makefile includes the common part by its absolute path: the unpacked copy's.
     common = f"include /usr/src/linux-headers-{abi}-common/"
     makefile = headers / "Makefile"
-    if common not in makefile.read_text():
-        fail(f"unexpected include in {makefile}")
     makefile.write_text(makefile.read_text().replace(common, f"include {sysroot}{common[8:]}"))
     # The build helpers (scripts/) are programs for the board: a kbuild of the same version that
     # runs here serves instead, this machine's or (a later release's kernel) this release's.
@@ -190,8 +185,9 @@ def build_hornset(name, b, linkage):
 
 def build_suite():
     script.say("building the suite")
-    build(f"cross-{board.name}" if board.foreign else "release", "-DHORNSET_BUILD_TESTS=ON", "-DCMAKE_EXE_LINKER_FLAGS=-static",
-          "-DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST", directory=work / "suite", target="hornset_tests")
+    build(f"cross-{board.name}" if board.foreign else "release", "-DHORNSET_BUILD_TESTS=ON",
+          "-DCMAKE_EXE_LINKER_FLAGS=-static", "-DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST",
+          directory=work / "suite", target="hornset_tests")
     return work / "suite/tests/hornset_tests"
 
 
@@ -254,8 +250,7 @@ def add_program(rootfs, program, where, b, found_in):
 
 
 def add_udev(rootfs):
-    """systemd-udevd (Debian's udev package, unpacked), the Debian package's udev rule where it
-    installs it and its postinst, and getent, which the postinst runs."""
+    """systemd-udevd from Debian's udev package, the package's udev rule and postinst, and its getent."""
     unpacked = work / "udev"
     for package in ("udev", "libsystemd-shared"):
         run(["dpkg-deb", "-x", deb(package), unpacked])
@@ -288,8 +283,7 @@ def boot(image, initramfs):
 
 
 def verdict(status):
-    """Passed only when the guest powered off after a result line with no failure (a panic too
-    ends in status 0, -no-reboot making its reboot an exit)."""
+    """Passed only on a result line with no failure and no panic (-no-reboot makes a panic exit 0)."""
     console = console_log.read_bytes().decode(errors="replace").replace("\r", "")
     result = (re.findall(r"^[0-9]+ passed, [0-9]+ failed$", console, re.M) or [""])[-1]
     if status in (124, 137):

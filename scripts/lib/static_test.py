@@ -1,5 +1,4 @@
-"""scripts/static-test [ARCH|musl-ARCH]: a fully static hornset, built and checked. The emulated board,
-an LD_PRELOAD interposer, cannot reach it, so the suite does not apply (the kernel guests run it)."""
+"""scripts/static-test [ARCH|musl-ARCH]: a static hornset, checked; no emulated board reaches it."""
 
 import sys
 from pathlib import Path
