@@ -4,7 +4,7 @@ import sys
 import time
 
 import targets
-from common import ROOT, Script, baseline_problem, build, ensure_packages, run
+from common import ROOT, Script, build, ensure_packages, run
 
 script = Script("cross-test")
 
@@ -21,12 +21,8 @@ def main():
     ensure_packages("cmake", "ninja-build", arch.compiler_package, "qemu-user-static", "googletest",
                     "binutils", "file")
     preset = f"cross-{arch.name}"
+    # The CPU baseline is the compiler's default: static-test and build-musl check it in their builds.
     build(preset)
-    # The suite runs on qemu's default CPU, which would not notice code beyond the baseline.
-    hornset = ROOT / "build" / preset / "cli/hornset"
-    problem = baseline_problem(arch, hornset)
-    if problem:
-        script.die(f"{hornset} is not for every {arch.name} board: {problem}")
     run(["ctest", "--preset", preset, *sys.argv[2:]])
     # Reproducibility for the table's first foreign architecture alone: the packaging steps are the same for all.
     reproducibility = [] if arch.name == foreign[0] else ["--skip-reproducibility"]
