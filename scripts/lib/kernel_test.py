@@ -11,9 +11,8 @@ from pathlib import Path
 import targets
 from common import CALLER_DIR, ROOT, Script, archives, build, ensure_packages, interpreter, needed, output, readelf, run
 
-# A guest whose kernel only a later Debian release has: that release's image, headers and busybox,
-# at the newest version of the series whose kbuild (whose programs must run here) this release
-# also carries, and the module built by this release's cross compiler.
+# A guest whose kernel only a later Debian release has: that release's packages at the newest version of the
+# series whose kbuild (programs that run here) this release also carries; the module by this release's compiler.
 LATER = {"riscv64": {"release": "trixie", "series": "6.12", "compiler": "gcc-12"}}
 APT = ["-o", "DPkg::Lock::Timeout=900"]
 # The set and get request numbers of each encoding, apart from the headers hornset takes them from.

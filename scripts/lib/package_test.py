@@ -72,12 +72,11 @@ def package(tree, preset, build, options):
 
 
 def check_control(deb, arch):
+    # cpack names the file from the fields Package, Version and Architecture.
     script.expect_equal("package file name", f"hornset_{version}_{arch}.deb", deb.name)
     control = dict(re.findall(r"^(\S+): (.*)$", output(["dpkg-deb", "--field", str(deb)]), re.M))
     script.expect_equal("control fields", ["Architecture", "Depends", "Description", "Installed-Size", "Maintainer",
                                            "Package", "Priority", "Section", "Version"], sorted(control))
-    script.expect_equal("Package, Architecture, Version", ["hornset", arch, version],
-                        [control.get(name) for name in ("Package", "Architecture", "Version")])
     entries = [line.split() for line in output(["dpkg-deb", "--contents", str(deb)]).splitlines()]
     files = {words[5][2:]: words[0] for words in entries if not words[0].startswith("d")}
     script.expect_equal("files in the package and their modes",
@@ -162,8 +161,7 @@ def check_in_debian_root(deb_file):
         script.expect_equal(f"active lines of {rule.relative_to(root)} after {attempt}", [RULE], active)
     run([*dpkg, "--remove", "hornset"], quiet=True)
     script.expect_equal("files left after removal", [], [f for f in FILES if (root / f).exists()])
-    if len(group()) != 1:
-        script.fail(f"the group buzzer is not kept after removal: {group()}")
+    script.expect_equal("groups buzzer kept after removal", 1, len(group()))
     run([*SUDO, "rm", "-rf", root])
 
 
