@@ -100,8 +100,7 @@ def archives():
 
 
 def project_version():
-    text = (ROOT / "CMakeLists.txt").read_text()
-    return re.search(r"^project\(hornset\s+VERSION\s+([0-9.]+)", text, re.MULTILINE).group(1)
+    return re.search(r"^project\(hornset\s+VERSION\s+([0-9.]+)", (ROOT / "CMakeLists.txt").read_text(), re.M)[1]
 
 
 def readelf(option, path):
@@ -113,8 +112,7 @@ def needed(path):
 
 
 def interpreter(path):
-    match = re.search(r"Requesting program interpreter: (.*)\]", readelf("--program-headers", path))
-    return match.group(1) if match else None
+    return (re.findall(r"Requesting program interpreter: (.*)\]", readelf("--program-headers", path)) or [None])[0]
 
 
 def stripped_size(target, path):
@@ -123,26 +121,19 @@ def stripped_size(target, path):
     return stripped.stat().st_size
 
 
-def baseline_problem(target, path):
-    """Why PATH is not for every CPU of TARGET's ARM baseline: qemu's default CPU would not notice."""
-    wanted = target.baseline.split() or [None]
-    arch = (re.findall(r"Tag_CPU_arch: *(\S+)", readelf("-A", path)) or ["an unnamed ARM"])[0]
-    if wanted[0] and arch != wanted[0]:
-        return f"built for {arch}, not {wanted[0]}"
-    if "soft-float" in wanted and "soft-float ABI" not in readelf("-h", path):
-        return "does not use the soft-float ABI"
-    return None
-
-
 def static_problems(target, path):
     description = output(["file", "-b", str(path)]).strip()
     print(f"{path}: {description}")
+    # An ARM baseline (Tag_CPU_arch, soft-float) is checked here: qemu's default CPU would not notice code beyond it.
+    wanted = target.baseline.split() or [None]
+    arch = (re.findall(r"Tag_CPU_arch: *(\S+)", readelf("-A", path)) or ["an unnamed ARM"])[0]
     return [problem for problem in (
         "statically linked" not in description and "file does not call it statically linked",
         not re.search(target.machine, description) and f"file does not name {target.name}'s machine",
         interpreter(path) and "it asks for a program interpreter",
         needed(path) and f"it needs shared libraries: {' '.join(needed(path))}",
-        baseline_problem(target, path)) if problem]
+        wanted[0] and arch != wanted[0] and f"built for {arch}, not {wanted[0]}",
+        "soft-float" in wanted and "soft-float ABI" not in readelf("-h", path) and "not the soft-float ABI") if problem]
 
 
 def version_problem(command):
@@ -158,14 +149,13 @@ def version_problem(command):
     return None
 
 
-def rebuild(directory, commit, step, again=False):
-    """STEP(tree) in a fresh clone of COMMIT at DIRECTORY; AGAIN, with its files dated a year back, under umask
+def rebuild(tree, commit, step, again=False):
+    """STEP(TREE) in a fresh clone of COMMIT at TREE; AGAIN, with its files dated a year back, under umask
     077 and another time zone and locale, so that whatever a build takes from any of them shows as a difference."""
     saved_environment, saved_umask = dict(os.environ), os.umask(0o077)
     os.umask(0o077 if again else saved_umask)
     os.environ.update({"TZ": "Pacific/Kiritimati", "LC_ALL": "C"} if again else {"TZ": "UTC", "LC_ALL": "C.UTF-8"})
     try:
-        tree = Path(directory)
         shutil.rmtree(tree, ignore_errors=True)
         tree.parent.mkdir(parents=True, exist_ok=True)
         run(["git", "clone", "--quiet", "--no-hardlinks", str(ROOT), str(tree)])
