@@ -22,17 +22,13 @@ DOCUMENTS = ["hornset.1", "README.md", "packaging/60-hornset.rules", "packaging/
 FILES = sorted(Path(name).name for name in ["hornset", *DOCUMENTS])
 
 
-def archive_name(arch):
-    return f"hornset-{project_version()}-{arch.name}-linux-musl-static"
-
-
 def build_all(tree, out):
     """Nothing of this machine, user or moment goes into the archives."""
     shutil.rmtree(out, ignore_errors=True)
     out.mkdir(parents=True)
     for arch in musl_targets:
         run([str(tree / "scripts/build-musl"), arch.name], quiet=True, cwd=tree)
-        directory = scratch() / archive_name(arch)
+        directory = scratch() / f"hornset-{project_version()}-{arch.name}-linux-musl-static"
         directory.mkdir()
         built = tree / "build" / f"musl-{arch.name}"
         run([arch.tool("strip"), "-o", str(directory / "hornset"), str(built / "cli/hornset")])
@@ -59,9 +55,9 @@ def main():
     out = ROOT / "dist"
     rebuild(ROOT / "build/dist/tree", commit, lambda tree: build_all(tree, out))
     # The archives' entries; static-test musl-ARCH runs the binary.
-    for arch in musl_targets:
-        name = archive_name(arch)
-        with tarfile.open(out / f"{name}.tar.gz") as contents:
+    for archive in sorted(out.glob("*.tar.gz")):
+        name = archive.name.removesuffix(".tar.gz")
+        with tarfile.open(archive) as contents:
             listing = [(e.mode, e.type, f"{e.uid}/{e.gid}", e.mtime, e.name) for e in contents.getmembers()]
         expected = [(0o755, tarfile.DIRTYPE, "0/0", int(epoch), name)] + [
             (0o755 if f == "hornset" else 0o644, tarfile.REGTYPE, "0/0", int(epoch), f"{name}/{f}") for f in FILES]
