@@ -16,8 +16,7 @@ script = Script("scripts/dist")
 musl_targets = [t for t in targets.TARGETS if t.musl]
 commit = output(["git", "rev-parse", "HEAD"]).strip()
 epoch = os.environ.get("SOURCE_DATE_EPOCH") or output(["git", "log", "-1", "--format=%ct"]).strip()
-# Each archive's files: the binary and the documents, as the commit has them (the manual page as
-# the build configures it).
+# Each archive's files: the binary and the documents as the commit has them (the manual page as built).
 DOCUMENTS = ["hornset.1", "README.md", "packaging/60-hornset.rules", "packaging/copyright"]
 FILES = sorted(Path(name).name for name in ["hornset", *DOCUMENTS])
 

@@ -28,8 +28,7 @@ def main():
               "-DHORNSET_BUILD_EMULATOR=OFF", directory=directory, target="hornset")
         hornset = Path(directory, "cli/hornset")
     # On the baseline's oldest CPU, where the table names one, an instruction beyond it stops the run.
-    problems = [*static_problems(arch, hornset), version_problem([*arch.qemu_user(oldest_cpu=True), str(hornset)])]
-    for problem in problems:
+    for problem in [*static_problems(arch, hornset), version_problem([*arch.qemu_user(oldest_cpu=True), str(hornset)])]:
         script.fail(problem and f"{hornset}: {problem}")
     script.finish(f"static-test: the static hornset{' for ' + name if name else ''} passed", "failure(s)")
 
