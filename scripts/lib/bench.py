@@ -1,5 +1,4 @@
-"""scripts/bench [--check]: what one hornset run costs next to its floor, and the static musl
-builds' sizes and instructions; --check fails over the budget, from deterministic figures only."""
+"""scripts/bench [--check]: what one hornset run costs next to its floor; static musl sizes and instructions."""
 
 import platform
 import re
@@ -33,7 +32,7 @@ scenario = ROOT / "build/bench/scenario"
 work = scratch()
 overs = []
 machine = platform.machine()
-here = targets.this_machine()
+here = targets.HERE
 
 
 def build_floor():
@@ -60,9 +59,11 @@ def launch(board, command, **options):
     return subprocess.run(command, env={"LD_PRELOAD": str(preload), "HORNEMU_DIR": str(scenario)}, **options)
 
 
-def instructions(board, command):
-    """Instructions of one run under callgrind, and what the run did: status, output and driver log."""
-    counted, log = work / "callgrind", work / "valgrind"
+def measure(board, command):
+    """Instructions of one run under callgrind, what the run did (status, output, driver log), and its peak RSS
+    in KiB, the largest of seven runs without address randomisation: resident pages come in fault-around
+    chunks of cached library pages, so a run now and then comes out a chunk lower."""
+    counted, log, rss = work / "callgrind", work / "valgrind", work / "rss"
     counted.unlink(missing_ok=True)
     ran = launch(board, [shutil.which("valgrind"), "--tool=callgrind", f"--callgrind-out-file={counted}",
                          f"--log-file={log}", *command], capture_output=True, text=True)
@@ -71,18 +72,13 @@ def instructions(board, command):
         sys.stderr.write(log.read_text() if log.exists() else "")
         sys.exit(f"scripts/bench: callgrind gave no count for: {' '.join(command)}")
     driver = (scenario / "log").read_bytes() if board and (scenario / "log").exists() else b""
-    return int(total[1]), {"status": ran.returncode, "stdout": ran.stdout, "stderr": ran.stderr, "log": driver}
-
-
-def peak_rss(board, command):
-    """Peak RSS in KiB, the largest of seven runs without address randomisation: resident pages come
-    in fault-around chunks of cached library pages, so a run now and then comes out a chunk lower."""
+    effect = {"status": ran.returncode, "stdout": ran.stdout, "stderr": ran.stderr, "log": driver}
     peaks = []
     for _ in range(7):
-        launch(board, [shutil.which("setarch"), machine, "-R", "/usr/bin/time", "-f", "%M", "-o",
-                       str(work / "rss"), *command], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        peaks.append(int((work / "rss").read_text().split()[-1]))
-    return max(peaks)
+        launch(board, [shutil.which("setarch"), machine, "-R", "/usr/bin/time", "-f", "%M", "-o", str(rss), *command],
+               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        peaks.append(int(rss.read_text().split()[-1]))
+    return int(total[1]), effect, max(peaks)
 
 
 def over(what, value, limit):
@@ -100,8 +96,8 @@ def against_floor():
     print("against its floor; both run on the emulated board, whose cost both figures include.\n")
     rows = []
     for name, board, arguments in RUNS:
-        programs = {"hornset": hornset, "floor": ROOT / f"build/bench/floor-{name}"}
-        counts, (mine, floors) = zip(*[instructions(board, [str(program), *arguments]) for program in programs.values()])
+        (count, mine, peak), (floor_count, floors, floor_peak) = [
+            measure(board, [str(program), *arguments]) for program in (hornset, ROOT / f"build/bench/floor-{name}")]
         if b"/proc/lampstat" not in mine["log"]:
             sys.exit(f"scripts/bench: the emulated board was not in effect on run {name}")
         # The floor is a fair floor only if it has the same effect as hornset.
@@ -109,11 +105,10 @@ def against_floor():
         if differs:
             sys.exit(f"scripts/bench: on run {name} the floor's {differs[0]} differs from hornset's: "
                      f"{floors[differs[0]]!r}, not {mine[differs[0]]!r}")
-        ratio = counts[0] / counts[1]
+        ratio = count / floor_count
         over(f"run {name}: {ratio:.3f} times the floor's instructions", ratio, RATIO_LIMIT)
-        peaks = [peak_rss(board, [str(program), *arguments]) for program in programs.values()]
-        rows.append([f"`{' '.join(arguments)}` ({SHOWN[board]})", f"{counts[0]:,}", f"{counts[1]:,}",
-                     f"{ratio:.3f}", f"{peaks[0]} KiB", f"{peaks[1]} KiB"])
+        rows.append([f"`{' '.join(arguments)}` ({SHOWN[board]})", f"{count:,}", f"{floor_count:,}",
+                     f"{ratio:.3f}", f"{peak} KiB", f"{floor_peak} KiB"])
     table(["run (board)", "hornset instructions", "floor instructions", "ratio", "hornset peak RSS",
            "floor peak RSS"], rows)
     size = stripped_size(here, hornset)
@@ -144,16 +139,15 @@ def musl_builds():
         return
     counts, peaks = [], []
     # It must print and exit as without a board (the suite checks the texts) before its figures count.
-    for arguments, status, shows in (("--version", 0, f"hornset version {project_version()}\n"),
-                                     ("10 20 3", 1, "")):
+    for arguments, status, shows in (("--version", 0, f"hornset version {project_version()}\n"), ("10 20 3", 1, "")):
         command = [str(ROOT / f"build/musl-{here.name}/cli/hornset"), *arguments.split()]
-        count, effect = instructions(None, command)
+        count, effect, peak = measure(None, command)
         counts.append(count)
+        peaks.append(peak)
         if effect["status"] != status or not effect["stdout"].endswith(shows):
             sys.exit(f"scripts/bench: the static musl hornset did not behave as without a board on run "
                      f"`{arguments}`: {effect}")
-        over(f"static musl `{arguments}`: {counts[-1]:,} instructions", counts[-1], MUSL_INSTRUCTION_LIMIT)
-        peaks.append(peak_rss(None, command))
+        over(f"static musl `{arguments}`: {count:,} instructions", count, MUSL_INSTRUCTION_LIMIT)
     table(["static musl build", "`--version`", "`10 20 3`"],
           [[f"instructions ({shown_machine})", *(f"{c:,}" for c in counts)],
            [f"peak RSS ({shown_machine})", *(f"{p} KiB" for p in peaks)]])
@@ -162,7 +156,6 @@ def musl_builds():
 def main():
     if sys.argv[1:] not in ([], ["--check"]):
         Script("bench").usage("scripts/bench [--check]")
-    check = sys.argv[1:] == ["--check"]
     ensure_packages("cmake", "ninja-build", "g++", "binutils", "valgrind", "time", "util-linux")
     build("release")
     build_floor()
@@ -171,7 +164,7 @@ def main():
     if overs:
         print("\n".join(overs), "Over budget.", sep="\n")
         sys.exit(1)
-    if check:
+    if sys.argv[1:] == ["--check"]:
         print(f"Within budget: at most {RATIO_LIMIT:.2f} times the floor's instructions on every run;")
         print(f"NEEDED libc.so.6 alone; stripped size at most {SIZE_LIMIT} bytes. Static musl: at most")
         print(f"{MUSL_INSTRUCTION_LIMIT} instructions per run, at most {MUSL_SIZE_LIMIT} bytes stripped on each.")

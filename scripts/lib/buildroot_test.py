@@ -1,5 +1,4 @@
-"""scripts/buildroot-test ARCH: hornset built by Buildroot through packaging/buildroot, checked on
-the target and run through the end-to-end suite under qemu-user."""
+"""scripts/buildroot-test ARCH: hornset built by Buildroot through packaging/buildroot, and checked."""
 
 import os
 import re
@@ -9,7 +8,7 @@ import sys
 from pathlib import Path
 
 import targets
-from common import ROOT, Script, build, ensure_packages, output, project_version, readelf, run
+from common import ROOT, Script, build, ensure_packages, project_version, readelf, run
 
 script = Script("buildroot-test")
 if len(sys.argv) != 2:
@@ -60,8 +59,6 @@ def sources():
     """Buildroot's tree, and local.mk lines that give it the host packages' sources, so that it downloads nothing."""
     tree = shared / "source"
     unpack(source, tree)
-    if not (tree / "toolchain/helpers.mk").is_file():
-        script.die(f"{source} is not a Buildroot tree", 2)
     overrides = ""
     for package in ("pkgconf", "ninja", "tar") if host_sources else ():
         found = sorted(Path(host_sources).glob(f"{package}[_-]*.tar.*"))
@@ -124,13 +121,11 @@ def brmake(buildroot, *make_targets):
 
 
 def check(ssp):
-    """What landed on the target; the suite checks the protected build's architecture and NEEDED."""
+    """What landed on the target; the suite checks the protected build."""
     binary = output_dir / "target/usr/bin/hornset"
     if not binary.is_file():
         return script.fail(f"{ssp}: no usr/bin/hornset on the target")
-    print(f"{ssp}: usr/bin/hornset: {output(['file', '-b', str(binary)]).strip()}")
     protected = "__stack_chk_fail" in readelf("--dyn-syms", binary)
-    print(f"{ssp}: {'references' if protected else 'no'} __stack_chk_fail")
     if protected != (ssp != "BR2_SSP_NONE"):
         script.fail(f"{ssp}: hornset {'references' if protected else 'has no'} __stack_chk_fail")
     if ssp != "BR2_SSP_NONE":
@@ -140,7 +135,6 @@ def check(ssp):
     files_list = output_dir / f"build/hornset-{project_version()}/.files-list.txt"
     files = sorted(line.split(",./", 1)[1] for line in (files_list.read_text() if files_list.is_file() else "")
                    .splitlines() if line.startswith("hornset,./"))
-    print(f"{ssp}: hornset installed: {' '.join(files)}")
     script.expect_equal(f"{ssp}: files hornset installed",
                         ["usr/bin/hornset", "usr/share/doc/hornset/README.md", "usr/share/doc/hornset/changelog.gz",
                          "usr/share/doc/hornset/copyright", "usr/share/hornset/60-hornset.rules",
@@ -149,9 +143,7 @@ def check(ssp):
 
 def suite():
     suite_build = work / "suite"
-    tested = work / "hornset-ssp-strong"
-    shutil.copy(output_dir / "target/usr/bin/hornset", tested)
-    build(f"cross-{arch.name}", f"-DHORNSET_TEST_TOOL_FILE={tested}",
+    build(f"cross-{arch.name}", f"-DHORNSET_TEST_TOOL_FILE={output_dir}/target/usr/bin/hornset",
           f"-DHORNSET_TEST_PRELOAD_FILE={suite_build}/emulator/libhornemu.so", directory=suite_build)
     result = subprocess.run(["ctest", "--test-dir", str(suite_build), "--output-on-failure", "--no-tests=error",
                              "-j", "2", "--timeout", "300"], stdout=subprocess.PIPE, text=True)
@@ -167,21 +159,15 @@ def main():
                    "and, offline, BUILDROOT_HOST_SOURCES to a folder of pkgconf, ninja and tar source tarballs", 2)
     # Buildroot's host needs, the cross compiler, the suite's; check-package's python3-magic and python3-flake8.
     ensure_packages("build-essential", "make", "patch", "gzip", "bzip2", "perl", "tar", "cpio", "unzip",
-                    "rsync", "bc", "file", "wget", "cmake", "ninja-build", "binutils", arch.compiler_package(),
+                    "rsync", "bc", "file", "wget", "cmake", "ninja-build", "binutils", arch.compiler_package,
                     "qemu-user-static", "googletest", "python3", "python3-magic", "python3-flake8")
-    shared.mkdir(parents=True, exist_ok=True)
-    work.mkdir(parents=True, exist_ok=True)
     buildroot, overrides = step("unpack Buildroot and the host sources", sources)
     step("toolchain wrapper and sysroot", make_toolchain)
     external = sorted(str(p) for p in (ROOT / "packaging/buildroot").rglob("*") if p.is_file())
     step("Buildroot's check-package on the external tree", run,
          ["/usr/bin/python3", str(buildroot / "utils/check-package"), "-b", *external])
     # Buildroot lists as a package's files those its install changed: hornset's earlier ones go first.
-    for installed in sorted((output_dir / "target").glob("**/*hornset*"), reverse=True):
-        if installed.is_dir():
-            shutil.rmtree(installed)
-        else:
-            installed.unlink(missing_ok=True)
+    run(["rm", "-rf", *(output_dir / "target").glob("**/*hornset*")])
     # The toolchain wrapper has the choice built in: rebuilt each time, as hornset is. No whole image:
     # its last step needs host-patchelf, whose source is not at hand offline.
     for ssp, name in (("BR2_SSP_NONE", "build"), ("BR2_SSP_STRONG", "rebuild the toolchain wrapper and hornset")):

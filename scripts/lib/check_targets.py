@@ -1,5 +1,4 @@
-"""The presets (cross-ARCH, musl-ARCH) and toolchain files (ARCH.cmake, musl-ARCH.cmake), which CMake
-cannot generate from targets.tsv, agree with it."""
+"""The presets and toolchain files, which CMake cannot generate from targets.tsv, agree with it."""
 
 import json
 
@@ -12,25 +11,21 @@ found = {(kind, p["name"]): p for kind in ("configure", "build", "test") for p i
 # The musl suite's presets, which are no architecture's.
 wanted = {(kind, name) for kind, name in found if name in ("musl-dynamic", "musl-suite")}
 toolchains = set()
-for t in targets.TARGETS:
-    for family, shared, kinds in (("cross", "debian-cross", ("configure", "build", "test")),
-                                  ("musl", "musl", ("configure", "build"))):
-        if not (t.foreign if family == "cross" else t.musl):
-            continue
-        name = f"{family}-{t.name}"
-        for kind in kinds:
-            wanted.add((kind, name))
-            preset = found.get((kind, name), {})
-            got = (preset.get("inherits"), preset.get("cacheVariables", {}).get("HORNSET_TARGET")) \
-                if kind == "configure" else preset.get("configurePreset")
-            if got != ((family, t.name) if kind == "configure" else name):
-                script.fail(f"CMakePresets.json: {kind} preset {name} is not as the others of {family} for {t.name} "
-                            f"(got {got!r})")
-        toolchain = ROOT / "cmake/toolchains" / f"{'' if family == 'cross' else 'musl-'}{t.name}.cmake"
+for family, shared, kinds, column in (("cross", "debian-cross", ("configure", "build", "test"), "qemu"),
+                                      ("musl", "musl", ("configure", "build"), "musl")):
+    for arch in targets.names(having=column):
+        name = f"{family}-{arch}"
+        wanted.update((kind, name) for kind in kinds)
+        configure = found.get(("configure", name), {})
+        got = [(configure.get("inherits"), configure.get("cacheVariables", {}).get("HORNSET_TARGET")),
+               *(found.get((kind, name), {}).get("configurePreset") for kind in kinds[1:])]
+        if got != [(family, arch), *(name for _ in kinds[1:])]:
+            script.fail(f"CMakePresets.json: the presets {name} are not as the others of {family} (got {got!r})")
+        toolchain = ROOT / "cmake/toolchains" / f"{'' if family == 'cross' else 'musl-'}{arch}.cmake"
         toolchains.add(toolchain)
         text = toolchain.read_text() if toolchain.is_file() else ""
-        if f"set(HORNSET_TARGET {t.name})" not in text or f"{shared}.cmake" not in text:
-            script.fail(f"{toolchain.relative_to(ROOT)} does not set HORNSET_TARGET {t.name} and include "
+        if f"set(HORNSET_TARGET {arch})" not in text or f"{shared}.cmake" not in text:
+            script.fail(f"{toolchain.relative_to(ROOT)} does not set HORNSET_TARGET {arch} and include "
                         f"{shared}.cmake")
 for kind, name in found:
     if name.startswith(("cross-", "musl-")) and (kind, name) not in wanted:

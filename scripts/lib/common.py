@@ -2,6 +2,7 @@
 
 import atexit
 import os
+import platform
 import re
 import shutil
 import subprocess
@@ -79,10 +80,6 @@ def output(command, **options):
     return subprocess.run(command, check=True, stdout=subprocess.PIPE, text=True, **options).stdout
 
 
-def sudo():
-    return [] if os.geteuid() == 0 else ["sudo"]
-
-
 def ensure_packages(*packages):
     run([str(ROOT / "scripts/ensure-packages"), *packages])
 
@@ -95,9 +92,15 @@ def build(preset, *options, directory=None, target=None, cwd=None):
         quiet=True, cwd=cwd)
 
 
+def archives():
+    """This release's code name, and the (archive, suite) of each of its suites in apt's lists."""
+    release = platform.freedesktop_os_release()["VERSION_CODENAME"]
+    lines = output(["apt-get", "indextargets", "--format", "$(REPO_URI) $(RELEASE)", "Created-By: Packages"])
+    return release, sorted({tuple(line.split()) for line in lines.splitlines() if f" {release}" in line})
+
+
 def project_version():
-    text = (ROOT / "CMakeLists.txt").read_text()
-    return re.search(r"^project\(hornset\s+VERSION\s+([0-9.]+)", text, re.MULTILINE).group(1)
+    return re.search(r"^project\(hornset\s+VERSION\s+([0-9.]+)", (ROOT / "CMakeLists.txt").read_text(), re.M)[1]
 
 
 def readelf(option, path):
@@ -109,8 +112,7 @@ def needed(path):
 
 
 def interpreter(path):
-    match = re.search(r"Requesting program interpreter: (.*)\]", readelf("--program-headers", path))
-    return match.group(1) if match else None
+    return (re.findall(r"Requesting program interpreter: (.*)\]", readelf("--program-headers", path)) or [None])[0]
 
 
 def stripped_size(target, path):
@@ -119,30 +121,19 @@ def stripped_size(target, path):
     return stripped.stat().st_size
 
 
-def baseline_problem(target, path):
-    """Why PATH is not for every CPU of TARGET's ARM baseline: qemu's default CPU would not notice."""
-    wanted = target.baseline.split()
-    if not wanted:
-        return None
-    arch = re.search(r"Tag_CPU_arch: *(\S+)", readelf("-A", path))
-    arch = arch.group(1) if arch else "an unnamed ARM"
-    print(f"{path}: Tag_CPU_arch {arch}")
-    if arch != wanted[0]:
-        return f"built for {arch}, not {wanted[0]}"
-    if "soft-float" in wanted and "soft-float ABI" not in readelf("-h", path):
-        return "does not use the soft-float ABI"
-    return None
-
-
 def static_problems(target, path):
     description = output(["file", "-b", str(path)]).strip()
     print(f"{path}: {description}")
+    # An ARM baseline (Tag_CPU_arch, soft-float) is checked here: qemu's default CPU would not notice code beyond it.
+    wanted = target.baseline.split() or [None]
+    arch = (re.findall(r"Tag_CPU_arch: *(\S+)", readelf("-A", path)) or ["an unnamed ARM"])[0]
     return [problem for problem in (
         "statically linked" not in description and "file does not call it statically linked",
         not re.search(target.machine, description) and f"file does not name {target.name}'s machine",
         interpreter(path) and "it asks for a program interpreter",
         needed(path) and f"it needs shared libraries: {' '.join(needed(path))}",
-        baseline_problem(target, path)) if problem]
+        wanted[0] and arch != wanted[0] and f"built for {arch}, not {wanted[0]}",
+        "soft-float" in wanted and "soft-float ABI" not in readelf("-h", path) and "not the soft-float ABI") if problem]
 
 
 def version_problem(command):
@@ -150,25 +141,21 @@ def version_problem(command):
     if os.path.exists("/proc/lampstat") or os.path.exists("/dev/hornio"):
         print(f"this machine has /proc/lampstat or /dev/hornio: {command[-1]} --version not run")
         return None
-    shown = subprocess.run([*command, "--version"], stdin=subprocess.DEVNULL, capture_output=True, env={},
-                           text=True)
+    shown = subprocess.run([*command, "--version"], stdin=subprocess.DEVNULL, capture_output=True, env={}, text=True)
     wanted = f"hornset version {project_version()}"
     last = (shown.stdout.splitlines() or [""])[-1]
     if shown.returncode or last != wanted:
         return f"--version: exit status {shown.returncode} and {last!r}, not {wanted!r}"
-    print(f"{command[-1]} --version: {last}")
     return None
 
 
-def rebuild(directory, commit, step, again=False):
-    """STEP(tree) in a fresh clone of COMMIT at DIRECTORY; AGAIN, with its files dated a year back, under umask
+def rebuild(tree, commit, step, again=False):
+    """STEP(TREE) in a fresh clone of COMMIT at TREE; AGAIN, with its files dated a year back, under umask
     077 and another time zone and locale, so that whatever a build takes from any of them shows as a difference."""
     saved_environment, saved_umask = dict(os.environ), os.umask(0o077)
-    if not again:
-        os.umask(saved_umask)
+    os.umask(0o077 if again else saved_umask)
     os.environ.update({"TZ": "Pacific/Kiritimati", "LC_ALL": "C"} if again else {"TZ": "UTC", "LC_ALL": "C.UTF-8"})
     try:
-        tree = Path(directory)
         shutil.rmtree(tree, ignore_errors=True)
         tree.parent.mkdir(parents=True, exist_ok=True)
         run(["git", "clone", "--quiet", "--no-hardlinks", str(ROOT), str(tree)])

@@ -1,5 +1,4 @@
-"""scripts/static-test [ARCH|musl-ARCH]: a fully static hornset, built and checked. The emulated board,
-an LD_PRELOAD interposer, cannot reach it, so the suite does not apply (the kernel guests run it)."""
+"""scripts/static-test [ARCH|musl-ARCH]: a static hornset, checked; no emulated board reaches it."""
 
 import sys
 from pathlib import Path
@@ -15,8 +14,8 @@ def main():
     name = sys.argv[1] if len(sys.argv) > 1 else ""
     if len(sys.argv) > 2 or name not in ("", *choices):
         script.usage(f"scripts/static-test [{'|'.join(choices)}]")
-    arch = targets.target(name.removeprefix("musl-"), script.name) if name else targets.this_machine()
-    ensure_packages("cmake", "ninja-build", arch.compiler_package(), "libc6-dev", "binutils", "file",
+    arch = targets.target(name.removeprefix("musl-"), script.name) if name else targets.HERE
+    ensure_packages("cmake", "ninja-build", arch.compiler_package, "libc6-dev", "binutils", "file",
                     *(["qemu-user-static"] if arch.foreign else []))
     if name.startswith("musl-"):
         # scripts/build-musl also checks that no part of glibc is inside.
@@ -29,8 +28,7 @@ def main():
               "-DHORNSET_BUILD_EMULATOR=OFF", directory=directory, target="hornset")
         hornset = Path(directory, "cli/hornset")
     # On the baseline's oldest CPU, where the table names one, an instruction beyond it stops the run.
-    problems = [*static_problems(arch, hornset), version_problem([*arch.qemu_user(oldest_cpu=True), str(hornset)])]
-    for problem in problems:
+    for problem in [*static_problems(arch, hornset), version_problem([*arch.qemu_user(oldest_cpu=True), str(hornset)])]:
         script.fail(problem and f"{hornset}: {problem}")
     script.finish(f"static-test: the static hornset{' for ' + name if name else ''} passed", "failure(s)")
 

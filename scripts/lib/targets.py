@@ -8,24 +8,21 @@ TABLE = Path(__file__).resolve().parents[2] / "targets.tsv"
 
 
 class Target:
-    """A row: each column an attribute ("-" read as ""), the first also as `name`; `foreign` where qemu runs it."""
+    """A row: each column an attribute ("-" read as ""), the first also as `name`; `foreign` where qemu runs it,
+    and the Debian packages of its C++ compiler and musl."""
 
     def __init__(self, columns):
         self.__dict__.update(columns)
         self.name = next(iter(columns.values()))
         self.foreign = bool(self.qemu)
+        self.compiler_package = f"g++-{self.triple}" if self.foreign else "g++"
+        self.musl_package = f"musl-dev:{self.deb_arch}" if self.foreign else "musl-tools"
 
     def __getattr__(self, column):
         sys.exit(f"{TABLE}: no column {column}")
 
     def tool(self, name):
         return f"{self.triple}-{name}" if self.foreign else name
-
-    def compiler_package(self):
-        return f"g++-{self.triple}" if self.foreign else "g++"
-
-    def musl_package(self):
-        return f"musl-dev:{self.deb_arch}" if self.foreign else "musl-tools"
 
     def libraries(self):
         return Path(f"/usr/{self.triple}/lib") if self.foreign else Path("/lib", self.triple)
@@ -55,6 +52,7 @@ def _rows():
 
 
 TARGETS = _rows()
+HERE = next(t for t in TARGETS if not t.foreign)
 
 
 def target(name, program, column=None):
@@ -64,10 +62,6 @@ def target(name, program, column=None):
         print(f"{program}: unknown architecture '{name}' ({', '.join(names(column))})", file=sys.stderr)
         sys.exit(2)
     return found[0]
-
-
-def this_machine():
-    return next(t for t in TARGETS if not t.foreign)
 
 
 def names(column=None, having=None, word=None):
