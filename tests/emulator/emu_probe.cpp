@@ -1,9 +1,9 @@
 // A program for the emulator's tests to run on the emulated board: performs the operations
 // named on its command line, one after another, and prints what each returned.
 //
-//   open PATH FLAGS (O_RDWR|O_CREAT ...), fopen PATH MODE, fgets, close, chdir DIR
-//   write TEXT (\xNN escapes), rawwrite TEXT (the system call, past the C library), read N,
-//   set HEXWORD, get, ioctl HEXREQUEST, dupfd N (fcntl F_DUPFD), fstat, exit N
+//   open PATH FLAGS (O_RDWR|O_CREAT ...), dupfd N (fcntl F_DUPFD), close, chdir DIR, fstat,
+//   write TEXT, rawwrite TEXT (the system call, past the C library), read N, set HEXWORD, get,
+//   ioctl HEXREQUEST, fopen PATH MODE (the stream read whole, then closed), exit N
 // The descriptor an open or a duplicate returns is the one the next operations use.
 //
 // Each prints "OP -> RESULT", RESULT being the value ("fd" for a descriptor) or "-1 ENAME";
@@ -28,7 +28,6 @@
 namespace {
 
 int fd = -1;
-FILE* stream = nullptr;
 std::string shown; // what the operation adds to its line
 
 long number(const char* text, int base = 10) {
@@ -49,18 +48,6 @@ int flags_of(const std::string& text) {
     return flags;
 }
 
-// \xNN escapes to bytes.
-std::string unescape(const std::string& text) {
-    std::string bytes;
-    for (size_t at = 0; at < text.size(); ++at) {
-        const bool escape = text.compare(at, 2, "\\x") == 0 && at + 3 < text.size();
-        bytes += escape ? static_cast<char>(std::stoi(text.substr(at + 2, 2), nullptr, 16))
-                        : text.at(at);
-        at += escape ? 3 : 0;
-    }
-    return bytes;
-}
-
 long request(unsigned long code, const char* given) {
     auto word = static_cast<uint32_t>(number(given, 16));
     const int result = ioctl(fd, code, &word);
@@ -71,14 +58,8 @@ long request(unsigned long code, const char* given) {
 }
 
 long put(const char* text, bool raw) {
-    const std::string bytes = unescape(text);
-    return raw ? syscall(SYS_write, fd, bytes.data(), bytes.size())
-               : write(fd, bytes.data(), bytes.size());
-}
-
-long exit_with(const char* status) {
-    fflush(stdout);
-    exit(static_cast<int>(number(status)));
+    const size_t length = std::strlen(text);
+    return raw ? syscall(SYS_write, fd, text, length) : write(fd, text, length);
 }
 
 long descriptor(int opened) {
@@ -93,11 +74,14 @@ long read_some(size_t count) {
     return got;
 }
 
-long get_line() {
-    char line[256];
-    const bool got = fgets(line, sizeof line, stream) != nullptr;
-    shown = got ? " " + hornemu::in_quotes(line) : "";
-    return got ? 0 : -1;
+long read_stream(const char* path, const char* mode) {
+    FILE* stream = fopen(path, mode);
+    if (stream == nullptr) {
+        return -1;
+    }
+    char text[256];
+    shown = " " + hornemu::in_quotes({text, fread(text, 1, sizeof text, stream)});
+    return fclose(stream);
 }
 
 long file_type() {
@@ -123,12 +107,7 @@ const operation operations[] = {
      }},
     {"dupfd", 1,
      [](const char* low, const char*) { return descriptor(fcntl(fd, F_DUPFD, number(low))); }},
-    {"fopen", 2,
-     [](const char* path, const char* mode) {
-         stream = fopen(path, mode);
-         return stream != nullptr ? 0L : -1L;
-     }},
-    {"fgets", 0, [](const char*, const char*) { return get_line(); }},
+    {"fopen", 2, read_stream},
     {"close", 0, [](const char*, const char*) { return long{close(fd)}; }},
     {"chdir", 1, [](const char* dir, const char*) { return long{chdir(dir)}; }},
     {"write", 1, [](const char* text, const char*) { return put(text, false); }},
@@ -140,7 +119,10 @@ const operation operations[] = {
     {"ioctl", 1,
      [](const char* code, const char*) { return request(unsigned(number(code, 16)), "0"); }},
     {"fstat", 0, [](const char*, const char*) { return file_type(); }},
-    {"exit", 1, [](const char* status, const char*) { return exit_with(status); }}};
+    {"exit", 1, [](const char* status, const char*) -> long {
+         fflush(stdout);
+         exit(static_cast<int>(number(status)));
+     }}};
 
 } // namespace
 
