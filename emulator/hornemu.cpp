@@ -97,7 +97,7 @@ std::string fault(const std::string& value, bool fail) {
                     " with OP one of " + ops + ": " + value);
     }
     if (fail) {
-        const int error = hornemu::errno_parse(given.data(), given.size());
+        const int error = hornemu::errno_parse(given);
         const char* name = hornemu::errno_name(error);
         if (error == 0) {
             usage_error("unknown errno: " + given);
@@ -118,27 +118,13 @@ std::string fault(const std::string& value, bool fail) {
     return op + " return " + std::to_string(result) + "\n";
 }
 
-// The options that take a value, with the values each takes (none listed: any but "").
-struct option_row {
-    std::string_view name;
-    std::array<std::string_view, 3> values;
-};
-constexpr option_row option_table[] = {{"--board", {"qtr-pn", "request", "none"}},
-                                       {"--fail", {}},
-                                       {"--return", {}},
-                                       {"--reply", {}},
-                                       {"--dir", {}}};
+// The options, each taking a value.
+constexpr std::string_view option_names[] = {"--board", "--fail", "--return", "--reply", "--dir"};
 
-void take(options& chosen, const option_row& option, const std::string& value) {
-    const std::string name(option.name);
-    const auto& takes = option.values;
-    if (value.empty() ||
-        (!takes[0].empty() && std::count(takes.begin(), takes.end(), value) == 0)) {
-        std::string list;
-        for (const std::string_view one : takes) {
-            list += " " + std::string(one);
-        }
-        usage_error(name + " wants" + (takes[0].empty() ? " a value" : list) + ": " + value);
+void take(options& chosen, const std::string& name, const std::string& value) {
+    const bool board = name == "--board";
+    if (value.empty() || (board && value != "qtr-pn" && value != "request" && value != "none")) {
+        usage_error(name + " wants " + (board ? "qtr-pn request none" : "a value") + ": " + value);
     }
     if (name == "--fail" || name == "--return") {
         chosen.board_conf += fault(value, name == "--fail");
@@ -158,14 +144,12 @@ std::optional<options> parse_options(int argc, char** argv) {
         // An option's value is the next word, or follows '='.
         const size_t equals = word->find('=');
         const std::string name = word->substr(0, equals);
-        const auto* option =
-            std::find_if(std::begin(option_table), std::end(option_table),
-                         [&name](const option_row& row) { return row.name == name; });
-        const bool known = option != std::end(option_table);
+        const bool known = std::find(std::begin(option_names), std::end(option_names), name) !=
+                           std::end(option_names);
         if (!known || (equals == std::string::npos && word + 1 == words.end())) {
             usage_error((known ? "a value is missing after " : "unknown option: ") + *word);
         }
-        take(chosen, *option, equals != std::string::npos ? word->substr(equals + 1) : *++word);
+        take(chosen, name, equals != std::string::npos ? word->substr(equals + 1) : *++word);
     }
     word += word != words.end() && *word == "--" ? 1 : 0;
     if (word == words.end()) {
@@ -291,13 +275,6 @@ int wait_for(pid_t child) {
     }
 }
 
-std::vector<char*> pointers(std::vector<std::string>& words) {
-    std::vector<char*> list(words.size() + 1, nullptr);
-    std::transform(words.begin(), words.end(), list.begin(),
-                   [](std::string& word) { return word.data(); });
-    return list;
-}
-
 // Runs the program with the emulated board preloaded: its process id and wait status. In the
 // child, the exec's errno goes through report when it fails.
 std::pair<pid_t, int> run_program(const options& chosen) {
@@ -308,7 +285,9 @@ std::pair<pid_t, int> run_program(const options& chosen) {
         throw failure{setup_status, with_reason(library.string(), error ? ENOENT : errno)};
     }
     std::vector<std::string> arguments = chosen.program;
-    const std::vector<char*> argv = pointers(arguments);
+    std::vector<char*> argv(arguments.size() + 1, nullptr);
+    std::transform(arguments.begin(), arguments.end(), argv.begin(),
+                   [](std::string& word) { return word.data(); });
     const char* preload = std::getenv("LD_PRELOAD"); // kept, behind the emulated board
     const std::string preloads =
         library.string() +
@@ -355,21 +334,21 @@ std::pair<pid_t, int> run_program(const options& chosen) {
 std::pair<bool, bool> proof_of_loading(const fs::path& record, std::uintmax_t offset, pid_t pid) {
     std::ifstream lines(record);
     lines.seekg(static_cast<std::streamoff>(offset));
-    std::map<std::string, std::set<std::string>> seen; // by kind: "" (loaded), exec, stay, spawn
+    std::set<std::string> loaded; // the loadings and the failed execs
+    std::set<std::string> execs;  // the execs no loading followed yet
+    std::set<std::string> spawns;
     for (std::string line; std::getline(lines, line);) {
         const size_t space = line.find(' ');
         const std::string kind = space == std::string::npos ? "" : line.substr(0, space);
-        const std::string id = line.substr(space == std::string::npos ? 0 : space + 1);
+        const std::string id = line.substr(space + 1); // npos + 1 == 0: the whole line
         if (kind.empty() || kind == "stay") {
-            seen["exec"].erase(id);
+            execs.erase(id);
         }
-        seen[kind == "stay" ? "" : kind].insert(id);
+        (kind == "exec" ? execs : kind == "spawn" ? spawns : loaded).insert(id);
     }
-    const std::set<std::string>& loaded = seen[""];
     const bool program = loaded.count(std::to_string(pid)) > 0;
-    return {program, program && seen["exec"].empty() &&
-                         std::includes(loaded.begin(), loaded.end(), seen["spawn"].begin(),
-                                       seen["spawn"].end())};
+    return {program, program && execs.empty() &&
+                         std::includes(loaded.begin(), loaded.end(), spawns.begin(), spawns.end())};
 }
 
 // Where a real "/dev/hornio" or "/proc/lampstat" exists, makes a mount namespace for hornemu and
