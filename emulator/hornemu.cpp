@@ -97,12 +97,10 @@ std::string fault(const std::string& value, bool fail) {
                     " with OP one of " + ops + ": " + value);
     }
     if (fail) {
-        const int error = hornemu::errno_parse(given);
-        const char* name = hornemu::errno_name(error);
-        if (error == 0) {
+        if (hornemu::errno_parse(given) == 0) {
             usage_error("unknown errno: " + given);
         }
-        return op + " fail " + (name != nullptr ? name : std::to_string(error)) + "\n";
+        return op + " fail " + given + "\n";
     }
     long long result = 0;
     const char* end = given.data() + given.size();
@@ -214,8 +212,8 @@ void prepare(const options& chosen) {
     temporary = !kept;
     const auto given = chosen.last.find("--board");
     const std::string board = given != chosen.last.end() ? given->second : fresh ? "qtr-pn" : "";
-    if (board == "none" && !fs::remove(scenario / "lampstat", error) && error) {
-        throw failure{setup_status, "cannot remove " + (scenario / "lampstat").string()};
+    if (board == "none") {
+        fs::remove(scenario / "lampstat"); // throws when it cannot
     }
     if (board == "qtr-pn" || board == "request") {
         write_whole(scenario / "lampstat",
@@ -425,13 +423,10 @@ void tell(std::uintmax_t log_offset, std::uintmax_t node_offset) {
     }
     // Behind the emulated driver the node's file takes only what escaped the interposer; a
     // regular file in the node's place takes every write.
-    std::string landed;
     if (size_of(scenario / "node") > node_offset) {
         std::ifstream node(scenario / "node", std::ios::binary);
         node.seekg(static_cast<std::streamoff>(node_offset));
-        landed.assign(std::istreambuf_iterator<char>(node), {});
-    }
-    if (!landed.empty()) {
+        const std::string landed(std::istreambuf_iterator<char>(node), {});
         say("/dev/hornio: " + std::to_string(landed.size()) + " bytes landed in the node's file: " +
             hornemu::in_quotes(landed.substr(0, 4096)) + (landed.size() > 4096 ? "..." : ""));
     }

@@ -181,14 +181,6 @@ class log_line {
         }
         return *this;
     }
-    // The access mode by name; other flags are not the driver's business.
-    log_line& flags(int flags) {
-        const int access = flags & O_ACCMODE;
-        return text(access == O_RDONLY   ? "O_RDONLY"
-                    : access == O_WRONLY ? "O_WRONLY"
-                    : access == O_RDWR   ? "O_RDWR"
-                                         : "O_ACCMODE");
-    }
     // " fd=N" for a descriptor of the standard streams, where a device node must never land;
     // other numbers depend on the process and are left out.
     log_line& standard(int fd) {
@@ -372,8 +364,8 @@ outcome real_outcome(long value) {
 
 outcome driver_write(const void* bytes, size_t count) {
     load_memory();
-    const auto* text = static_cast<const char*>(bytes);
-    return acted(hornio_model_write(&model, &board.faults, text, count), board.faults.write, true);
+    return acted(hornio_model_write(&model, &board.faults, static_cast<const char*>(bytes), count),
+                 board.faults.write, true);
 }
 
 // The scenario's reply file when there is one, else the driver's status.
@@ -498,7 +490,9 @@ int emulated_open(path_kind kind, const char* path, int flags, mode_t mode) {
                 kind == path_kind::node && board.node == node_type::device},
                error);
     log_line line;
-    line.text("open ").text(path).text(" flags=").flags(flags);
+    // The access mode by name (Linux numbers them 0 to 3); other flags are not the driver's.
+    const char* const modes[] = {"O_RDONLY", "O_WRONLY", "O_RDWR", "O_ACCMODE"};
+    line.text("open ").text(path).text(" flags=").text(*(modes + (flags & O_ACCMODE)));
     log_opened(line, error, fd);
     return returning(fd, error, saved);
 }

@@ -35,17 +35,11 @@ long number(const char* text, int base = 10) {
 }
 
 int flags_of(const std::string& text) {
-    constexpr std::pair<const char*, int> names[] = {{"O_RDONLY", O_RDONLY},
-                                                     {"O_WRONLY", O_WRONLY},
-                                                     {"O_RDWR", O_RDWR},
-                                                     {"O_CREAT", O_CREAT},
-                                                     {"O_ACCMODE", O_ACCMODE}};
-    int flags = 0;
-    for (const auto& [name, bits] : names) {
-        flags |=
-            ("|" + text + "|").find("|" + std::string(name) + "|") != std::string::npos ? bits : 0;
-    }
-    return flags;
+    const auto has = [&text](const char* name) { return text.find(name) != std::string::npos; };
+    return (has("O_CREAT") ? O_CREAT : 0) | (has("O_ACCMODE")  ? O_ACCMODE
+                                             : has("O_RDWR")   ? O_RDWR
+                                             : has("O_WRONLY") ? O_WRONLY
+                                                               : O_RDONLY);
 }
 
 long request(unsigned long code, const char* given) {
