@@ -228,21 +228,17 @@ void prepare(const options& chosen) {
     }
 }
 
+// The signal settings hornemu found, which the program gets.
+sigset_t original_mask;
+struct sigaction original_pipe;
+struct sigaction original_child;
+
 // The signals hornemu passes on to the program: every one it can catch but SIGPIPE (a gone
 // reader of hornemu's output is not the program's business), blocked from the start so that
 // one coming before the program runs is passed on as soon as it does. A gone reader of
 // standard error must not end hornemu before it has cleaned up, and the program's end must be
-// seen even when SIGCHLD came ignored; the program gets the settings hornemu found.
-void block_signals(bool restore = false) {
-    static sigset_t original_mask;
-    static struct sigaction original_pipe;
-    static struct sigaction original_child;
-    if (restore) {
-        sigaction(SIGPIPE, &original_pipe, nullptr);
-        sigaction(SIGCHLD, &original_child, nullptr);
-        sigprocmask(SIG_SETMASK, &original_mask, nullptr);
-        return;
-    }
+// seen even when SIGCHLD came ignored.
+void block_signals() {
     sigfillset(&waited);
     sigdelset(&waited, SIGPIPE);
     sigprocmask(SIG_BLOCK, &waited, &original_mask);
@@ -302,7 +298,9 @@ std::pair<pid_t, int> run_program(const options& chosen) {
         // library.
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
-        block_signals(true);
+        sigaction(SIGPIPE, &original_pipe, nullptr);
+        sigaction(SIGCHLD, &original_child, nullptr);
+        sigprocmask(SIG_SETMASK, &original_mask, nullptr);
         if (getppid() == parent && setenv("HORNEMU_DIR", scenario.c_str(), 1) == 0 &&
             setenv("LD_PRELOAD", preloads.c_str(), 1) == 0) {
             execvp(argv[0], argv.data());

@@ -272,9 +272,8 @@ void parse_board_conf() {
     }
 }
 
-// HORNEMU_DIR, read once: the process id then goes to the scenario's "loaded", the proof that
-// the library is here (first, so that even a program a broken board.conf ends is known to have
-// had it), and board.conf is parsed.
+// HORNEMU_DIR, read once; the process id goes to "loaded", the proof that the library is here,
+// before board.conf is parsed, so that even a program a broken board.conf ends is known.
 const char* scenario_dir() {
     const char* value = loaded ? nullptr : std::getenv("HORNEMU_DIR");
     loaded = true;
@@ -400,10 +399,9 @@ outcome driver_request(uint32_t request, uint32_t* word, bool& filled) {
 
 enum class path_kind : unsigned char { none, proc, node };
 
-// A descriptor handed out for one of the two paths, by its number: a real descriptor of the
-// scenario's file "lampstat", or of "node". Behind the emulated driver (driver set), "node"
-// takes harmlessly whatever escapes the interposer, to be seen afterwards; a regular file or
-// FIFO in the node's place is "node" itself, and every operation reaches it for real.
+// A descriptor of one of the two paths, by its number: a real one of the scenario's "lampstat"
+// or "node". Behind the emulated driver (driver set), "node" keeps whatever escapes the
+// interposer, to be seen afterwards; a regular file or FIFO in the node's place is reached.
 struct emulated_fd {
     path_kind kind;
     bool readable;
@@ -523,8 +521,7 @@ FILE* emulated_fopen(const char* path, const char* mode, const char* real) {
     return returning(stream, error, saved);
 }
 
-// A request, through the entry point real with the request type it takes for any descriptor
-// but a node's.
+// ioctl and its variants: any descriptor but a node's goes to real, with its own request type.
 template <typename Request>
 int ioctl_entry(const char* real, int fd, Request request, va_list& rest) {
     void* argument = va_arg(rest, void*);
@@ -549,8 +546,7 @@ int ioctl_entry(const char* real, int fd, Request request, va_list& rest) {
     return returning(static_cast<int>(result.value), result.error, saved);
 }
 
-// fcntl and its variants; a duplicate of a descriptor of the two paths is the same open file,
-// followed like the original and logged.
+// fcntl and its variants: a duplicate of an emulated descriptor is followed, and logged.
 int fcntl_entry(const char* real, int fd, int command, va_list& rest) {
     int result = libc<int (*)(int, int, ...)>(real)(fd, command, va_arg(rest, void*));
     int error = errno;

@@ -192,10 +192,6 @@ TEST_F(Emulator, DriverAnswersFaultsAndLogs) {
     const std::string opened = "open /dev/hornio flags=O_RDWR -> ok\n";
     const std::string other = tmp() + "/other";
     const driver_case cases[] = {
-        {"short read", "", with_node({"read", "100", "read", "4", "close"}),
-         "open -> fd\nread -> 13 \"status: idle\\x0a\"\nread -> 4 \"stat\"\nclose -> 0\n",
-         opened + "read /dev/hornio count=100 -> 13 data=7374617475733a2069646c650a\n" +
-             "read /dev/hornio count=4 -> 4 data=73746174\nclose /dev/hornio -> 0\n"},
         {"errnos by number, named or not",
          "lampstat fail 13\nopen fail 201\n",
          {"fopen", "/proc/lampstat", "r", "open", "/dev/hornio", "O_RDWR"},
@@ -217,26 +213,27 @@ TEST_F(Emulator, DriverAnswersFaultsAndLogs) {
          "open /dev/hornio flags=O_RDONLY -> ok\nwrite /dev/hornio count=1 data=61 -> -1 EBADF\n"
          "open /dev/hornio flags=O_WRONLY -> ok\nread /dev/hornio count=100 -> -1 EBADF\n"
          "open /dev/hornio flags=O_ACCMODE -> ok\n"},
-        {"no stdio on the node, a mode escaped",
-         "",
-         {"fopen", "/dev/hornio", "r+", "fopen", "/proc/lampstat", "r e"},
-         "fopen -> -1 EOPNOTSUPP\nfopen -> -1 ENOENT\n",
-         "open /dev/hornio mode=r+ -> EOPNOTSUPP\nopen /proc/lampstat mode=r\\x20e -> ENOENT\n"},
-        {"the proc file's descriptor, a request not the driver's",
-         "",
-         {"open", "/proc/lampstat", "O_RDONLY|O_CREAT", "close", "open", "/dev/hornio", "O_RDWR",
-          "ioctl", "5401"},
-         "open -> fd\nclose -> 0\nopen -> fd\nioctl -> -1 ENOTTY\n",
-         "open /proc/lampstat flags=O_RDONLY -> ok\nclose /proc/lampstat\n" + opened +
-             "ioctl /dev/hornio request=0x00005401 -> -1 ENOTTY\n"},
         // The node is a character device to fstat, followed through duplicates, and what
         // escapes the interposer is kept in the node's file.
-        {"a duplicate, a system call", "",
-         with_node({"fstat", "dupfd", "10", "write", "period 1", "rawwrite", "stray", "close"}),
-         "open -> fd\nfstat -> 0 chr\ndupfd -> fd\nwrite -> 8\nrawwrite -> 5\nclose -> 0\n",
-         opened + "dup /dev/hornio -> ok\nwrite /dev/hornio count=8 data=706572696f642031 -> 8\n" +
-             "close /dev/hornio -> 0\n",
+        {"reads, a duplicate, a system call", "",
+         with_node({"read", "100", "read", "4", "fstat", "dupfd", "10", "write", "period 1",
+                    "rawwrite", "stray", "close"}),
+         "open -> fd\nread -> 13 \"status: idle\\x0a\"\nread -> 4 \"stat\"\nfstat -> 0 chr\n"
+         "dupfd -> fd\nwrite -> 8\nrawwrite -> 5\nclose -> 0\n",
+         opened + "read /dev/hornio count=100 -> 13 data=7374617475733a2069646c650a\n" +
+             "read /dev/hornio count=4 -> 4 data=73746174\ndup /dev/hornio -> ok\n" +
+             "write /dev/hornio count=8 data=706572696f642031 -> 8\nclose /dev/hornio -> 0\n",
          "stray"},
+        // No stdio on the node; the proc file's own descriptor; a request not the driver's.
+        {"streams, the proc file's descriptor, another request",
+         "",
+         {"fopen", "/dev/hornio", "r+", "fopen", "/proc/lampstat", "r e", "open", "/proc/lampstat",
+          "O_RDONLY|O_CREAT", "close", "open", "/dev/hornio", "O_RDWR", "ioctl", "5401"},
+         "fopen -> -1 EOPNOTSUPP\nfopen -> -1 ENOENT\nopen -> fd\nclose -> 0\nopen -> fd\n"
+         "ioctl -> -1 ENOTTY\n",
+         "open /dev/hornio mode=r+ -> EOPNOTSUPP\nopen /proc/lampstat mode=r\\x20e -> ENOENT\n"
+         "open /proc/lampstat flags=O_RDONLY -> ok\nclose /proc/lampstat\n" +
+             opened + "ioctl /dev/hornio request=0x00005401 -> -1 ENOTTY\n"},
         // A regular file or a FIFO in the node's place is reached for real.
         {"a regular file", "node regular\n",
          with_node({"fstat", "write", "abc", "ioctl", terminal_request}),
