@@ -3,7 +3,7 @@
 //
 //   open PATH FLAGS (O_RDWR|O_CREAT ...), dupfd N (fcntl F_DUPFD), close, chdir DIR, fstat,
 //   write TEXT, rawwrite TEXT (the system call, past the C library), read N, set HEXWORD, get,
-//   ioctl HEXREQUEST, fopen PATH MODE (the stream read whole, then closed), exit N
+//   ioctl HEXREQUEST, fopen PATH MODE (the stream read whole, then closed)
 // The descriptor an open or a duplicate returns is the one the next operations use.
 //
 // Each prints "OP -> RESULT", RESULT being the value ("fd" for a descriptor) or "-1 ENAME";
@@ -112,11 +112,7 @@ const operation operations[] = {
     {"get", 0, [](const char*, const char*) { return request(HORNIO_GET_REQUEST, "0"); }},
     {"ioctl", 1,
      [](const char* code, const char*) { return request(unsigned(number(code, 16)), "0"); }},
-    {"fstat", 0, [](const char*, const char*) { return file_type(); }},
-    {"exit", 1, [](const char* status, const char*) -> long {
-         fflush(stdout);
-         exit(static_cast<int>(number(status)));
-     }}};
+    {"fstat", 0, [](const char*, const char*) { return file_type(); }}};
 
 } // namespace
 
