@@ -42,8 +42,8 @@ inline int errno_parse(std::string_view text) {
                                    [text](const errno_row& entry) { return text == entry.name; });
     int value = 0;
     const auto [end, failed] = std::from_chars(text.data(), text.data() + text.size(), value);
-    const bool number = !text.empty() && end == text.data() + text.size() &&
-                        failed == std::errc() && value > 0 && value <= 4095;
+    const bool number =
+        end == text.data() + text.size() && failed == std::errc() && value > 0 && value <= 4095;
     return row != std::end(errno_table) ? row->value : number ? value : 0;
 }
 

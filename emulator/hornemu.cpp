@@ -83,7 +83,7 @@ struct options {
     std::vector<std::string> program;
 };
 
-// --fail OP:ERRNO becomes "OP fail ENAME", --return OP:N "OP return N". A result no call can
+// --fail OP:ERRNO becomes "OP fail ERRNO", --return OP:N "OP return N". A result no call can
 // have is refused: a failure is -1 with an errno, and the kernel's -1 to -4095 reach a program
 // as -1 and an errno.
 std::string fault(const std::string& value, bool fail) {
@@ -233,11 +233,10 @@ sigset_t original_mask;
 struct sigaction original_pipe;
 struct sigaction original_child;
 
-// The signals hornemu passes on to the program: every one it can catch but SIGPIPE (a gone
-// reader of hornemu's output is not the program's business), blocked from the start so that
-// one coming before the program runs is passed on as soon as it does. A gone reader of
-// standard error must not end hornemu before it has cleaned up, and the program's end must be
-// seen even when SIGCHLD came ignored.
+// The signals hornemu passes on to the program: all it can catch but SIGPIPE (a gone reader of
+// hornemu's output is not the program's business, and must not end hornemu before it cleans
+// up), blocked from the start so that one coming before the program runs is passed on as soon
+// as it does. SIGCHLD is set to its default so that the program's end is seen.
 void block_signals() {
     sigfillset(&waited);
     sigdelset(&waited, SIGPIPE);
@@ -322,11 +321,10 @@ std::pair<pid_t, int> run_program(const options& chosen) {
     return {pid, status};
 }
 
-// Whether the scenario's "loaded", from offset on, shows that every program of the run had the
-// library. It gets "PID" when the library is loaded into a process, "exec PID" before that
-// process executes another program and "stay PID" when the exec failed, and "spawn PID" for a
-// process started with posix_spawn: an exec or a spawn that no loading follows ran a program
-// without the library. The first answer is for the program itself (pid), the second for all.
+// Whether "loaded", from offset on, shows that the program (pid), and every program of the run,
+// had the library. It gets "PID" when the library is loaded into a process, "exec PID" before it
+// executes another program and "stay PID" when that failed, and "spawn PID" for a process
+// started with posix_spawn: an exec or a spawn that no loading follows ran without the library.
 std::pair<bool, bool> proof_of_loading(const fs::path& record, std::uintmax_t offset, pid_t pid) {
     std::ifstream lines(record);
     lines.seekg(static_cast<std::streamoff>(offset));

@@ -1,10 +1,8 @@
-// libhornemu.so: the C library entry points it puts in front of libc's own, and the scenario
-// behind them. While HORNEMU_DIR names a scenario directory, "/proc/lampstat" and "/dev/hornio"
-// belong to the emulated board and the real ones are never touched; every other path and
-// descriptor passes straight through. The exec and spawn functions only note in the scenario's
-// "loaded" that a program is started, so that hornemu can tell whether every program of a run
-// had the library. Plain C library calls only: the library is loaded into arbitrary programs
-// and has no C++ runtime.
+// libhornemu.so: while HORNEMU_DIR names a scenario directory, "/proc/lampstat" and "/dev/hornio"
+// belong to the emulated board, and every other path and descriptor passes straight through.
+// The exec and spawn functions only note in "loaded" that a program starts, so that hornemu can
+// tell whether every program of a run had the library. Plain C library calls only: the library
+// is loaded into arbitrary programs and has no C++ runtime.
 
 // The entry points are defined side by side with their 64-bit variants, so the plain
 // declarations of libc are wanted here, not ones redirected by these settings.
@@ -756,10 +754,7 @@ HORNEMU_EXPORT int close(int fd) {
     const int error = result != 0 ? errno : 0;
     log_line line;
     line.text("close ").text(kind == path_kind::node ? node_path : proc_path);
-    if (kind == path_kind::node) {
-        line.standard(fd).result(result, error);
-    }
-    line.finish();
+    (kind == path_kind::node ? line.standard(fd).result(result, error) : line).finish();
     return returning(result, error, saved);
 }
 

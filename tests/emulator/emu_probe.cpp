@@ -1,14 +1,11 @@
-// A program for the emulator's tests to run on the emulated board: performs the operations
-// named on its command line, one after another, and prints what each returned.
-//
+// A program for the emulator's tests: performs the operations named on its command line on the
+// emulated board, and prints what each returned ("OP -> RESULT", RESULT being the value, "fd"
+// for a descriptor, or "-1 ENAME"; reads add the bytes, get the word, fstat the file's type):
 //   open PATH FLAGS (O_RDWR|O_CREAT ...), dupfd N (fcntl F_DUPFD), close, chdir DIR, fstat,
 //   write TEXT, rawwrite TEXT (the system call, past the C library), read N, set HEXWORD, get,
 //   ioctl HEXREQUEST, fopen PATH MODE (the stream read whole, then closed)
-// The descriptor an open or a duplicate returns is the one the next operations use.
-//
-// Each prints "OP -> RESULT", RESULT being the value ("fd" for a descriptor) or "-1 ENAME";
-// reads add the bytes they returned, get the word, fstat the file's type. Before each operation
-// errno is set to EDOM; a successful one that changed it adds " (errno changed)".
+// Operations act on the descriptor the last open or duplicate returned. errno is EDOM before
+// each; a successful one that changed it adds " (errno changed)".
 #include "emulator/logrecord.h"
 #include "hornio.h"
 

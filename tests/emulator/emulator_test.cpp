@@ -459,17 +459,13 @@ TEST_F(Runner, RunsTheProgramAndTellsWhatReachedTheDriver) {
          0,
          "read -> 16 \"status: count 5\\x0a\"\nset -> 0\nwrite -> -1 EINVAL\nfopen -> 0 " + rq200,
          {opened, "ioctl /dev/hornio request=" + set_request + " word=0x000a1403 -> 0\n"}},
-        {{"--dir", kept, "--", prog, "open", "/dev/hornio", "O_RDONLY", "read", "100", "get",
-          "fopen", "/proc/lampstat", "r"},
-         0,
-         "read -> 29 \"status: off 10 on 20 count 3\\x0a\"\nget -> 0 word=0x000a1403\nfopen -> 0 " +
-             rq200,
-         {"open /dev/hornio flags=O_RDONLY -> ok\n"}},
-        {on_node({"--dir", kept, "--reply", tmp() + "/reply"}, {"read", "6", "read", "8192"}),
+        {{"--dir", kept, "--reply", tmp() + "/reply", "--", prog, "open", "/dev/hornio", "O_RDONLY",
+          "read", "6", "read", "8192", "get", "fopen", "/proc/lampstat", "r"},
          0,
          "read -> 6 \"50%s\\x00d\"\nread -> 5010 \"50%s\\x00done\\x0a" + std::string(5000, 'r') +
-             "\"\n",
-         {opened, "read /dev/hornio count=6 -> 6 data=\"50%s\\x00d\"\n"}},
+             "\"\nget -> 0 word=0x000a1403\nfopen -> 0 " + rq200,
+         {"open /dev/hornio flags=O_RDONLY -> ok\n",
+          "read /dev/hornio count=6 -> 6 data=\"50%s\\x00d\"\n"}},
         // A FIFO in the node's place is no file to tell the bytes of.
         {on_node({"--dir", fifo}, {"write", "abc"}),
          0,
@@ -480,10 +476,8 @@ TEST_F(Runner, RunsTheProgramAndTellsWhatReachedTheDriver) {
         check(c);
     }
     // A signal to hornemu reaches the program, and hornemu ends as the program did.
-    const std::pair<const char*, int> signals[] = {
-        {"TERM", SIGTERM}, {"USR1", SIGUSR1}, {"ALRM", SIGALRM}};
-    for (const auto& [name, number] : signals) {
-        check({{"/bin/sh", "-c", "kill -" + std::string(name) + " $PPID; while :; do :; done"},
+    for (const int number : {SIGTERM, SIGUSR1, SIGALRM}) {
+        check({{"/bin/sh", "-c", "kill -" + std::to_string(number) + " $PPID; while :; do :; done"},
                128 + number,
                "",
                {nothing, "sh was killed by signal " + std::to_string(number)}});
