@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <string_view> // std::begin and std::end, without <iterator>'s streams
+#include <charconv>
+#include <string_view>
 
 namespace hornemu {
 
@@ -19,15 +19,13 @@ struct errno_row {
     { name, #name }
 
 inline constexpr errno_row errno_table[] = {
-    HORNEMU_ERRNO(EPERM),  HORNEMU_ERRNO(ENOENT),  HORNEMU_ERRNO(EINTR),
-    HORNEMU_ERRNO(EIO),    HORNEMU_ERRNO(ENXIO),   HORNEMU_ERRNO(EBADF),
-    HORNEMU_ERRNO(EAGAIN), HORNEMU_ERRNO(ENOMEM),  HORNEMU_ERRNO(EACCES),
-    HORNEMU_ERRNO(EFAULT), HORNEMU_ERRNO(EBUSY),   HORNEMU_ERRNO(EEXIST),
-    HORNEMU_ERRNO(ENODEV), HORNEMU_ERRNO(ENOTDIR), HORNEMU_ERRNO(EISDIR),
-    HORNEMU_ERRNO(ENFILE), HORNEMU_ERRNO(EINVAL),  HORNEMU_ERRNO(EMFILE),
-    HORNEMU_ERRNO(ENOTTY), HORNEMU_ERRNO(ENOSPC),  HORNEMU_ERRNO(ESPIPE),
-    HORNEMU_ERRNO(EROFS),  HORNEMU_ERRNO(EPIPE),   HORNEMU_ERRNO(ETIMEDOUT),
-    HORNEMU_ERRNO(ENOSYS), HORNEMU_ERRNO(ELOOP),   HORNEMU_ERRNO(EOPNOTSUPP),
+    HORNEMU_ERRNO(EPERM),     HORNEMU_ERRNO(ENOENT),     HORNEMU_ERRNO(EINTR),
+    HORNEMU_ERRNO(EIO),       HORNEMU_ERRNO(ENXIO),      HORNEMU_ERRNO(EBADF),
+    HORNEMU_ERRNO(EAGAIN),    HORNEMU_ERRNO(ENOMEM),     HORNEMU_ERRNO(EACCES),
+    HORNEMU_ERRNO(EFAULT),    HORNEMU_ERRNO(EBUSY),      HORNEMU_ERRNO(ENODEV),
+    HORNEMU_ERRNO(EINVAL),    HORNEMU_ERRNO(EMFILE),     HORNEMU_ERRNO(ENOTTY),
+    HORNEMU_ERRNO(ENOSPC),    HORNEMU_ERRNO(EPIPE),      HORNEMU_ERRNO(ENOSYS),
+    HORNEMU_ERRNO(ETIMEDOUT), HORNEMU_ERRNO(EOPNOTSUPP),
 };
 
 // The name of an errno value ("EIO"), or nullptr.
@@ -39,17 +37,14 @@ inline const char* errno_name(int value) {
 }
 
 // An errno given by name ("EIO") or as a decimal number from 1 to 4095; 0 when it is neither.
-inline int errno_parse(const char* text, size_t length) {
+inline int errno_parse(std::string_view text) {
+    const auto* row = std::find_if(std::begin(errno_table), std::end(errno_table),
+                                   [text](const errno_row& entry) { return text == entry.name; });
     int value = 0;
-    for (size_t at = 0; at < length && value <= 4095; ++at) {
-        value = text[at] >= '0' && text[at] <= '9' ? value * 10 + text[at] - '0' : 4096;
-    }
-    for (const errno_row& row : errno_table) {
-        if (std::strlen(row.name) == length && std::memcmp(row.name, text, length) == 0) {
-            return row.value;
-        }
-    }
-    return length > 0 && value <= 4095 ? value : 0;
+    const auto [end, failed] = std::from_chars(text.data(), text.data() + text.size(), value);
+    const bool number =
+        end == text.data() + text.size() && failed == std::errc() && value > 0 && value <= 4095;
+    return row != std::end(errno_table) ? row->value : number ? value : 0;
 }
 
 } // namespace hornemu

@@ -83,7 +83,7 @@ struct options {
     std::vector<std::string> program;
 };
 
-// --fail OP:ERRNO becomes "OP fail ENAME", --return OP:N "OP return N". A result no call can
+// --fail OP:ERRNO becomes "OP fail ERRNO", --return OP:N "OP return N". A result no call can
 // have is refused: a failure is -1 with an errno, and the kernel's -1 to -4095 reach a program
 // as -1 and an errno.
 std::string fault(const std::string& value, bool fail) {
@@ -97,12 +97,10 @@ std::string fault(const std::string& value, bool fail) {
                     " with OP one of " + ops + ": " + value);
     }
     if (fail) {
-        const int error = hornemu::errno_parse(given.data(), given.size());
-        const char* name = hornemu::errno_name(error);
-        if (error == 0) {
+        if (hornemu::errno_parse(given) == 0) {
             usage_error("unknown errno: " + given);
         }
-        return op + " fail " + (name != nullptr ? name : std::to_string(error)) + "\n";
+        return op + " fail " + given + "\n";
     }
     long long result = 0;
     const char* end = given.data() + given.size();
@@ -118,27 +116,13 @@ std::string fault(const std::string& value, bool fail) {
     return op + " return " + std::to_string(result) + "\n";
 }
 
-// The options that take a value, with the values each takes (none listed: any but "").
-struct option_row {
-    std::string_view name;
-    std::array<std::string_view, 3> values;
-};
-constexpr option_row option_table[] = {{"--board", {"qtr-pn", "request", "none"}},
-                                       {"--fail", {}},
-                                       {"--return", {}},
-                                       {"--reply", {}},
-                                       {"--dir", {}}};
+// The options, each taking a value.
+constexpr std::string_view option_names[] = {"--board", "--fail", "--return", "--reply", "--dir"};
 
-void take(options& chosen, const option_row& option, const std::string& value) {
-    const std::string name(option.name);
-    const auto& takes = option.values;
-    if (value.empty() ||
-        (!takes[0].empty() && std::count(takes.begin(), takes.end(), value) == 0)) {
-        std::string list;
-        for (const std::string_view one : takes) {
-            list += " " + std::string(one);
-        }
-        usage_error(name + " wants" + (takes[0].empty() ? " a value" : list) + ": " + value);
+void take(options& chosen, const std::string& name, const std::string& value) {
+    const bool board = name == "--board";
+    if (value.empty() || (board && value != "qtr-pn" && value != "request" && value != "none")) {
+        usage_error(name + " wants " + (board ? "qtr-pn request none" : "a value") + ": " + value);
     }
     if (name == "--fail" || name == "--return") {
         chosen.board_conf += fault(value, name == "--fail");
@@ -158,14 +142,12 @@ std::optional<options> parse_options(int argc, char** argv) {
         // An option's value is the next word, or follows '='.
         const size_t equals = word->find('=');
         const std::string name = word->substr(0, equals);
-        const auto* option =
-            std::find_if(std::begin(option_table), std::end(option_table),
-                         [&name](const option_row& row) { return row.name == name; });
-        const bool known = option != std::end(option_table);
+        const bool known = std::find(std::begin(option_names), std::end(option_names), name) !=
+                           std::end(option_names);
         if (!known || (equals == std::string::npos && word + 1 == words.end())) {
             usage_error((known ? "a value is missing after " : "unknown option: ") + *word);
         }
-        take(chosen, *option, equals != std::string::npos ? word->substr(equals + 1) : *++word);
+        take(chosen, name, equals != std::string::npos ? word->substr(equals + 1) : *++word);
     }
     word += word != words.end() && *word == "--" ? 1 : 0;
     if (word == words.end()) {
@@ -230,8 +212,8 @@ void prepare(const options& chosen) {
     temporary = !kept;
     const auto given = chosen.last.find("--board");
     const std::string board = given != chosen.last.end() ? given->second : fresh ? "qtr-pn" : "";
-    if (board == "none" && !fs::remove(scenario / "lampstat", error) && error) {
-        throw failure{setup_status, "cannot remove " + (scenario / "lampstat").string()};
+    if (board == "none") {
+        fs::remove(scenario / "lampstat"); // throws when it cannot
     }
     if (board == "qtr-pn" || board == "request") {
         write_whole(scenario / "lampstat",
@@ -246,21 +228,16 @@ void prepare(const options& chosen) {
     }
 }
 
-// The signals hornemu passes on to the program: every one it can catch but SIGPIPE (a gone
-// reader of hornemu's output is not the program's business), blocked from the start so that
-// one coming before the program runs is passed on as soon as it does. A gone reader of
-// standard error must not end hornemu before it has cleaned up, and the program's end must be
-// seen even when SIGCHLD came ignored; the program gets the settings hornemu found.
-void block_signals(bool restore = false) {
-    static sigset_t original_mask;
-    static struct sigaction original_pipe;
-    static struct sigaction original_child;
-    if (restore) {
-        sigaction(SIGPIPE, &original_pipe, nullptr);
-        sigaction(SIGCHLD, &original_child, nullptr);
-        sigprocmask(SIG_SETMASK, &original_mask, nullptr);
-        return;
-    }
+// The signal settings hornemu found, which the program gets.
+sigset_t original_mask;
+struct sigaction original_pipe;
+struct sigaction original_child;
+
+// The signals hornemu passes on to the program: all it can catch but SIGPIPE (a gone reader of
+// hornemu's output is not the program's business, and must not end hornemu before it cleans
+// up), blocked from the start so that one coming before the program runs is passed on as soon
+// as it does. SIGCHLD is set to its default so that the program's end is seen.
+void block_signals() {
     sigfillset(&waited);
     sigdelset(&waited, SIGPIPE);
     sigprocmask(SIG_BLOCK, &waited, &original_mask);
@@ -291,13 +268,6 @@ int wait_for(pid_t child) {
     }
 }
 
-std::vector<char*> pointers(std::vector<std::string>& words) {
-    std::vector<char*> list(words.size() + 1, nullptr);
-    std::transform(words.begin(), words.end(), list.begin(),
-                   [](std::string& word) { return word.data(); });
-    return list;
-}
-
 // Runs the program with the emulated board preloaded: its process id and wait status. In the
 // child, the exec's errno goes through report when it fails.
 std::pair<pid_t, int> run_program(const options& chosen) {
@@ -308,7 +278,9 @@ std::pair<pid_t, int> run_program(const options& chosen) {
         throw failure{setup_status, with_reason(library.string(), error ? ENOENT : errno)};
     }
     std::vector<std::string> arguments = chosen.program;
-    const std::vector<char*> argv = pointers(arguments);
+    std::vector<char*> argv(arguments.size() + 1, nullptr);
+    std::transform(arguments.begin(), arguments.end(), argv.begin(),
+                   [](std::string& word) { return word.data(); });
     const char* preload = std::getenv("LD_PRELOAD"); // kept, behind the emulated board
     const std::string preloads =
         library.string() +
@@ -325,7 +297,9 @@ std::pair<pid_t, int> run_program(const options& chosen) {
         // library.
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
-        block_signals(true);
+        sigaction(SIGPIPE, &original_pipe, nullptr);
+        sigaction(SIGCHLD, &original_child, nullptr);
+        sigprocmask(SIG_SETMASK, &original_mask, nullptr);
         if (getppid() == parent && setenv("HORNEMU_DIR", scenario.c_str(), 1) == 0 &&
             setenv("LD_PRELOAD", preloads.c_str(), 1) == 0) {
             execvp(argv[0], argv.data());
@@ -347,29 +321,28 @@ std::pair<pid_t, int> run_program(const options& chosen) {
     return {pid, status};
 }
 
-// Whether the scenario's "loaded", from offset on, shows that every program of the run had the
-// library. It gets "PID" when the library is loaded into a process, "exec PID" before that
-// process executes another program and "stay PID" when the exec failed, and "spawn PID" for a
-// process started with posix_spawn: an exec or a spawn that no loading follows ran a program
-// without the library. The first answer is for the program itself (pid), the second for all.
+// Whether "loaded", from offset on, shows that the program (pid), and every program of the run,
+// had the library. It gets "PID" when the library is loaded into a process, "exec PID" before it
+// executes another program and "stay PID" when that failed, and "spawn PID" for a process
+// started with posix_spawn: an exec or a spawn that no loading follows ran without the library.
 std::pair<bool, bool> proof_of_loading(const fs::path& record, std::uintmax_t offset, pid_t pid) {
     std::ifstream lines(record);
     lines.seekg(static_cast<std::streamoff>(offset));
-    std::map<std::string, std::set<std::string>> seen; // by kind: "" (loaded), exec, stay, spawn
+    std::set<std::string> loaded; // the loadings and the failed execs
+    std::set<std::string> execs;  // the execs no loading followed yet
+    std::set<std::string> spawns;
     for (std::string line; std::getline(lines, line);) {
         const size_t space = line.find(' ');
         const std::string kind = space == std::string::npos ? "" : line.substr(0, space);
-        const std::string id = line.substr(space == std::string::npos ? 0 : space + 1);
+        const std::string id = line.substr(space + 1); // npos + 1 == 0: the whole line
         if (kind.empty() || kind == "stay") {
-            seen["exec"].erase(id);
+            execs.erase(id);
         }
-        seen[kind == "stay" ? "" : kind].insert(id);
+        (kind == "exec" ? execs : kind == "spawn" ? spawns : loaded).insert(id);
     }
-    const std::set<std::string>& loaded = seen[""];
     const bool program = loaded.count(std::to_string(pid)) > 0;
-    return {program, program && seen["exec"].empty() &&
-                         std::includes(loaded.begin(), loaded.end(), seen["spawn"].begin(),
-                                       seen["spawn"].end())};
+    return {program, program && execs.empty() &&
+                         std::includes(loaded.begin(), loaded.end(), spawns.begin(), spawns.end())};
 }
 
 // Where a real "/dev/hornio" or "/proc/lampstat" exists, makes a mount namespace for hornemu and
@@ -446,13 +419,10 @@ void tell(std::uintmax_t log_offset, std::uintmax_t node_offset) {
     }
     // Behind the emulated driver the node's file takes only what escaped the interposer; a
     // regular file in the node's place takes every write.
-    std::string landed;
     if (size_of(scenario / "node") > node_offset) {
         std::ifstream node(scenario / "node", std::ios::binary);
         node.seekg(static_cast<std::streamoff>(node_offset));
-        landed.assign(std::istreambuf_iterator<char>(node), {});
-    }
-    if (!landed.empty()) {
+        const std::string landed(std::istreambuf_iterator<char>(node), {});
         say("/dev/hornio: " + std::to_string(landed.size()) + " bytes landed in the node's file: " +
             hornemu::in_quotes(landed.substr(0, 4096)) + (landed.size() > 4096 ? "..." : ""));
     }

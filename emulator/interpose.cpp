@@ -1,10 +1,8 @@
-// libhornemu.so: the C library entry points it puts in front of libc's own, and the scenario
-// behind them. While HORNEMU_DIR names a scenario directory, "/proc/lampstat" and "/dev/hornio"
-// belong to the emulated board and the real ones are never touched; every other path and
-// descriptor passes straight through. The exec and spawn functions only note in the scenario's
-// "loaded" that a program is started, so that hornemu can tell whether every program of a run
-// had the library. Plain C library calls only: the library is loaded into arbitrary programs
-// and has no C++ runtime.
+// libhornemu.so: while HORNEMU_DIR names a scenario directory, "/proc/lampstat" and "/dev/hornio"
+// belong to the emulated board, and every other path and descriptor passes straight through.
+// The exec and spawn functions only note in "loaded" that a program starts, so that hornemu can
+// tell whether every program of a run had the library. Plain C library calls only: the library
+// is loaded into arbitrary programs and has no C++ runtime.
 
 // The entry points are defined side by side with their 64-bit variants, so the plain
 // declarations of libc are wanted here, not ones redirected by these settings.
@@ -81,7 +79,7 @@ constexpr char node_path[] = HORNIO_NODE_PATH;
 // What stands at "/dev/hornio", and what board.conf says of the board.
 enum class node_type : unsigned char { device, regular, fifo, absent };
 struct board_config {
-    int lampstat_errno; // opening "/proc/lampstat" fails with it (0: it does not)
+    hornio_fault lampstat; // opening "/proc/lampstat" fails
     node_type node;
     hornio_faults faults;
 };
@@ -149,10 +147,6 @@ ssize_t read_file(const char* name, char* buffer, size_t size, bool whole = true
     return static_cast<ssize_t>(length);
 }
 
-char hex_digit(unsigned value) {
-    return static_cast<char>(value < 10 ? '0' + value : 'a' + value - 10);
-}
-
 // One line appended to a scenario file (the log unless another is named) with the real open
 // and write, never through stdio's streams; a line longer than the buffer goes in pieces.
 class log_line {
@@ -172,10 +166,8 @@ class log_line {
     }
     log_line& text(const char* words) { return put(words, std::strlen(words)); }
     log_line& hex(const void* bytes, size_t length) {
-        const auto* data = static_cast<const unsigned char*>(bytes);
-        for (const unsigned char* at = data; at != data + length; ++at) {
-            const char pair[] = {hex_digit(*at >> 4U), hex_digit(*at & 15U)};
-            put(pair, 2);
+        for (size_t at = 0; at < length; ++at) {
+            format("%02x", static_cast<const unsigned char*>(bytes)[at]);
         }
         return *this;
     }
@@ -187,13 +179,10 @@ class log_line {
         }
         return *this;
     }
-    // The access mode by name; other flags are not the driver's business.
-    log_line& flags(int flags) {
-        const int access = flags & O_ACCMODE;
-        return text(access == O_RDONLY   ? "O_RDONLY"
-                    : access == O_WRONLY ? "O_WRONLY"
-                    : access == O_RDWR   ? "O_RDWR"
-                                         : "O_ACCMODE");
+    // " fd=N" for a descriptor of the standard streams, where a device node must never land;
+    // other numbers depend on the process and are left out.
+    log_line& standard(int fd) {
+        return fd >= 0 && fd <= STDERR_FILENO ? format(" fd=%d", fd) : *this;
     }
     log_line& error(int value) {
         const char* name = errno_name(value);
@@ -235,16 +224,13 @@ bool apply(std::string_view first, std::string_view second, std::string_view thi
         board.node = static_cast<node_type>(type - std::begin(types));
         return type != std::end(types);
     }
-    const int error = second == "fail" ? errno_parse(third.data(), third.size()) : 0;
-    hornio_fault* fault = first == "open"    ? &board.faults.open
-                          : first == "write" ? &board.faults.write
-                          : first == "read"  ? &board.faults.read
-                          : first == "ioctl" ? &board.faults.request
-                                             : nullptr;
-    if (first == "lampstat" && error != 0) {
-        board.lampstat_errno = error;
-        return true;
-    }
+    const int error = second == "fail" ? errno_parse(third) : 0;
+    hornio_fault* fault = first == "lampstat" ? &board.lampstat
+                          : first == "open"   ? &board.faults.open
+                          : first == "write"  ? &board.faults.write
+                          : first == "read"   ? &board.faults.read
+                          : first == "ioctl"  ? &board.faults.request
+                                              : nullptr;
     if (fault != nullptr && error != 0) {
         *fault = hornio_fault{HORNIO_FAIL, error};
         return true;
@@ -256,52 +242,36 @@ bool apply(std::string_view first, std::string_view second, std::string_view thi
     const auto [stop, failed] = std::from_chars(third.data(), end, value);
     const bool valid = !third.empty() && stop == end && failed == std::errc() &&
                        (value >= 0 || fault == &board.faults.request);
-    if (fault == nullptr || fault == &board.faults.open || second != "return" || !valid) {
+    if (second != "return" || !valid || fault == nullptr || fault == &board.lampstat ||
+        fault == &board.faults.open) {
         return false;
     }
     *fault = hornio_fault{HORNIO_RETURN, value};
     return true;
 }
 
-// The start of text up to end (npos: all of it). Not substr, which may throw: the library has
-// no C++ runtime.
-std::string_view up_to(std::string_view text, size_t end) {
-    return {text.data(), std::min(end, text.size())};
-}
-
-// The next word of text (split at spaces, tabs and carriage returns), removed from it.
-std::string_view next_word(std::string_view& text) {
-    constexpr std::string_view blanks = " \t\r";
-    text.remove_prefix(std::min(text.find_first_not_of(blanks), text.size()));
-    const std::string_view word = up_to(text, text.find_first_of(blanks));
-    text.remove_prefix(word.size());
-    return word;
-}
-
+// Each line a directive, a comment or blank; words at most 31 bytes, as no directive has longer.
 void parse_board_conf() {
-    static char text[16384];
-    const ssize_t length = read_file("board.conf", text, sizeof text);
-    std::string_view rest(text, length > 0 ? static_cast<size_t>(length) : 0);
-    for (unsigned number = 1; !rest.empty(); ++number) {
-        const std::string_view line = up_to(rest, rest.find('\n'));
-        rest.remove_prefix(std::min(line.size() + 1, rest.size()));
-        std::string_view words = line;
-        const std::string_view first = next_word(words);
-        const std::string_view second = next_word(words);
-        const std::string_view third = next_word(words);
-        const bool comment = first.empty() || first.front() == '#';
-        if (!comment && (!next_word(words).empty() || !apply(first, second, third))) {
+    static char text[16384]; // read once, into zeros: the text ends with a NUL
+    const ssize_t length = read_file("board.conf", text, sizeof text - 1);
+    std::replace(text, text + std::max<ssize_t>(length, 0), '\0', '\x01'); // a NUL is refused
+    char* rest = text;
+    for (unsigned number = 1; rest != nullptr; ++number) {
+        const char* line = strsep(&rest, "\n");
+        char words[4][32] = {};
+        const int count =
+            std::sscanf(line, "%31s %31s %31s %31s", words[0], words[1], words[2], words[3]);
+        if (count > 0 && words[0][0] != '#' &&
+            (count == 4 || !apply(words[0], words[1], words[2]))) {
             char digits[16];
-            const int shown = std::snprintf(digits, sizeof digits, "%u", number);
-            fatal("board.conf:", std::string_view(digits, shown > 0 ? size_t(shown) : 0),
-                  ": cannot parse: ", line);
+            std::snprintf(digits, sizeof digits, "%u", number);
+            fatal("board.conf:", digits, ": cannot parse: ", line);
         }
     }
 }
 
-// HORNEMU_DIR, read once: the process id then goes to the scenario's "loaded", the proof that
-// the library is here (first, so that even a program a broken board.conf ends is known to have
-// had it), and board.conf is parsed.
+// HORNEMU_DIR, read once; the process id goes to "loaded", the proof that the library is here,
+// before board.conf is parsed, so that even a program a broken board.conf ends is known.
 const char* scenario_dir() {
     const char* value = loaded ? nullptr : std::getenv("HORNEMU_DIR");
     loaded = true;
@@ -391,8 +361,8 @@ outcome real_outcome(long value) {
 
 outcome driver_write(const void* bytes, size_t count) {
     load_memory();
-    const auto* text = static_cast<const char*>(bytes);
-    return acted(hornio_model_write(&model, &board.faults, text, count), board.faults.write, true);
+    return acted(hornio_model_write(&model, &board.faults, static_cast<const char*>(bytes), count),
+                 board.faults.write, true);
 }
 
 // The scenario's reply file when there is one, else the driver's status.
@@ -427,10 +397,9 @@ outcome driver_request(uint32_t request, uint32_t* word, bool& filled) {
 
 enum class path_kind : unsigned char { none, proc, node };
 
-// A descriptor handed out for one of the two paths, by its number: a real descriptor of the
-// scenario's file "lampstat", or of "node". Behind the emulated driver (driver set), "node"
-// takes harmlessly whatever escapes the interposer, to be seen afterwards; a regular file or
-// FIFO in the node's place is "node" itself, and every operation reaches it for real.
+// A descriptor of one of the two paths, by its number: a real one of the scenario's "lampstat"
+// or "node". Behind the emulated driver (driver set), "node" keeps whatever escapes the
+// interposer, to be seen afterwards; a regular file or FIFO in the node's place is reached.
 struct emulated_fd {
     path_kind kind;
     bool readable;
@@ -444,10 +413,9 @@ FILE* proc_streams[16];
 emulated_fd* emulated(int fd, bool node_only = false) {
     const bool tracked = fd >= 0 && static_cast<size_t>(fd) < std::size(descriptors);
     emulated_fd* entry = tracked ? descriptors + fd : nullptr;
-    return entry == nullptr || entry->kind == path_kind::none ||
-                   (node_only && entry->kind != path_kind::node)
-               ? nullptr
-               : entry;
+    const bool wanted = entry != nullptr && entry->kind != path_kind::none &&
+                        (!node_only || entry->kind == path_kind::node);
+    return wanted ? entry : nullptr;
 }
 
 path_kind owned_path(const char* path) {
@@ -465,34 +433,26 @@ Result returning(Result result, int error, int saved) {
     return result;
 }
 
-// " -> ok" (with " fd=N" for a descriptor of the standard streams, where a device node must
-// never land; other numbers depend on the process) or " -> ENAME", ending the line.
+// " -> ok", naming a standard descriptor, or " -> ENAME", ending the line.
 void log_opened(log_line& line, int error, int fd = -1) {
-    if (error != 0) {
-        line.text(" -> ").error(error);
-    } else {
-        line.text(fd >= 0 && fd <= STDERR_FILENO ? " -> ok fd=" : " -> ok");
-        (fd >= 0 && fd <= STDERR_FILENO ? line.format("%d", fd) : line);
-    }
-    line.finish();
+    (error != 0 ? line.text(" -> ").error(error) : line.text(" -> ok").standard(fd)).finish();
 }
 
 // Records fd as a descriptor of kind, or closes it when it cannot be followed (EMFILE).
 int track(int fd, const emulated_fd& entry, int& error) {
-    const bool fits = fd >= 0 && static_cast<size_t>(fd) < std::size(descriptors);
-    if (fd >= 0 && !fits) {
+    if (fd >= static_cast<int>(std::size(descriptors))) {
         real_close(fd);
         error = EMFILE;
         return -1;
     }
-    if (fits) {
+    if (fd >= 0) {
         *(descriptors + fd) = entry;
     }
     return fd;
 }
 
 int open_error(path_kind kind) {
-    return kind == path_kind::proc           ? board.lampstat_errno
+    return kind == path_kind::proc           ? static_cast<int>(board.lampstat.value)
            : board.node == node_type::absent ? ENOENT
                                              : static_cast<int>(-hornio_model_open(&board.faults));
 }
@@ -502,19 +462,14 @@ int open_error(path_kind kind) {
 int open_node_file(int flags, mode_t mode) {
     char file[path_max];
     scenario_path(file, "node");
-    if (board.node == node_type::device) {
-        return real_open(file, O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC);
-    }
-    const int made = board.node == node_type::fifo
-                         ? mkfifo(file, 0644)
-                         : real_open(file, O_WRONLY | O_CREAT | O_CLOEXEC);
-    if (made < 0 && errno != EEXIST) {
+    if (board.node == node_type::fifo && mkfifo(file, 0644) != 0 && errno != EEXIST) {
         return -1;
     }
-    if (board.node == node_type::regular) {
-        real_close(made);
-    }
-    return real_open(file, flags, mode);
+    const bool made = board.node == node_type::regular && (flags & O_CREAT) == 0;
+    return board.node == node_type::device
+               ? real_open(file, O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC)
+           : made ? real_open(file, flags | O_CREAT, 0644)
+                  : real_open(file, flags, mode);
 }
 
 int emulated_open(path_kind kind, const char* path, int flags, mode_t mode) {
@@ -531,7 +486,9 @@ int emulated_open(path_kind kind, const char* path, int flags, mode_t mode) {
                 kind == path_kind::node && board.node == node_type::device},
                error);
     log_line line;
-    line.text("open ").text(path).text(" flags=").flags(flags);
+    // The access mode by name (Linux numbers them 0 to 3); other flags are not the driver's.
+    const char* const modes[] = {"O_RDONLY", "O_WRONLY", "O_RDWR", "O_ACCMODE"};
+    line.text("open ").text(path).text(" flags=").text(*(modes + (flags & O_ACCMODE)));
     log_opened(line, error, fd);
     return returning(fd, error, saved);
 }
@@ -562,37 +519,7 @@ FILE* emulated_fopen(const char* path, const char* mode, const char* real) {
     return returning(stream, error, saved);
 }
 
-ssize_t emulated_read(int fd, const emulated_fd& entry, void* buffer, size_t count) {
-    const int saved = errno;
-    const outcome result = !entry.driver     ? real_outcome(real_read(fd, buffer, count))
-                           : !entry.readable ? outcome{-1, EBADF}
-                           : buffer == nullptr && count > 0 ? outcome{-1, EFAULT}
-                                                            : driver_read(buffer, count);
-    log_line line;
-    line.text("read ").text(node_path).format(" count=%zu", count);
-    line.result(result.value, result.error);
-    if (result.error == 0 && result.value > 0) {
-        // The program received count bytes at most, whatever the driver said.
-        line.text(" data=").hex(buffer, std::min(static_cast<size_t>(result.value), count));
-    }
-    line.finish();
-    return returning(static_cast<ssize_t>(result.value), result.error, saved);
-}
-
-ssize_t emulated_write(int fd, const emulated_fd& entry, const void* bytes, size_t count) {
-    const int saved = errno;
-    const outcome result = !entry.driver     ? real_outcome(real_write(fd, bytes, count))
-                           : !entry.writable ? outcome{-1, EBADF}
-                           : bytes == nullptr && count > 0 ? outcome{-1, EFAULT}
-                                                           : driver_write(bytes, count);
-    log_line line;
-    line.text("write ").text(node_path).format(" count=%zu data=", count);
-    line.hex(bytes, bytes != nullptr ? count : 0).result(result.value, result.error).finish();
-    return returning(static_cast<ssize_t>(result.value), result.error, saved);
-}
-
-// A request, through the entry point real with the request type it takes for any descriptor
-// but a node's.
+// ioctl and its variants: any descriptor but a node's goes to real, with its own request type.
 template <typename Request>
 int ioctl_entry(const char* real, int fd, Request request, va_list& rest) {
     void* argument = va_arg(rest, void*);
@@ -617,8 +544,7 @@ int ioctl_entry(const char* real, int fd, Request request, va_list& rest) {
     return returning(static_cast<int>(result.value), result.error, saved);
 }
 
-// fcntl and its variants; a duplicate of a descriptor of the two paths is the same open file,
-// followed like the original and logged.
+// fcntl and its variants: a duplicate of an emulated descriptor is followed, and logged.
 int fcntl_entry(const char* real, int fd, int command, va_list& rest) {
     int result = libc<int (*)(int, int, ...)>(real)(fd, command, va_arg(rest, void*));
     int error = errno;
@@ -628,8 +554,7 @@ int fcntl_entry(const char* real, int fd, int command, va_list& rest) {
     }
     result = track(result, *original, error);
     log_line line;
-    line.text("dup ").text(original->kind == path_kind::node ? node_path : proc_path);
-    (fd <= STDERR_FILENO ? line.format(" fd=%d", fd) : line);
+    line.text("dup ").text(original->kind == path_kind::node ? node_path : proc_path).standard(fd);
     log_opened(line, result < 0 ? error : 0, result);
     return returning(result, error, error);
 }
@@ -781,14 +706,39 @@ HORNEMU_EXPORT int fclose(FILE* stream) {
 
 HORNEMU_EXPORT ssize_t read(int fd, void* buffer, size_t count) {
     const emulated_fd* entry = emulated(fd, true);
-    return entry != nullptr ? emulated_read(fd, *entry, buffer, count)
-                            : real_read(fd, buffer, count);
+    if (entry == nullptr) {
+        return real_read(fd, buffer, count);
+    }
+    const int saved = errno;
+    const outcome result = !entry->driver     ? real_outcome(real_read(fd, buffer, count))
+                           : !entry->readable ? outcome{-1, EBADF}
+                           : buffer == nullptr && count > 0 ? outcome{-1, EFAULT}
+                                                            : driver_read(buffer, count);
+    log_line line;
+    line.text("read ").text(node_path).format(" count=%zu", count);
+    line.result(result.value, result.error);
+    if (result.error == 0 && result.value > 0) {
+        // The program received count bytes at most, whatever the driver said.
+        line.text(" data=").hex(buffer, std::min(static_cast<size_t>(result.value), count));
+    }
+    line.finish();
+    return returning(static_cast<ssize_t>(result.value), result.error, saved);
 }
 
 HORNEMU_EXPORT ssize_t write(int fd, const void* bytes, size_t count) {
     const emulated_fd* entry = emulated(fd, true);
-    return entry != nullptr ? emulated_write(fd, *entry, bytes, count)
-                            : real_write(fd, bytes, count);
+    if (entry == nullptr) {
+        return real_write(fd, bytes, count);
+    }
+    const int saved = errno;
+    const outcome result = !entry->driver     ? real_outcome(real_write(fd, bytes, count))
+                           : !entry->writable ? outcome{-1, EBADF}
+                           : bytes == nullptr && count > 0 ? outcome{-1, EFAULT}
+                                                           : driver_write(bytes, count);
+    log_line line;
+    line.text("write ").text(node_path).format(" count=%zu data=", count);
+    line.hex(bytes, bytes != nullptr ? count : 0).result(result.value, result.error).finish();
+    return returning(static_cast<ssize_t>(result.value), result.error, saved);
 }
 
 HORNEMU_EXPORT int close(int fd) {
@@ -804,10 +754,7 @@ HORNEMU_EXPORT int close(int fd) {
     const int error = result != 0 ? errno : 0;
     log_line line;
     line.text("close ").text(kind == path_kind::node ? node_path : proc_path);
-    if (kind == path_kind::node) {
-        (fd <= STDERR_FILENO ? line.format(" fd=%d", fd) : line).result(result, error);
-    }
-    line.finish();
+    (kind == path_kind::node ? line.standard(fd).result(result, error) : line).finish();
     return returning(result, error, saved);
 }
 
@@ -825,16 +772,13 @@ HORNEMU_EXPORT int execvp(const char* file, char* const* argv) {
     return noted_exec("execvpe", file, argv, environ);
 }
 
-HORNEMU_EXPORT int posix_spawn(pid_t* pid, const char* path,
-                               const posix_spawn_file_actions_t* actions,
-                               const posix_spawnattr_t* attributes, char* const* argv,
-                               char* const* envp) {
-    return noted_spawn("posix_spawn", pid, path, actions, attributes, argv, envp);
-}
+// NOLINTNEXTLINE(cppcoreguidelines-macro-usage): the name is both the symbol and a string
+#define HORNEMU_SPAWN(name)                                                                        \
+    HORNEMU_EXPORT int name(                                                                       \
+        pid_t* pid, const char* file, const posix_spawn_file_actions_t* actions,                   \
+        const posix_spawnattr_t* attributes, char* const* argv, char* const* envp) {               \
+        return noted_spawn(#name, pid, file, actions, attributes, argv, envp);                     \
+    }
 
-HORNEMU_EXPORT int posix_spawnp(pid_t* pid, const char* file,
-                                const posix_spawn_file_actions_t* actions,
-                                const posix_spawnattr_t* attributes, char* const* argv,
-                                char* const* envp) {
-    return noted_spawn("posix_spawnp", pid, file, actions, attributes, argv, envp);
-}
+HORNEMU_SPAWN(posix_spawn)
+HORNEMU_SPAWN(posix_spawnp)

@@ -36,18 +36,18 @@ std::optional<log_record> parse_log_record(std::string_view line) {
     return valid ? std::optional<log_record>(record) : std::nullopt;
 }
 
+constexpr std::string_view alphabet = "0123456789abcdef";
+
 std::string hex_encode(std::string_view bytes) {
-    constexpr std::string_view digits = "0123456789abcdef";
     std::string text;
     for (const char byte : bytes) {
-        text += digits.at(static_cast<unsigned char>(byte) >> 4U);
-        text += digits.at(static_cast<unsigned char>(byte) & 15U);
+        text += alphabet.at(static_cast<unsigned char>(byte) >> 4U);
+        text += alphabet.at(static_cast<unsigned char>(byte) & 15U);
     }
     return text;
 }
 
 std::optional<std::string> hex_decode(std::string_view digits) {
-    constexpr std::string_view alphabet = "0123456789abcdef";
     std::string bytes;
     for (size_t at = 0; at + 1 < digits.size(); at += 2) {
         const size_t high = alphabet.find(digits[at]);

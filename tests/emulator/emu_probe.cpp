@@ -1,14 +1,11 @@
-// A program for the emulator's tests to run on the emulated board: performs the operations
-// named on its command line, one after another, and prints what each returned.
-//
-//   open PATH FLAGS (O_RDWR|O_CREAT ...), fopen PATH MODE, fgets, close, chdir DIR
-//   write TEXT (\xNN escapes), rawwrite TEXT (the system call, past the C library), read N,
-//   set HEXWORD, get, ioctl HEXREQUEST, dupfd N (fcntl F_DUPFD), fstat, exit N
-// The descriptor an open or a duplicate returns is the one the next operations use.
-//
-// Each prints "OP -> RESULT", RESULT being the value ("fd" for a descriptor) or "-1 ENAME";
-// reads add the bytes they returned, get the word, fstat the file's type. Before each operation
-// errno is set to EDOM; a successful one that changed it adds " (errno changed)".
+// A program for the emulator's tests: performs the operations named on its command line on the
+// emulated board, and prints what each returned ("OP -> RESULT", RESULT being the value, "fd"
+// for a descriptor, or "-1 ENAME"; reads add the bytes, get the word, fstat the file's type):
+//   open PATH FLAGS (O_RDWR|O_CREAT ...), dupfd N (fcntl F_DUPFD), close, chdir DIR, fstat,
+//   write TEXT, rawwrite TEXT (the system call, past the C library), read N, set HEXWORD, get,
+//   ioctl HEXREQUEST, fopen PATH MODE (the stream read whole, then closed)
+// Operations act on the descriptor the last open or duplicate returned. errno is EDOM before
+// each; a successful one that changed it adds " (errno changed)".
 #include "emulator/logrecord.h"
 #include "hornio.h"
 
@@ -28,7 +25,6 @@
 namespace {
 
 int fd = -1;
-FILE* stream = nullptr;
 std::string shown; // what the operation adds to its line
 
 long number(const char* text, int base = 10) {
@@ -36,29 +32,11 @@ long number(const char* text, int base = 10) {
 }
 
 int flags_of(const std::string& text) {
-    constexpr std::pair<const char*, int> names[] = {{"O_RDONLY", O_RDONLY},
-                                                     {"O_WRONLY", O_WRONLY},
-                                                     {"O_RDWR", O_RDWR},
-                                                     {"O_CREAT", O_CREAT},
-                                                     {"O_ACCMODE", O_ACCMODE}};
-    int flags = 0;
-    for (const auto& [name, bits] : names) {
-        flags |=
-            ("|" + text + "|").find("|" + std::string(name) + "|") != std::string::npos ? bits : 0;
-    }
-    return flags;
-}
-
-// \xNN escapes to bytes.
-std::string unescape(const std::string& text) {
-    std::string bytes;
-    for (size_t at = 0; at < text.size(); ++at) {
-        const bool escape = text.compare(at, 2, "\\x") == 0 && at + 3 < text.size();
-        bytes += escape ? static_cast<char>(std::stoi(text.substr(at + 2, 2), nullptr, 16))
-                        : text.at(at);
-        at += escape ? 3 : 0;
-    }
-    return bytes;
+    const auto has = [&text](const char* name) { return text.find(name) != std::string::npos; };
+    return (has("O_CREAT") ? O_CREAT : 0) | (has("O_ACCMODE")  ? O_ACCMODE
+                                             : has("O_RDWR")   ? O_RDWR
+                                             : has("O_WRONLY") ? O_WRONLY
+                                                               : O_RDONLY);
 }
 
 long request(unsigned long code, const char* given) {
@@ -71,14 +49,8 @@ long request(unsigned long code, const char* given) {
 }
 
 long put(const char* text, bool raw) {
-    const std::string bytes = unescape(text);
-    return raw ? syscall(SYS_write, fd, bytes.data(), bytes.size())
-               : write(fd, bytes.data(), bytes.size());
-}
-
-long exit_with(const char* status) {
-    fflush(stdout);
-    exit(static_cast<int>(number(status)));
+    const size_t length = std::strlen(text);
+    return raw ? syscall(SYS_write, fd, text, length) : write(fd, text, length);
 }
 
 long descriptor(int opened) {
@@ -93,11 +65,14 @@ long read_some(size_t count) {
     return got;
 }
 
-long get_line() {
-    char line[256];
-    const bool got = fgets(line, sizeof line, stream) != nullptr;
-    shown = got ? " " + hornemu::in_quotes(line) : "";
-    return got ? 0 : -1;
+long read_stream(const char* path, const char* mode) {
+    FILE* stream = fopen(path, mode);
+    if (stream == nullptr) {
+        return -1;
+    }
+    char text[256];
+    shown = " " + hornemu::in_quotes({text, fread(text, 1, sizeof text, stream)});
+    return fclose(stream);
 }
 
 long file_type() {
@@ -123,12 +98,7 @@ const operation operations[] = {
      }},
     {"dupfd", 1,
      [](const char* low, const char*) { return descriptor(fcntl(fd, F_DUPFD, number(low))); }},
-    {"fopen", 2,
-     [](const char* path, const char* mode) {
-         stream = fopen(path, mode);
-         return stream != nullptr ? 0L : -1L;
-     }},
-    {"fgets", 0, [](const char*, const char*) { return get_line(); }},
+    {"fopen", 2, read_stream},
     {"close", 0, [](const char*, const char*) { return long{close(fd)}; }},
     {"chdir", 1, [](const char* dir, const char*) { return long{chdir(dir)}; }},
     {"write", 1, [](const char* text, const char*) { return put(text, false); }},
@@ -139,8 +109,7 @@ const operation operations[] = {
     {"get", 0, [](const char*, const char*) { return request(HORNIO_GET_REQUEST, "0"); }},
     {"ioctl", 1,
      [](const char* code, const char*) { return request(unsigned(number(code, 16)), "0"); }},
-    {"fstat", 0, [](const char*, const char*) { return file_type(); }},
-    {"exit", 1, [](const char* status, const char*) { return exit_with(status); }}};
+    {"fstat", 0, [](const char*, const char*) { return file_type(); }}};
 
 } // namespace
 
