@@ -12,7 +12,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -21,8 +20,9 @@
 namespace hornset_test {
 
 std::string read_file(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
 }
 
 namespace {
@@ -224,7 +224,8 @@ namespace {
 
 // Why this run cannot be set up on the board in use, or empty.
 std::string cannot_set_up(const scenario& board, const streams& given) {
-    const bool stderr_closed = std::count(given.closed.begin(), given.closed.end(), 2) > 0;
+    const bool stderr_closed =
+        std::find(given.closed.begin(), given.closed.end(), 2) != given.closed.end();
     // stdbuf's helper library is glibc's: it cannot be loaded into a hornset linked with musl.
     const bool stdbuf = the.emulator.empty() && !the.musl && access("/usr/bin/stdbuf", X_OK) == 0;
     if (!the.wrapper.empty() && stderr_closed) {
@@ -244,11 +245,9 @@ std::string cannot_set_up(const scenario& board, const streams& given) {
 
 } // namespace
 
-// Every case runs a second time with POSIXLY_CORRECT set, which must change
-// nothing (glibc's getopt would then stop at the first word that is not an
-// option). Under a wrapper (valgrind), which checks memory, not behaviour, and
-// on the kernel module, where the run's C library is one the emulated board
-// also runs, the second run is left out.
+// Every case runs again with POSIXLY_CORRECT set, which must change nothing (glibc's getopt
+// would stop at the first word that is not an option); not under a wrapper (valgrind), which
+// checks memory, nor on the module, whose runs' C libraries the emulated board runs too.
 TEST_P(RunCase, Behaves) {
     const run_case& c = GetParam();
     const std::string skip = c.skip.empty() ? cannot_set_up(c.board, c.given) : c.skip;
@@ -274,60 +273,54 @@ TEST_P(RunCase, Behaves) {
 
 namespace {
 
-// An operation's arguments and board, what it prints before it uses the device and after
-// it, the line a failure of it prints, its name in the driver's directives, and its line in
-// the board's log with the driver's own result.
+// An operation's run with the driver's own behaviour (its log the call's line alone), the line
+// a failure of it prints, and its name in the driver's directives.
 struct operation {
-    std::vector<std::string> args;
-    scenario (*board)(const std::string&);
-    std::string before;
-    std::string after;
+    run_case run;
     std::string error;
     std::string call;
-    std::string logged;
 };
 
 const operation& operation_of(op o) {
     static const std::array<operation, 4> operations = {{
-        {{"-t", "10"},
-         qtr_pn,
-         says::trace("period 10"),
-         "",
-         says::write_error,
-         "write",
-         logged::write("period 10", "9")},
-        {read_args, qtr_pn, "", idle_reply, says::read_error, "read",
-         logged::read_returned(idle_reply)},
-        {set_args, request_board, "", "", says::ioctl_error, "ioctl",
-         logged::request(HORNIO_SET_REQUEST, set_word, "0")},
-        {{},
-         request_board,
-         "",
-         "",
-         says::ioctl_error,
-         "ioctl",
-         logged::request(HORNIO_GET_REQUEST, 0, "0 word=0x00000000")},
+        {prints("", qtr_pn(), {"-t", "10"}, says::trace("period 10"), 0,
+                logged::write("period 10", "9")),
+         says::write_error, "write"},
+        {prints("", qtr_pn(), read_args, idle_reply, 0, logged::read_returned(idle_reply)),
+         says::read_error, "read"},
+        {prints("", request_board(), set_args, "", 0,
+                logged::request(HORNIO_SET_REQUEST, set_word, "0")),
+         says::ioctl_error, "ioctl"},
+        {prints("", request_board(), {}, "", 0,
+                logged::request(HORNIO_GET_REQUEST, 0, "0 word=0x00000000")),
+         says::ioctl_error, "ioctl"},
     }};
     return operations.at(static_cast<size_t>(o));
+}
+
+// The operation's run ending with this report (a failure's), after the command's trace line.
+run_case fails(run_case c, op o, const std::string& out, const std::string& err) {
+    c.out = (o == op::write ? c.out : "") + out;
+    c.err = err;
+    c.status = 1;
+    return c;
 }
 
 } // namespace
 
 run_case succeeds(const std::string& name, op o, const std::string& directive) {
-    const operation& p = operation_of(o);
-    return prints(name, p.board(directive), p.args, p.before + p.after, 0, logged::used(p.logged));
+    run_case c = operation_of(o).run;
+    c.name = name;
+    c.board.board_conf = directive;
+    c.log = logged::used(*c.log);
+    return c;
 }
 
 run_case open_fails(const std::string& name, op o, const std::string& directive, int error) {
-    const operation& p = operation_of(o);
     const bool opened = error == ENODEV || error == EMFILE;
-    return {name,
-            p.board(directive),
-            p.args,
-            p.before + says::open_error,
-            says::open_failed(error),
-            1,
-            logged::proc_read + logged::node_open(opened ? "ok" : strerrorname_np(error))};
+    run_case c = fails(succeeds(name, o, directive), o, says::open_error, says::open_failed(error));
+    c.log = logged::proc_read + logged::node_open(opened ? "ok" : strerrorname_np(error));
+    return c;
 }
 
 // The failed call's log line is its own with the driver's result.
@@ -335,14 +328,11 @@ run_case driver_fails(const std::string& name, op o, const std::string& result) 
     const bool error = result[0] == 'E';
     const operation& p = operation_of(o);
     const std::string directive = p.call + (error ? " fail " : " return ") + result + "\n";
-    const std::string line = p.logged.substr(0, p.logged.rfind(" -> ") + 4);
-    return {name,
-            p.board(directive),
-            p.args,
-            p.before + p.error,
-            says::call_failed(error ? c_library::number(result) : 0),
-            1,
-            logged::failed(line + (error ? "-1 " : "") + result + "\n")};
+    const int reason = error ? c_library::number(result) : 0;
+    run_case c = fails(succeeds(name, o, directive), o, p.error, says::call_failed(reason));
+    const std::string line = p.run.log->substr(0, p.run.log->rfind(" -> ") + 4);
+    c.log = logged::failed(line + (error ? "-1 " : "") + result + "\n");
+    return c;
 }
 
 run_case without_proc(run_case c, const std::string& error) {

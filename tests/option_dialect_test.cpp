@@ -86,15 +86,12 @@ INSTANTIATE_TEST_SUITE_P(
     case_name);
 
 const std::string longest_pattern(HORNIO_TEXT_SIZE - 1, 'p');
+const std::string verbatim = "a b  c %s%d%%n say \"hi\" 'x' \xc3\xa9\xff\tb\nc ";
 
 INSTANTIATE_TEST_SUITE_P(
     Patterns, RunCase,
     testing::Values(
-        sends("Spaces", {"-p", "a b  c "}, "pattern a b  c "),
-        sends("PercentSigns", {"-p", "%s%d%%n"}, "pattern %s%d%%n"),
-        sends("Quotes", {"-p", "say \"hi\" 'x'"}, "pattern say \"hi\" 'x'"),
-        sends("EightBitBytes", {"-p", "\xc3\xa9\xff"}, "pattern \xc3\xa9\xff"),
-        sends("ControlCharacters", {"-p", "a\tb\nc"}, "pattern a\tb\nc"),
+        sends("BytesVerbatim", {"-p", verbatim}, "pattern " + verbatim),
         sends("LooksLikeAnOption", {"-p", "-t"}, "pattern -t"),
         // The command buffer holds its size less one byte and the terminator.
         sends("LongestCommand", {"-p", longest_pattern.substr(8)},
