@@ -5,8 +5,6 @@
 #include "harness.h"
 
 #include <cerrno>
-#include <iterator>
-#include <regex>
 
 namespace hornset_test {
 namespace {
@@ -25,6 +23,14 @@ std::vector<run_case> device_runs() {
         cases.push_back(driver_fails(name + "Fails", o, fault));
     }
     return cases;
+}
+
+// Usage errors, brief and with the option list, and a refusal after the detection message.
+std::vector<run_case> usage_runs() {
+    return {refused("TooFewArguments", {}, says::too_few), unknown("InvalidOption", {"-x"}, 'x'),
+            refused("InvalidPeriod", {"-t", "0"}, says::bad_period),
+            without_proc(
+                prints("Refusal", request_board(), {"0", "1", "1"}, says::zero, 1, proc_read))};
 }
 
 // The run with standard output that cannot be written (its write meets error): one that
@@ -72,18 +78,22 @@ std::vector<run_case> closed_cases() {
 
 INSTANTIATE_TEST_SUITE_P(ClosedStreams, RunCase, testing::ValuesIn(closed_cases()), case_name);
 
+// Runs that succeed with some output, each kind of it.
+std::vector<run_case> with_output() {
+    return {succeeds("TraceLine", op::write), succeeds("StatusReply", op::read),
+            prints("Version", request_board(), {"--version"}, says::version, 0, proc_read),
+            prints("Help", request_board(), {"--help"}, says::help, 0, proc_read),
+            without_proc(succeeds("DetectionMessage", op::set))};
+}
+
 // Standard output and standard error on one file: a failure's reason comes before the last
 // line the run prints on standard output (the driver's error line), or, for a usage error,
 // before the option list; after the detection message where there is one.
 std::vector<run_case> joined_cases() {
     std::vector<run_case> cases = device_runs();
-    cases.insert(cases.end(),
-                 {refused("TooFewArguments", {}, says::too_few),
-                  unknown("InvalidOption", {"-x"}, 'x'),
-                  refused("InvalidPeriod", {"-t", "0"}, says::bad_period),
-                  without_proc(prints("Refusal", request_board(), {"0", "1", "1"}, says::zero, 1,
-                                      proc_read)),
-                  without_proc(driver_fails("SetFailsWithoutProcFile", op::set, "EINVAL"))});
+    const std::vector<run_case> usage = usage_runs();
+    cases.insert(cases.end(), usage.begin(), usage.end());
+    cases.push_back(without_proc(driver_fails("SetFailsWithoutProcFile", op::set, "EINVAL")));
     for (run_case& c : cases) {
         const size_t list = c.out.find(says::option_list);
         const size_t last =
@@ -92,18 +102,16 @@ std::vector<run_case> joined_cases() {
         c.err = "";
         c.given = joined;
     }
+    // Under strace too, for the runs with output.
+    for (run_case c : with_output()) {
+        c.name = "Traced" + c.name;
+        c.given = {{}, 0, {}, true, output::captured, buffering::standard, true};
+        cases.push_back(c);
+    }
     return cases;
 }
 
 INSTANTIATE_TEST_SUITE_P(JoinedStreams, RunCase, testing::ValuesIn(joined_cases()), case_name);
-
-// Runs that succeed with some output, each kind of it.
-std::vector<run_case> with_output() {
-    return {succeeds("TraceLine", op::write), succeeds("StatusReply", op::read),
-            prints("Version", request_board(), {"--version"}, says::version, 0, proc_read),
-            prints("Help", request_board(), {"--help"}, says::help, 0, proc_read),
-            without_proc(succeeds("DetectionMessage", op::set))};
-}
 
 // Standard output "/dev/full" (in each buffering), or a pipe whose reader has gone: a run that
 // would succeed fails with a write error, one that fails anyway keeps its own report and
@@ -117,13 +125,10 @@ std::vector<run_case> lost_output() {
         cases.push_back(c);
     };
     std::vector<run_case> full = device_runs(); // the runs with output are the buffered rows
-    full.insert(full.end(),
-                {prints("EmptyReplyNothingToLose", with_reply(std::string("\0", 1)), read_args, "",
-                        0, logged::used(logged::read_returned(std::string("\0", 1)))),
-                 refused("BriefUsage", {"-t", "0"}, says::bad_period),
-                 refused("FullUsage", {}, says::too_few),
-                 prints("Refusal", request_board(), {"5"}, says::invalid, 1, proc_read),
-                 driver_fails("ReadReturnsNothing", op::read, "0")});
+    const std::vector<run_case> usage = usage_runs();
+    full.insert(full.end(), usage.begin(), usage.end());
+    full.push_back(prints("EmptyReplyNothingToLose", with_reply(std::string("\0", 1)), read_args,
+                          "", 0, logged::used(logged::read_returned(std::string("\0", 1)))));
     for (const run_case& c : full) {
         if (c.status != 0 || c.out.empty()) {
             lose(c, "FullDevice", {{}, 0, {}, false, output::full_device});
@@ -161,32 +166,6 @@ std::vector<run_case> lost_output() {
 }
 
 INSTANTIATE_TEST_SUITE_P(LostOutput, RunCase, testing::ValuesIn(lost_output()), case_name);
-
-// The number of strace's lines that start so: writes to a descriptor (glibc's stdio writes
-// with write, musl's with writev), or a change of SIGPIPE's action.
-long lines_starting(const std::string& writes, const std::string& pattern) {
-    const std::regex start("(^|\n)" + pattern);
-    return std::distance(std::sregex_iterator(writes.begin(), writes.end(), start),
-                         std::sregex_iterator());
-}
-
-// A successful run writes its output to standard output in one piece, and
-// nothing to standard error, and leaves SIGPIPE's action alone.
-TEST(SuccessfulRun, WritesItsOutputOnce) {
-    if (!writes_can_be_traced()) {
-        GTEST_SKIP() << "strace cannot follow hornset here";
-    }
-    for (const run_case& c : with_output()) {
-        streams traced = joined;
-        traced.traced = true;
-        const outcome result = run_hornset(c.board, c.args, traced);
-        EXPECT_EQ(result.status, 0) << c.name << "\n" << result;
-        EXPECT_EQ(lines_starting(result.writes, R"(writev?\(1,)"), 1) << c.name << result.writes;
-        EXPECT_EQ(lines_starting(result.writes, R"(writev?\(2,)"), 0) << c.name << result.writes;
-        EXPECT_EQ(lines_starting(result.writes, R"(rt_sigaction\(SIGPIPE,)"), 0)
-            << c.name << result.writes;
-    }
-}
 
 } // namespace
 } // namespace hornset_test

@@ -1,5 +1,6 @@
 #include "harness.h"
 
+#include "emulator/errnames.h"
 #include "emulator/logrecord.h"
 
 #include <algorithm>
@@ -12,6 +13,8 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <regex>
 #include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -165,11 +168,6 @@ bool on_module() {
     return the.module;
 }
 
-bool writes_can_be_traced() {
-    return the.emulator.empty() && the.wrapper.empty() && !on_module() &&
-           access("/usr/bin/strace", X_OK) == 0;
-}
-
 outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
                     const streams& given) {
     std::string dir = (std::filesystem::temp_directory_path() / "hornset-test-XXXXXX").string();
@@ -199,7 +197,15 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
     }
     result.out = read_file(dir + "/stdout"); // none unless captured
     result.err = read_file(dir + "/stderr");
-    result.writes = read_file(dir + "/writes");
+    // strace's lines of writes to a descriptor (glibc's stdio writes with write, musl's with
+    // writev) and of changes to SIGPIPE's action.
+    const std::string writes = read_file(dir + "/writes");
+    const auto traced = [&writes](const std::string& call) {
+        const std::regex start("(^|\n)" + call);
+        return std::distance(std::sregex_iterator(writes.begin(), writes.end(), start), {});
+    };
+    EXPECT_EQ(given.traced ? traced(R"(writev?\(1,)") : 1, 1) << writes;
+    EXPECT_EQ(traced(R"(writev?\(2,)") + traced(R"(rt_sigaction\(SIGPIPE,)"), 0) << writes;
     result.log = on_module() ? module_board::record() : read_file(dir + "/log");
     // Every record the emulated board logged is one its account reads.
     std::istringstream lines(on_module() ? "" : result.log);
@@ -233,6 +239,10 @@ std::string cannot_set_up(const scenario& board, const streams& given) {
     }
     if (given.mode != buffering::standard && !stdbuf) {
         return "standard output's buffering cannot be chosen here";
+    }
+    if (given.traced && (!the.emulator.empty() || !the.wrapper.empty() || on_module() ||
+                         access("/usr/bin/strace", X_OK) != 0)) {
+        return "strace cannot follow hornset here";
     }
     if (on_module()) {
         return module_board::cannot_set_up(board);
@@ -319,7 +329,7 @@ run_case succeeds(const std::string& name, op o, const std::string& directive) {
 run_case open_fails(const std::string& name, op o, const std::string& directive, int error) {
     const bool opened = error == ENODEV || error == EMFILE;
     run_case c = fails(succeeds(name, o, directive), o, says::open_error, says::open_failed(error));
-    c.log = logged::proc_read + logged::node_open(opened ? "ok" : strerrorname_np(error));
+    c.log = logged::proc_read + logged::node_open(opened ? "ok" : hornemu::errno_name(error));
     return c;
 }
 
@@ -371,13 +381,7 @@ std::string reason(int error) {
 }
 
 int number(const std::string& error_name) {
-    for (int error = 1; error < 4096; ++error) {
-        const char* name = strerrorname_np(error);
-        if (name != nullptr && error_name == name) {
-            return error;
-        }
-    }
-    return -1;
+    return hornemu::errno_parse(error_name.data(), error_name.size());
 }
 
 } // namespace c_library

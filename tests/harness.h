@@ -40,9 +40,8 @@ struct outcome {
     std::string out;
     std::string err;
     int status = -1;
-    std::string log;    // the board's record of what reached its two paths
-    std::string node;   // what reached a regular file in the node's place: always nothing
-    std::string writes; // with streams::traced, strace's lines of writes and signal actions
+    std::string log;  // the board's record of what reached its two paths
+    std::string node; // what reached a regular file in the node's place: always nothing
 };
 
 std::ostream& operator<<(std::ostream& stream, const outcome& result);
@@ -58,7 +57,9 @@ struct streams {
     bool joined = false; // standard error is standard output (2>&1): all in outcome::out
     output stdout_to = output::captured;
     buffering mode = buffering::standard;
-    bool traced = false; // run under strace, recording writes and signal actions
+    // Run under strace: the run's output must reach standard output in one write, nothing
+    // reach standard error, and SIGPIPE's action stay as it was.
+    bool traced = false;
 };
 inline const streams joined = {{}, 0, {}, true};
 
@@ -81,8 +82,6 @@ std::string record();
 std::string read_file(const std::string& path);
 // Whether the board is the stand-in kernel module rather than the emulated board.
 bool on_module();
-// Whether hornset's system calls can be traced (strace runs here, hornset is not wrapped).
-bool writes_can_be_traced();
 
 // Texts hornset prints that come from the C library it is linked with: getopt's
 // diagnostics and the system's error reasons, for glibc and musl.
@@ -90,7 +89,7 @@ namespace c_library {
 // getopt's line for an unknown option, or for one without its value (missing).
 std::string complaint(char option, bool missing);
 std::string reason(int error);             // strerror's text, as perror shows it
-int number(const std::string& error_name); // "EIO" -> EIO
+int number(const std::string& error_name); // "EIO" -> EIO, as the emulated board reads it
 } // namespace c_library
 
 // Every text hornset prints of its own, once.
