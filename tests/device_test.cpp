@@ -138,9 +138,9 @@ TEST(Canary, EmulatedHornsetLoadsTheToolchainsCLibrary) {
     const outcome listed = run_hornset(qtr_pn(), {}, {{}, 0, {"LD_TRACE_LOADED_OBJECTS=1"}});
     std::smatch libc;
     ASSERT_TRUE(std::regex_search(listed.out, libc, std::regex("libc\\.so\\.6 => (\\S+)")))
-        << listed;
+        << listed.out;
     EXPECT_EQ(std::filesystem::canonical(libc[1].str()).parent_path(), HORNSET_TEST_LIBC_DIR)
-        << listed;
+        << listed.out;
 }
 
 } // namespace

@@ -93,14 +93,10 @@ std::vector<std::string> environment(const streams& given, const std::string& di
     std::vector<std::string> entries = given.environment;
     entries.push_back("PATH=" + the.tool.substr(0, the.tool.rfind('/')) + ":/usr/bin:/bin");
     if (!the.module) {
+        // Under strace, which hands the preload on, LeakSanitizer cannot run (it needs ptrace).
         entries.push_back("HORNEMU_DIR=" + dir);
-    }
-    if (!the.module && !given.traced) {
-        entries.push_back("LD_PRELOAD=" + the.preload);
-    }
-    if (given.traced) {
-        // LeakSanitizer cannot run under ptrace; a sanitized hornset under strace goes without it.
-        entries.emplace_back("ASAN_OPTIONS=detect_leaks=0");
+        entries.push_back(given.traced ? "ASAN_OPTIONS=detect_leaks=0"
+                                       : "LD_PRELOAD=" + the.preload);
     }
     return entries;
 }
@@ -217,13 +213,6 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);
     return result;
-}
-
-std::ostream& operator<<(std::ostream& stream, const outcome& result) {
-    return stream << "status " << result.status
-                  << "\nstdout: " << testing::PrintToString(result.out)
-                  << "\nstderr: " << testing::PrintToString(result.err) << "\nlog:\n"
-                  << result.log << "node's file: " << testing::PrintToString(result.node);
 }
 
 namespace {

@@ -44,8 +44,6 @@ struct outcome {
     std::string node; // what reached a regular file in the node's place: always nothing
 };
 
-std::ostream& operator<<(std::ostream& stream, const outcome& result);
-
 enum class output { captured, full_device, broken_pipe };
 enum class buffering { standard, line, none }; // standard output's (stdbuf -oL, -o0)
 

@@ -17,10 +17,11 @@ run_case sets(const std::string& name, const std::vector<std::string>& args, uin
                   logged::used(logged::request(HORNIO_SET_REQUEST, word, "0")));
 }
 
-// Refused with these lines on standard output; nothing reaches the driver.
+// Answered with these lines on standard output (refused, unless the status is 0); nothing
+// reaches the driver.
 run_case rejects(const std::string& name, const std::vector<std::string>& args,
-                 const std::string& out) {
-    return prints(name, request_board(), args, out, 1, proc_read);
+                 const std::string& out, int status = 1) {
+    return prints(name, request_board(), args, out, status, proc_read);
 }
 
 INSTANTIATE_TEST_SUITE_P(WordLayout, RunCase,
@@ -60,11 +61,10 @@ INSTANTIATE_TEST_SUITE_P(
                     rejects("VersionWithExtra", {"--version", "extra"}, says::invalid),
                     rejects("HelpOtherCase", {"--Help"}, says::invalid),
                     rejects("ShortVersion", {"-v"}, says::invalid),
-                    prints("Version", request_board(), {"--version"}, says::version, 0, proc_read),
-                    prints("VersionUpperCase", request_board(), {"--VERSION"}, says::version, 0,
-                           proc_read),
-                    prints("Help", request_board(), {"--help"}, says::help, 0, proc_read),
-                    prints("HelpUpperCase", request_board(), {"--HELP"}, says::help, 0, proc_read)),
+                    rejects("Version", {"--version"}, says::version, 0),
+                    rejects("VersionUpperCase", {"--VERSION"}, says::version, 0),
+                    rejects("Help", {"--help"}, says::help, 0),
+                    rejects("HelpUpperCase", {"--HELP"}, says::help, 0)),
     case_name);
 
 const std::string long_run(1023, 'x'); // fills the line buffer with its terminator
@@ -103,8 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
         without_proc(succeeds("SetWithoutProcFile", op::set)),
         without_proc(rejects("RefusalWithoutProcFile", {"0", "1", "1"}, says::zero)),
         without_proc(succeeds("GetWithoutProcFile", op::get)),
-        without_proc(prints("VersionWithoutProcFile", request_board(), {"--version"}, says::version,
-                            0, proc_read)),
+        without_proc(rejects("VersionWithoutProcFile", {"--version"}, says::version, 0)),
         without_proc(open_fails("NoDriversAtAll", op::set, "node absent\n", ENOENT)),
         without_proc(prints("HelpStillAfterDetectionMessage", request_board("node absent\n"),
                             {"--help"}, says::help, 0, proc_read)),
