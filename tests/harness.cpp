@@ -55,7 +55,8 @@ const struct {
     std::string preload = setting("HORNSET_TEST_PRELOAD", HORNSET_TEST_PRELOAD);
     bool module = setting("HORNSET_TEST_DRIVER", "") == "module";
     bool musl = setting("HORNSET_TEST_LIBC", HORNSET_TEST_MUSL != 0 ? "musl" : "glibc") == "musl";
-    std::vector<std::string> emulator = words(module ? "" : HORNSET_TEST_EMULATOR);
+    std::vector<std::string> emulator =
+        module ? std::vector<std::string>{} : words(HORNSET_TEST_EMULATOR);
     std::vector<std::string> wrapper = words(HORNSET_TEST_WRAPPER);
 } the;
 
@@ -103,6 +104,7 @@ std::vector<std::string> environment(const streams& given, const std::string& di
 
 std::vector<char*> pointers(std::vector<std::string>& words) {
     std::vector<char*> list;
+    list.reserve(words.size() + 1);
     for (std::string& word : words) {
         list.push_back(word.data());
     }
@@ -158,6 +160,33 @@ pid_t spawn(std::vector<std::string> words, std::vector<std::string> env, const 
     return spawned == 0 ? pid : -1;
 }
 
+// The emulated board's files for one run.
+void emulate(const std::string& dir, const scenario& board) {
+    const std::pair<const char*, std::optional<std::string>> files[] = {
+        {"/lampstat", board.lampstat}, {"/board.conf", board.board_conf}, {"/reply", board.reply}};
+    for (const auto& [file, text] : files) {
+        if (text) {
+            std::ofstream(dir + file, std::ios::binary) << *text;
+        }
+    }
+}
+
+// Every record the emulated board logged is one its account reads; strace's lines (with
+// traced) hold one write to standard output (glibc's stdio writes with write, musl's with
+// writev), and none to standard error or of SIGPIPE's action.
+void check_records(const std::string& log, const std::string& writes, bool traced) {
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_TRUE(hornemu::parse_log_record(line)) << "log line: " << line;
+    }
+    const auto count = [&writes](const std::string& call) {
+        const std::regex start("(^|\n)" + call);
+        return std::distance(std::sregex_iterator(writes.begin(), writes.end(), start), {});
+    };
+    EXPECT_EQ(traced ? count(R"(writev?\(1,)") : 1, 1) << writes;
+    EXPECT_EQ(count(R"(writev?\(2,)") + count(R"(rt_sigaction\(SIGPIPE,)"), 0) << writes;
+}
+
 } // namespace
 
 bool on_module() {
@@ -171,15 +200,10 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
         ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
         return {};
     }
-    const std::pair<const char*, std::optional<std::string>> files[] = {
-        {"/lampstat", board.lampstat}, {"/board.conf", board.board_conf}, {"/reply", board.reply}};
-    for (const auto& [file, text] : files) {
-        if (text && !on_module()) {
-            std::ofstream(dir + file, std::ios::binary) << *text;
-        }
-    }
     if (on_module()) {
         module_board::set_up(board);
+    } else {
+        emulate(dir, board);
     }
     std::vector<std::string> words = command(given, dir);
     words.insert(words.end(), args.begin(), args.end());
@@ -193,21 +217,8 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
     }
     result.out = read_file(dir + "/stdout"); // none unless captured
     result.err = read_file(dir + "/stderr");
-    // strace's lines of writes to a descriptor (glibc's stdio writes with write, musl's with
-    // writev) and of changes to SIGPIPE's action.
-    const std::string writes = read_file(dir + "/writes");
-    const auto traced = [&writes](const std::string& call) {
-        const std::regex start("(^|\n)" + call);
-        return std::distance(std::sregex_iterator(writes.begin(), writes.end(), start), {});
-    };
-    EXPECT_EQ(given.traced ? traced(R"(writev?\(1,)") : 1, 1) << writes;
-    EXPECT_EQ(traced(R"(writev?\(2,)") + traced(R"(rt_sigaction\(SIGPIPE,)"), 0) << writes;
     result.log = on_module() ? module_board::record() : read_file(dir + "/log");
-    // Every record the emulated board logged is one its account reads.
-    std::istringstream lines(on_module() ? "" : result.log);
-    for (std::string line; std::getline(lines, line);) {
-        EXPECT_TRUE(hornemu::parse_log_record(line)) << "log line: " << line;
-    }
+    check_records(on_module() ? "" : result.log, read_file(dir + "/writes"), given.traced);
     const std::string node = on_module() ? HORNIO_NODE_PATH : dir + "/node";
     result.node = std::filesystem::is_regular_file(node) ? read_file(node) : "";
     std::error_code ignored;
@@ -242,6 +253,22 @@ std::string cannot_set_up(const scenario& board, const streams& given) {
     return given.descriptors > 0 ? "the emulated board needs descriptors of its own" : "";
 }
 
+// One run of a case, with this environment entry.
+void check(const run_case& c, const std::string& entry) {
+    SCOPED_TRACE(entry.empty() ? "no POSIXLY_CORRECT" : entry);
+    streams given = c.given;
+    if (!entry.empty()) {
+        given.environment.push_back(entry);
+    }
+    const outcome result = run_hornset(c.board, c.args, given);
+    EXPECT_EQ(result.out, c.out) << "standard output";
+    EXPECT_EQ(result.err, c.err) << "standard error";
+    EXPECT_EQ(result.status, c.status.value_or(result.status)) << "exit status";
+    EXPECT_EQ(result.log, c.log ? recorded(*c.log, c.board) : result.log)
+        << "what reached the board";
+    EXPECT_EQ(result.node, "") << "what reached the node past the driver";
+}
+
 } // namespace
 
 // Every case runs again with POSIXLY_CORRECT set, which must change nothing (glibc's getopt
@@ -253,20 +280,9 @@ TEST_P(RunCase, Behaves) {
     if (!skip.empty()) {
         GTEST_SKIP() << skip;
     }
-    const int runs = the.wrapper.empty() && !on_module() ? 2 : 1;
-    for (int run = 0; run < runs; ++run) {
-        SCOPED_TRACE(run == 0 ? "no POSIXLY_CORRECT" : "POSIXLY_CORRECT=1");
-        streams given = c.given;
-        if (run == 1) {
-            given.environment.emplace_back("POSIXLY_CORRECT=1");
-        }
-        const outcome result = run_hornset(c.board, c.args, given);
-        EXPECT_EQ(result.out, c.out) << "standard output";
-        EXPECT_EQ(result.err, c.err) << "standard error";
-        EXPECT_EQ(result.status, c.status.value_or(result.status)) << "exit status";
-        EXPECT_EQ(result.log, c.log ? recorded(*c.log, c.board) : result.log)
-            << "what reached the board";
-        EXPECT_EQ(result.node, "") << "what reached the node past the driver";
+    check(c, "");
+    if (the.wrapper.empty() && !on_module()) {
+        check(c, "POSIXLY_CORRECT=1");
     }
 }
 
