@@ -46,10 +46,9 @@ std::vector<std::string> words(const std::string& joined) {
     return list;
 }
 
-// What the build and the environment say of the runs, read once: the tool and the emulated
-// board's library, the board and C library in use, and the commands hornset runs under: the
-// cross-compiling emulator (none in a kernel guest, which runs it natively) and the wrapper
-// (valgrind).
+// The runs' settings, read once: the tool, the emulated board's library, the board and C
+// library in use, and the commands hornset runs under: the cross-compiling emulator (none in a
+// kernel guest, which runs it natively) and the wrapper (valgrind).
 const struct {
     std::string tool = setting("HORNSET_TEST_TOOL", HORNSET_TEST_TOOL);
     std::string preload = setting("HORNSET_TEST_PRELOAD", HORNSET_TEST_PRELOAD);
@@ -187,47 +186,6 @@ void check_records(const std::string& log, const std::string& writes, bool trace
     EXPECT_EQ(count(R"(writev?\(2,)") + count(R"(rt_sigaction\(SIGPIPE,)"), 0) << writes;
 }
 
-} // namespace
-
-bool on_module() {
-    return the.module;
-}
-
-outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
-                    const streams& given) {
-    std::string dir = (std::filesystem::temp_directory_path() / "hornset-test-XXXXXX").string();
-    if (mkdtemp(dir.data()) == nullptr) {
-        ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
-        return {};
-    }
-    if (on_module()) {
-        module_board::set_up(board);
-    } else {
-        emulate(dir, board);
-    }
-    std::vector<std::string> words = command(given, dir);
-    words.insert(words.end(), args.begin(), args.end());
-    const pid_t pid = spawn(words, environment(given, dir), given, dir);
-    outcome result;
-    int wait_status = 0;
-    if (pid > 0 && waitpid(pid, &wait_status, 0) == pid) {
-        EXPECT_TRUE(WIFEXITED(wait_status))
-            << "hornset was killed by signal " << WTERMSIG(wait_status);
-        result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
-    }
-    result.out = read_file(dir + "/stdout"); // none unless captured
-    result.err = read_file(dir + "/stderr");
-    result.log = on_module() ? module_board::record() : read_file(dir + "/log");
-    check_records(on_module() ? "" : result.log, read_file(dir + "/writes"), given.traced);
-    const std::string node = on_module() ? HORNIO_NODE_PATH : dir + "/node";
-    result.node = std::filesystem::is_regular_file(node) ? read_file(node) : "";
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
-    return result;
-}
-
-namespace {
-
 // Why this run cannot be set up on the board in use, or empty.
 std::string cannot_set_up(const scenario& board, const streams& given) {
     const bool stderr_closed =
@@ -269,25 +227,6 @@ void check(const run_case& c, const std::string& entry) {
     EXPECT_EQ(result.node, "") << "what reached the node past the driver";
 }
 
-} // namespace
-
-// Every case runs again with POSIXLY_CORRECT set, which must change nothing (glibc's getopt
-// would stop at the first word that is not an option); not under a wrapper (valgrind), which
-// checks memory, nor on the module, whose runs' C libraries the emulated board runs too.
-TEST_P(RunCase, Behaves) {
-    const run_case& c = GetParam();
-    const std::string skip = c.skip.empty() ? cannot_set_up(c.board, c.given) : c.skip;
-    if (!skip.empty()) {
-        GTEST_SKIP() << skip;
-    }
-    check(c, "");
-    if (the.wrapper.empty() && !on_module()) {
-        check(c, "POSIXLY_CORRECT=1");
-    }
-}
-
-namespace {
-
 // An operation's run with the driver's own behaviour (its log the call's line alone), the line
 // a failure of it prints, and its name in the driver's directives.
 struct operation {
@@ -322,6 +261,58 @@ run_case fails(run_case c, op o, const std::string& out, const std::string& err)
 }
 
 } // namespace
+
+bool on_module() {
+    return the.module;
+}
+
+outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
+                    const streams& given) {
+    std::string dir = (std::filesystem::temp_directory_path() / "hornset-test-XXXXXX").string();
+    if (mkdtemp(dir.data()) == nullptr) {
+        ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
+        return {};
+    }
+    if (on_module()) {
+        module_board::set_up(board);
+    } else {
+        emulate(dir, board);
+    }
+    std::vector<std::string> words = command(given, dir);
+    words.insert(words.end(), args.begin(), args.end());
+    const pid_t pid = spawn(words, environment(given, dir), given, dir);
+    outcome result;
+    int wait_status = 0;
+    if (pid > 0 && waitpid(pid, &wait_status, 0) == pid) {
+        EXPECT_TRUE(WIFEXITED(wait_status))
+            << "hornset was killed by signal " << WTERMSIG(wait_status);
+        result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+    }
+    result.out = read_file(dir + "/stdout"); // none unless captured
+    result.err = read_file(dir + "/stderr");
+    result.log = on_module() ? module_board::record() : read_file(dir + "/log");
+    check_records(on_module() ? "" : result.log, read_file(dir + "/writes"), given.traced);
+    const std::string node = on_module() ? HORNIO_NODE_PATH : dir + "/node";
+    result.node = std::filesystem::is_regular_file(node) ? read_file(node) : "";
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+    return result;
+}
+
+// Every case runs again with POSIXLY_CORRECT set, which must change nothing (glibc's getopt
+// would stop at the first word that is not an option); not under a wrapper (valgrind), which
+// checks memory, nor on the module, whose runs' C libraries the emulated board runs too.
+TEST_P(RunCase, Behaves) {
+    const run_case& c = GetParam();
+    const std::string skip = c.skip.empty() ? cannot_set_up(c.board, c.given) : c.skip;
+    if (!skip.empty()) {
+        GTEST_SKIP() << skip;
+    }
+    check(c, "");
+    if (the.wrapper.empty() && !on_module()) {
+        check(c, "POSIXLY_CORRECT=1");
+    }
+}
 
 run_case succeeds(const std::string& name, op o, const std::string& directive) {
     run_case c = operation_of(o).run;
