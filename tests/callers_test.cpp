@@ -5,13 +5,33 @@
 #include "harness.h"
 
 #include <cerrno>
-#include <iterator>
-#include <regex>
 
 namespace hornset_test {
 namespace {
 
 using logged::proc_read;
+
+// Each device operation succeeding, refused its open, and failed by its driver.
+std::vector<run_case> device_runs() {
+    std::vector<run_case> cases;
+    for (const auto& [name, o, fault] : {std::tuple{std::string("Write"), op::write, "EIO"},
+                                         {"Read", op::read, "EIO"},
+                                         {"Set", op::set, "ENOTTY"},
+                                         {"Get", op::get, "EIO"}}) {
+        cases.push_back(succeeds(name, o));
+        cases.push_back(open_fails(name + "OpenFails", o, "open fail EACCES\n", EACCES));
+        cases.push_back(driver_fails(name + "Fails", o, fault));
+    }
+    return cases;
+}
+
+// Usage errors, brief and with the option list, and a refusal after the detection message.
+std::vector<run_case> usage_runs() {
+    return {refused("TooFewArguments", {}, says::too_few), unknown("InvalidOption", {"-x"}, 'x'),
+            refused("InvalidPeriod", {"-t", "0"}, says::bad_period),
+            without_proc(
+                prints("Refusal", request_board(), {"0", "1", "1"}, says::zero, 1, proc_read))};
+}
 
 // The run with standard output that cannot be written (its write meets error): one that
 // would succeed with some output fails with the reason; one that fails keeps its own.
@@ -28,7 +48,7 @@ run_case losing_output(run_case c, int error) {
 // ones, and nothing printed reaches it; a closed stream loses what is printed on it.
 run_case with_closed(run_case c, const std::vector<int>& closed) {
     const std::string fd = std::to_string(closed.front());
-    const std::string opened = proc_read + logged::node_open;
+    const std::string opened = proc_read + logged::node_open();
     if (c.log->rfind(opened, 0) == 0) {
         c.log = proc_read + "open /dev/hornio flags=O_RDWR -> ok fd=" + fd +
                 "\ndup /dev/hornio fd=" + fd + " -> ok\nclose /dev/hornio fd=" + fd + " -> 0\n" +
@@ -45,19 +65,12 @@ run_case with_closed(run_case c, const std::vector<int>& closed) {
     return c;
 }
 
-// Each device operation succeeding, refused its open, and failing, with standard streams closed.
 std::vector<run_case> closed_cases() {
     std::vector<run_case> cases;
     for (const std::vector<int>& closed :
          std::vector<std::vector<int>>{{0}, {1}, {2}, {0, 1}, {0, 2}, {1, 2}, {0, 1, 2}}) {
-        for (const auto& [name, o, fault] : {std::tuple{std::string("Write"), op::write, "EIO"},
-                                             {"Read", op::read, "EIO"},
-                                             {"Set", op::set, "ENOTTY"},
-                                             {"Get", op::get, "EIO"}}) {
-            cases.push_back(with_closed(succeeds(name, o), closed));
-            cases.push_back(with_closed(
-                open_fails(name + "OpenFails", o, "open fail EACCES\n", EACCES), closed));
-            cases.push_back(with_closed(driver_fails(name + "Fails", o, fault), closed));
+        for (const run_case& c : device_runs()) {
+            cases.push_back(with_closed(c, closed));
         }
     }
     return cases;
@@ -65,78 +78,74 @@ std::vector<run_case> closed_cases() {
 
 INSTANTIATE_TEST_SUITE_P(ClosedStreams, RunCase, testing::ValuesIn(closed_cases()), case_name);
 
-// Standard output and standard error on one file: a failure's reason comes
-// before the last line the run prints on standard output (the driver's error
-// line), or, for a usage error, before the option list.
-run_case as_joined(run_case c) {
-    const size_t list = c.out.find(says::option_list);
-    const size_t last = list != std::string::npos ? list : c.out.rfind('\n', c.out.size() - 2) + 1;
-    c.out = c.out.substr(0, last) + c.err + c.out.substr(last);
-    c.err = "";
-    c.given = joined;
-    return c;
+// Runs that succeed with some output, each kind of it.
+std::vector<run_case> with_output() {
+    return {succeeds("TraceLine", op::write), succeeds("StatusReply", op::read),
+            prints("Version", request_board(), {"--version"}, says::version, 0, proc_read),
+            prints("Help", request_board(), {"--help"}, says::help, 0, proc_read),
+            without_proc(succeeds("DetectionMessage", op::set))};
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    JoinedStreams, RunCase,
-    testing::Values(
-        // Option dialect.
-        as_joined(refused("TooFewArguments", {}, says::too_few)),
-        as_joined(unknown("InvalidOption", {"-x"}, 'x')),
-        as_joined(refused("InvalidPeriod", {"-t", "0"}, says::bad_period)),
-        as_joined(open_fails("WriteOpenFails", op::write, "open fail EACCES\n", EACCES)),
-        as_joined(driver_fails("WriteFails", op::write, "EIO")),
-        as_joined(open_fails("WriteNotADevice", op::write, "node regular\n", ENODEV)),
-        as_joined(open_fails("ReadOpenFails", op::read, "node absent\n", ENOENT)),
-        as_joined(driver_fails("ReadFails", op::read, "EIO")),
-        // Positional dialect, after the detection message where there is one.
-        as_joined(without_proc(prints("Refusal", request_board(), {"0", "1", "1"}, says::zero, 1,
-                                      proc_read))),
-        as_joined(without_proc(open_fails("SetOpenFails", op::set, "node absent\n", ENOENT))),
-        as_joined(without_proc(driver_fails("SetFails", op::set, "EINVAL"))),
-        as_joined(open_fails("GetOpenFails", op::get, "open fail EBUSY\n", EBUSY)),
-        as_joined(without_proc(driver_fails("GetFails", op::get, "1"))),
-        as_joined(without_proc(open_fails("GetNotADevice", op::get, "node fifo\n", ENODEV)))),
-    case_name);
-
-// Standard output "/dev/full", or a pipe whose reader has gone: a run that would
-// succeed fails with a write error, one that fails anyway keeps its own report
-// and status, and does not end by SIGPIPE before that report is out.
-run_case lost(run_case c, const std::string& name, const streams& given) {
-    c = losing_output(c, given.stdout_to == output::full_device ? ENOSPC : EPIPE);
-    c.name = name + c.name;
-    c.given = given;
-    return c;
+// Standard output and standard error on one file: a failure's reason comes before the last
+// line the run prints on standard output (the driver's error line), or, for a usage error,
+// before the option list; after the detection message where there is one.
+std::vector<run_case> joined_cases() {
+    std::vector<run_case> cases = device_runs();
+    const std::vector<run_case> usage = usage_runs();
+    cases.insert(cases.end(), usage.begin(), usage.end());
+    cases.push_back(without_proc(driver_fails("SetFailsWithoutProcFile", op::set, "EINVAL")));
+    for (run_case& c : cases) {
+        const size_t list = c.out.find(says::option_list);
+        const size_t last =
+            list != std::string::npos ? list : c.out.rfind('\n', c.out.size() - 2) + 1;
+        c.out = c.out.substr(0, last) + c.err + c.out.substr(last);
+        c.err = "";
+        c.given = joined;
+    }
+    // Under strace too, for the runs with output.
+    for (run_case c : with_output()) {
+        c.name = "Traced" + c.name;
+        c.given = {{}, 0, {}, true, output::captured, buffering::standard, true};
+        cases.push_back(c);
+    }
+    return cases;
 }
 
+INSTANTIATE_TEST_SUITE_P(JoinedStreams, RunCase, testing::ValuesIn(joined_cases()), case_name);
+
+// Standard output "/dev/full" (in each buffering), or a pipe whose reader has gone: a run that
+// would succeed fails with a write error, one that fails anyway keeps its own report and
+// status, and does not end by SIGPIPE before that report is out.
 std::vector<run_case> lost_output() {
     std::vector<run_case> cases;
-    for (const run_case& c : {
-             succeeds("NothingToLose", op::set),
-             prints("EmptyReplyNothingToLose", with_reply(std::string("\0", 1)), read_args, "", 0,
-                    logged::used(logged::read_returned(std::string("\0", 1)))),
-             refused("BriefUsage", {"-t", "0"}, says::bad_period),
-             refused("FullUsage", {}, says::too_few),
-             prints("Refusal", request_board(), {"5"}, says::invalid, 1, proc_read),
-             open_fails("NodeMissing", op::read, "node absent\n", ENOENT),
-             open_fails("GetOpenRefused", op::get, "open fail EACCES\n", EACCES),
-             driver_fails("WriteFails", op::write, "EIO"),
-             driver_fails("WriteMovesNothing", op::write, "0"),
-             driver_fails("ReadReturnsNothing", op::read, "0"),
-             driver_fails("ReadFails", op::read, "EIO"),
-             driver_fails("SetFails", op::set, "EINVAL"),
-         }) {
-        cases.push_back(lost(c, "FullDevice", {{}, 0, {}, false, output::full_device}));
+    const auto lose = [&cases](run_case c, const std::string& name, const streams& given) {
+        c = losing_output(c, given.stdout_to == output::full_device ? ENOSPC : EPIPE);
+        c.name = name + c.name;
+        c.given = given;
+        cases.push_back(c);
+    };
+    std::vector<run_case> full = device_runs(); // the runs with output are the buffered rows
+    const std::vector<run_case> usage = usage_runs();
+    full.insert(full.end(), usage.begin(), usage.end());
+    full.push_back(prints("EmptyReplyNothingToLose", with_reply(std::string("\0", 1)), read_args,
+                          "", 0, logged::used(logged::read_returned(std::string("\0", 1)))));
+    for (const run_case& c : full) {
+        if (c.status != 0 || c.out.empty()) {
+            lose(c, "FullDevice", {{}, 0, {}, false, output::full_device});
+        }
+        if (c.status != 0) {
+            lose(c, "ClosedPipe", {{}, 0, {}, false, output::broken_pipe});
+        }
     }
-    for (const run_case& c : {
-             driver_fails("WriteFails", op::write, "EIO"),
-             open_fails("OpenRefused", op::write, "open fail EACCES\n", EACCES),
-             without_proc(driver_fails("RequestFails", op::set, "EINVAL")),
-         }) {
-        cases.push_back(lost(c, "ClosedPipe", {{}, 0, {}, false, output::broken_pipe}));
+    for (const auto& [mode, name] : {std::pair{buffering::standard, "FullyBuffered"},
+                                     {buffering::line, "LineBuffered"},
+                                     {buffering::none, "Unbuffered"}}) {
+        for (const run_case& c : with_output()) {
+            lose(c, name, {{}, 0, {}, false, output::full_device, mode});
+        }
     }
-    // Whichever stream's reader has gone, however it is buffered: getopt's complaints, a
-    // usage error, a refusal, the report of lost output (2>&1 >&-: the pipe is standard error's).
+    // Whichever stream's reader has gone, however it is buffered: getopt's complaints, a usage
+    // error, a refusal, the report of lost output (2>&1 >&-: the pipe is standard error's).
     for (const auto& [name, board, args, given] :
          {std::tuple{std::string("InvalidOptionJoined"), qtr_pn(), std::vector<std::string>{"-x"},
                      joined},
@@ -154,59 +163,7 @@ std::vector<run_case> lost_output() {
     return cases;
 }
 
-// Runs that succeed with some output, each kind of it.
-std::vector<run_case> with_output() {
-    return {succeeds("TraceLine", op::write), succeeds("StatusReply", op::read),
-            prints("Version", request_board(), {"--version"}, says::version, 0, proc_read),
-            prints("Help", request_board(), {"--help"}, says::help, 0, proc_read),
-            without_proc(succeeds("DetectionMessage", op::set))};
-}
-
-// Standard output on "/dev/full" in each buffering.
-std::vector<run_case> buffered() {
-    std::vector<run_case> cases;
-    for (const auto& [mode, name] : {std::pair{buffering::standard, "FullyBuffered"},
-                                     {buffering::line, "LineBuffered"},
-                                     {buffering::none, "Unbuffered"}}) {
-        for (const run_case& c : with_output()) {
-            cases.push_back(lost(c, name, {{}, 0, {}, false, output::full_device, mode}));
-        }
-    }
-    return cases;
-}
-
 INSTANTIATE_TEST_SUITE_P(LostOutput, RunCase, testing::ValuesIn(lost_output()), case_name);
-INSTANTIATE_TEST_SUITE_P(Buffering, RunCase, testing::ValuesIn(buffered()), case_name);
-
-// The number of strace's lines that start so: writes to a descriptor (glibc's stdio writes
-// with write, musl's with writev), or a change of SIGPIPE's action.
-long lines_starting(const std::string& writes, const std::string& pattern) {
-    const std::regex start("(^|\n)" + pattern);
-    return std::distance(std::sregex_iterator(writes.begin(), writes.end(), start),
-                         std::sregex_iterator());
-}
-
-// A successful run writes its output to standard output in one piece, and
-// nothing to standard error, and leaves SIGPIPE's action alone.
-void writes_once(const run_case& c) {
-    streams traced = joined;
-    traced.traced = true;
-    const outcome result = run_hornset(c.board, c.args, traced);
-    const std::string& writes = result.writes;
-    EXPECT_EQ(result.status, 0) << c.name << "\n" << result;
-    EXPECT_EQ(lines_starting(writes, R"(writev?\(1,)"), 1) << c.name << writes;
-    EXPECT_EQ(lines_starting(writes, R"(writev?\(2,)"), 0) << c.name << writes;
-    EXPECT_EQ(lines_starting(writes, R"(rt_sigaction\(SIGPIPE,)"), 0) << c.name << writes;
-}
-
-TEST(SuccessfulRun, WritesItsOutputOnce) {
-    if (!writes_can_be_traced()) {
-        GTEST_SKIP() << "strace cannot follow hornset here";
-    }
-    for (const run_case& c : with_output()) {
-        writes_once(c);
-    }
-}
 
 } // namespace
 } // namespace hornset_test

@@ -1,11 +1,9 @@
-// Every operation on "/dev/hornio" and every way it can fail: the command
-// write ("-t 10"), the status read ("-d"), the set request ("10 20 3") and the
-// get request (no arguments); and the emulated board itself.
+// Every operation on "/dev/hornio" and every way it can fail; and the emulated board itself.
 #include "harness.h"
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
+#include <filesystem>
+#include <regex>
 
 namespace hornset_test {
 namespace {
@@ -45,10 +43,9 @@ INSTANTIATE_TEST_SUITE_P(
     CommandWrite, RunCase,
     testing::Values(succeeds("SendsExactlyTheText", op::write),
                     // A write that moves some bytes is the driver's success.
-                    prints("ShortWriteSucceeds", qtr_pn("write return 3\n"), write_args, trace, 0,
-                           used(logged::write("period 10", "3"))),
+                    prints("ShortWriteSucceeds", qtr_pn("write return 3\n"), {"-t", "10"},
+                           says::trace("period 10"), 0, used(logged::write("period 10", "3"))),
                     driver_fails("ZeroBytesTransferred", op::write, "0"),
-                    driver_fails("ErrorReturn", op::write, "EIO"),
                     driver_fails("NoSpace", op::write, "ENOSPC"),
                     // The tool does not retry: an interrupted write is a failed write.
                     driver_fails("InterruptedWriteFails", op::write, "EINTR"),
@@ -87,59 +84,45 @@ run_case counted_read(const std::string& name, long count) {
 INSTANTIATE_TEST_SUITE_P(
     StatusRead, RunCase,
     testing::Values(succeeds("DriversOwnReply", op::read),
-                    status_read("FullReplyWithoutNul", full_reply, full_reply),
                     status_read("LongerReplyCutAtBuffer", full_reply + "beyond", full_reply),
                     status_read("StopsAtNul", std::string("on\0after\n", 9), "on"),
-                    status_read("NulFirst", std::string("\0x", 2), ""),
-                    status_read("PercentVerbatim", "100% %s %d %n\n", "100% %s %d %n\n"),
-                    status_read("NoNewlineAdded", "ready", "ready"),
-                    status_read("EightBitBytes", "\xff\x80\x01\n", "\xff\x80\x01\n"),
+                    // Shown byte for byte, no newline added.
+                    status_read("BytesVerbatim", "100% %s %n \xff\x80\x01",
+                                "100% %s %n \xff\x80\x01"),
                     // A short read is shown as read, nothing of the rest of the buffer.
                     prints("ShortReadShownAsRead", qtr_pn("read return 3\n"), read_args, "sta", 0,
                            used(logged::read_returned("sta"))),
                     driver_fails("ZeroBytes", op::read, "0"),
-                    driver_fails("ErrorReturn", op::read, "EIO"),
                     driver_fails("Interrupted", op::read, "EINTR"),
                     driver_fails("TryAgain", op::read, "EAGAIN"),
                     // A driver reporting more than the buffer holds: nothing beyond it is shown.
                     counted_read("CountBeyondBuffer", HORNIO_TEXT_SIZE + 1),
-                    counted_read("CountFarBeyondBuffer", 100000),
                     counted_read("CountOfWholeBuffer", HORNIO_TEXT_SIZE)),
     case_name);
 
 INSTANTIATE_TEST_SUITE_P(
     Requests, RunCase,
-    testing::Values(
-        succeeds("SetCarriesWordByAddress", op::set), succeeds("GetStartsWithZeroWord", op::get),
-        prints("SetThroughSymbolicLink", request_board("node link\n"), set_args, "", 0,
-               used(logged::request(set_request_number, set_word, "0"))),
-        driver_fails("SetFails", op::set, "EINVAL"), driver_fails("SetNotATty", op::set, "ENOTTY"),
-        driver_fails("GetTimesOut", op::get, "ETIMEDOUT"),
-        // Any request result but 0 fails, also negative ones without an error.
-        driver_fails("SetPositiveResult", op::set, "1"),
-        driver_fails("SetNegativeResult", op::set, "-2"),
-        driver_fails("GetFails", op::get, "ENOTTY"),
-        driver_fails("GetPositiveResult", op::get, "7"),
-        driver_fails("GetMinusOneWithoutError", op::get, "-1"),
-        // A proc file that cannot be read leaves the request interface; the
-        // request then goes out as usual.
-        prints("ProcFileErrorThenSet", request_board("lampstat fail EIO\n"), set_args,
-               says::no_proc, 0,
-               logged::proc_failed("EIO") + logged::node_open +
-                   logged::request(set_request_number, set_word, "0") + logged::node_close),
-        prints("ProcFileErrorThenRefusal", request_board("lampstat fail EACCES\n"), {"0", "1", "1"},
-               says::no_proc + says::zero, 1, logged::proc_failed("EACCES"))),
+    testing::Values(succeeds("SetCarriesWordByAddress", op::set),
+                    succeeds("GetStartsWithZeroWord", op::get),
+                    succeeds("SetThroughSymbolicLink", op::set, "node link\n"),
+                    driver_fails("SetNotATty", op::set, "ENOTTY"),
+                    driver_fails("GetTimesOut", op::get, "ETIMEDOUT"),
+                    // Any request result but 0 fails, also negative ones without an error.
+                    driver_fails("SetPositiveResult", op::set, "1"),
+                    driver_fails("SetNegativeResult", op::set, "-2"),
+                    driver_fails("GetPositiveResult", op::get, "7"),
+                    driver_fails("GetMinusOneWithoutError", op::get, "-1"),
+                    // A proc file that cannot be read leaves the request interface; the
+                    // request then goes out as usual.
+                    without_proc(succeeds("ProcFileErrorThenSet", op::set), "EIO")),
     case_name);
 
-// Fails loudly when the emulated board is not in effect (a statically linked
-// hornset, a wrong preload path), instead of letting the suite pass vacuously.
-// The emulated driver remembers its last setting within a scenario; every
-// case must start from a fresh one, or results would depend on test order.
+// Fails loudly when the emulated board is not in effect (a statically linked hornset, a wrong
+// preload path), and when a run meets the board an earlier run left: the emulated driver
+// remembers its last setting within a scenario.
 TEST(Canary, EmulatedBoardIsInEffectAndFreshForEachRun) {
     const std::string token = "canary reply 7f3a9c\n";
-    const outcome result = run_hornset(with_reply(token), read_args);
-    ASSERT_EQ(result.out, token) << "hornset did not read the emulated driver's reply\n" << result;
-    EXPECT_EQ(result.log, recorded(used(logged::read_returned(token)), with_reply(token)));
+    ASSERT_EQ(run_hornset(with_reply(token), read_args).out, token) << "no emulated driver";
     ASSERT_EQ(run_hornset(qtr_pn(), {"-p", "abc"}).status, 0);
     EXPECT_EQ(run_hornset(qtr_pn(), read_args).out, idle_reply) << "an earlier run's state kept";
 }
@@ -148,20 +131,16 @@ TEST(Canary, EmulatedBoardIsInEffectAndFreshForEachRun) {
 // same name the build machine has for itself (its 32-bit x86 /lib32, say): the suite would
 // test another build of glibc, and fork in it hangs.
 TEST(Canary, EmulatedHornsetLoadsTheToolchainsCLibrary) {
-    const char* const expected_dir = HORNSET_TEST_LIBC_DIR;
-    if (*expected_dir == '\0' || on_module()) {
+    if (*HORNSET_TEST_LIBC_DIR == '\0' || on_module()) {
         GTEST_SKIP() << "no toolchain's C library to check against here";
     }
     // glibc's loader lists what it loaded and stops before hornset runs.
     const outcome listed = run_hornset(qtr_pn(), {}, {{}, 0, {"LD_TRACE_LOADED_OBJECTS=1"}});
-    const std::string arrow = "libc.so.6 => ";
-    const size_t at = listed.out.find(arrow);
-    ASSERT_NE(at, std::string::npos) << listed;
-    const size_t start = at + arrow.size();
-    char real[PATH_MAX];
-    const std::string path = listed.out.substr(start, listed.out.find(' ', start) - start);
-    ASSERT_NE(realpath(path.c_str(), real), nullptr) << path;
-    EXPECT_EQ(std::string(real).substr(0, std::string(real).rfind('/')), expected_dir) << listed;
+    std::smatch libc;
+    ASSERT_TRUE(std::regex_search(listed.out, libc, std::regex("libc\\.so\\.6 => (\\S+)")))
+        << listed.out;
+    EXPECT_EQ(std::filesystem::canonical(libc[1].str()).parent_path(), HORNSET_TEST_LIBC_DIR)
+        << listed.out;
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "harness.h"
 
+#include "emulator/errnames.h"
 #include "emulator/logrecord.h"
 
 #include <algorithm>
@@ -13,20 +14,18 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <spawn.h>
 #include <sstream>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace hornset_test {
 
-const std::string qtr_pn_lampstat = "leds: status=off error=off\nmodel: QTR-PN\n";
-const std::string idle_reply = "status: idle\n";
-
 std::string read_file(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
 }
 
 namespace {
@@ -37,50 +36,28 @@ std::string setting(const char* name, const char* built) {
     return given != nullptr ? given : built;
 }
 
-// What the build and the environment say of the runs, read once: the tool, and the
-// words of the command it runs under, given at configure time joined by '|': the
-// cross-compiling emulator (none in a kernel guest, where it runs natively) or the
-// wrapper (valgrind).
-struct settings {
-    static std::vector<std::string> words(const char* joined) {
-        std::vector<std::string> list;
-        std::stringstream text(joined);
-        for (std::string word; std::getline(text, word, '|');) {
-            list.push_back(word);
-        }
-        return list;
+// The words of a command given at configure time joined by '|'.
+std::vector<std::string> words(const std::string& joined) {
+    std::vector<std::string> list;
+    std::istringstream text(joined);
+    for (std::string word; std::getline(text, word, '|');) {
+        list.push_back(word);
     }
+    return list;
+}
+
+// The runs' settings, read once: the tool, the emulated board's library, the board and C
+// library in use, and the commands hornset runs under: the cross-compiling emulator (none in a
+// kernel guest, which runs it natively) and the wrapper (valgrind).
+const struct {
     std::string tool = setting("HORNSET_TEST_TOOL", HORNSET_TEST_TOOL);
+    std::string preload = setting("HORNSET_TEST_PRELOAD", HORNSET_TEST_PRELOAD);
     bool module = setting("HORNSET_TEST_DRIVER", "") == "module";
     bool musl = setting("HORNSET_TEST_LIBC", HORNSET_TEST_MUSL != 0 ? "musl" : "glibc") == "musl";
     std::vector<std::string> emulator =
         module ? std::vector<std::string>{} : words(HORNSET_TEST_EMULATOR);
     std::vector<std::string> wrapper = words(HORNSET_TEST_WRAPPER);
-};
-
-const settings& the() {
-    static const settings once;
-    return once;
-}
-
-void write_file(const std::string& path, const std::string& content) {
-    std::ofstream file(path, std::ios::binary);
-    file << content;
-    EXPECT_TRUE(file.good()) << "cannot write " << path;
-}
-
-// The emulated board's scenario directory for one run.
-void emulate(const std::string& dir, const scenario& board) {
-    if (board.lampstat) {
-        write_file(dir + "/lampstat", *board.lampstat);
-    }
-    if (!board.board_conf.empty()) {
-        write_file(dir + "/board.conf", board.board_conf);
-    }
-    if (board.reply) {
-        write_file(dir + "/reply", *board.reply);
-    }
-}
+} the;
 
 // The words that run hornset as "hornset", as getopt's messages expect: found by that name
 // through PATH (under a shell limiting its descriptors, strace, stdbuf and the wrapper, as
@@ -96,17 +73,16 @@ std::vector<std::string> command(const streams& given, const std::string& dir) {
         // built for another C library than strace's.
         words.insert(words.end(),
                      {"/usr/bin/strace", "-qq", "-e", "trace=write,writev,rt_sigaction", "-o",
-                      dir + "/writes", "-E",
-                      "LD_PRELOAD=" + setting("HORNSET_TEST_PRELOAD", HORNSET_TEST_PRELOAD)});
+                      dir + "/writes", "-E", "LD_PRELOAD=" + the.preload});
     }
     if (given.mode != buffering::standard) {
         words.insert(words.end(),
                      {"/usr/bin/stdbuf", given.mode == buffering::line ? "-oL" : "-o0"});
     }
-    words.insert(words.end(), the().wrapper.begin(), the().wrapper.end());
-    words.insert(words.end(), the().emulator.begin(), the().emulator.end());
-    if (!the().emulator.empty()) {
-        words.insert(words.end(), {"-0", "hornset", the().tool});
+    words.insert(words.end(), the.wrapper.begin(), the.wrapper.end());
+    words.insert(words.end(), the.emulator.begin(), the.emulator.end());
+    if (!the.emulator.empty()) {
+        words.insert(words.end(), {"-0", "hornset", the.tool});
     } else {
         words.emplace_back("hornset");
     }
@@ -115,18 +91,12 @@ std::vector<std::string> command(const streams& given, const std::string& dir) {
 
 std::vector<std::string> environment(const streams& given, const std::string& dir) {
     std::vector<std::string> entries = given.environment;
-    const std::string& tool = the().tool;
-    entries.push_back("PATH=" + tool.substr(0, tool.rfind('/')) + ":/usr/bin:/bin");
-    if (!on_module()) {
+    entries.push_back("PATH=" + the.tool.substr(0, the.tool.rfind('/')) + ":/usr/bin:/bin");
+    if (!the.module) {
+        // Under strace, which hands the preload on, LeakSanitizer cannot run (it needs ptrace).
         entries.push_back("HORNEMU_DIR=" + dir);
-        if (!given.traced) {
-            entries.push_back("LD_PRELOAD=" +
-                              setting("HORNSET_TEST_PRELOAD", HORNSET_TEST_PRELOAD));
-        }
-    }
-    if (given.traced) {
-        // LeakSanitizer cannot run under ptrace; a sanitized hornset under strace goes without it.
-        entries.emplace_back("ASAN_OPTIONS=detect_leaks=0");
+        entries.push_back(given.traced ? "ASAN_OPTIONS=detect_leaks=0"
+                                       : "LD_PRELOAD=" + the.preload);
     }
     return entries;
 }
@@ -177,7 +147,7 @@ pid_t spawn(std::vector<std::string> words, std::vector<std::string> env, const 
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
     pid_t pid = 0;
     // Run straight, the tool is named "hornset" but found by its path.
-    const std::string program = words.front() == "hornset" ? the().tool : words.front();
+    const std::string program = words.front() == "hornset" ? the.tool : words.front();
     const int spawned = posix_spawn(&pid, program.c_str(), &actions, &attributes,
                                     pointers(words).data(), pointers(env).data());
     posix_spawn_file_actions_destroy(&actions);
@@ -189,28 +159,111 @@ pid_t spawn(std::vector<std::string> words, std::vector<std::string> env, const 
     return spawned == 0 ? pid : -1;
 }
 
-// Every record the emulated board logged is one its account reads.
-void check_log(const std::string& log) {
+// The emulated board's files for one run.
+void emulate(const std::string& dir, const scenario& board) {
+    const std::pair<const char*, std::optional<std::string>> files[] = {
+        {"/lampstat", board.lampstat}, {"/board.conf", board.board_conf}, {"/reply", board.reply}};
+    for (const auto& [file, text] : files) {
+        if (text) {
+            std::ofstream(dir + file, std::ios::binary) << *text;
+        }
+    }
+}
+
+// Every record the emulated board logged is one its account reads; strace's lines (with
+// traced) hold one write to standard output (glibc's stdio writes with write, musl's with
+// writev), and none to standard error or of SIGPIPE's action.
+void check_records(const std::string& log, const std::string& writes, bool traced) {
     std::istringstream lines(log);
     for (std::string line; std::getline(lines, line);) {
         EXPECT_TRUE(hornemu::parse_log_record(line)) << "log line: " << line;
     }
+    const auto count = [&writes](const std::string& call) {
+        const std::regex start("(^|\n)" + call);
+        return std::distance(std::sregex_iterator(writes.begin(), writes.end(), start), {});
+    };
+    EXPECT_EQ(traced ? count(R"(writev?\(1,)") : 1, 1) << writes;
+    EXPECT_EQ(count(R"(writev?\(2,)") + count(R"(rt_sigaction\(SIGPIPE,)"), 0) << writes;
 }
 
-std::string node_file(const std::string& path) {
-    struct stat node {};
-    return stat(path.c_str(), &node) == 0 && S_ISREG(node.st_mode) ? read_file(path) : "";
+// Why this run cannot be set up on the board in use, or empty.
+std::string cannot_set_up(const scenario& board, const streams& given) {
+    const bool stderr_closed =
+        std::find(given.closed.begin(), given.closed.end(), 2) != given.closed.end();
+    // stdbuf's helper library is glibc's: it cannot be loaded into a hornset linked with musl.
+    const bool stdbuf = the.emulator.empty() && !the.musl && access("/usr/bin/stdbuf", X_OK) == 0;
+    if (!the.wrapper.empty() && stderr_closed) {
+        return "the wrapper hornset runs under reports on standard error";
+    }
+    if (given.mode != buffering::standard && !stdbuf) {
+        return "standard output's buffering cannot be chosen here";
+    }
+    if (given.traced && (!the.emulator.empty() || !the.wrapper.empty() || on_module() ||
+                         access("/usr/bin/strace", X_OK) != 0)) {
+        return "strace cannot follow hornset here";
+    }
+    if (on_module()) {
+        return module_board::cannot_set_up(board);
+    }
+    if (board.board_conf.find("node link") != std::string::npos) {
+        return "the emulated board has no device to link its node's path to";
+    }
+    return given.descriptors > 0 ? "the emulated board needs descriptors of its own" : "";
+}
+
+// One run of a case, with this environment entry.
+void check(const run_case& c, const std::string& entry) {
+    SCOPED_TRACE(entry.empty() ? "no POSIXLY_CORRECT" : entry);
+    streams given = c.given;
+    if (!entry.empty()) {
+        given.environment.push_back(entry);
+    }
+    const outcome result = run_hornset(c.board, c.args, given);
+    EXPECT_EQ(result.out, c.out) << "standard output";
+    EXPECT_EQ(result.err, c.err) << "standard error";
+    EXPECT_EQ(result.status, c.status.value_or(result.status)) << "exit status";
+    EXPECT_EQ(result.log, c.log ? recorded(*c.log, c.board) : result.log)
+        << "what reached the board";
+    EXPECT_EQ(result.node, "") << "what reached the node past the driver";
+}
+
+// An operation's run with the driver's own behaviour (its log the call's line alone), the line
+// a failure of it prints, and its name in the driver's directives.
+struct operation {
+    run_case run;
+    std::string error;
+    std::string call;
+};
+
+const operation& operation_of(op o) {
+    static const std::array<operation, 4> operations = {{
+        {prints("", qtr_pn(), {"-t", "10"}, says::trace("period 10"), 0,
+                logged::write("period 10", "9")),
+         says::write_error, "write"},
+        {prints("", qtr_pn(), read_args, idle_reply, 0, logged::read_returned(idle_reply)),
+         says::read_error, "read"},
+        {prints("", request_board(), set_args, "", 0,
+                logged::request(HORNIO_SET_REQUEST, set_word, "0")),
+         says::ioctl_error, "ioctl"},
+        {prints("", request_board(), {}, "", 0,
+                logged::request(HORNIO_GET_REQUEST, 0, "0 word=0x00000000")),
+         says::ioctl_error, "ioctl"},
+    }};
+    return operations.at(static_cast<size_t>(o));
+}
+
+// The operation's run ending with this report (a failure's), after the command's trace line.
+run_case fails(run_case c, op o, const std::string& out, const std::string& err) {
+    c.out = (o == op::write ? c.out : "") + out;
+    c.err = err;
+    c.status = 1;
+    return c;
 }
 
 } // namespace
 
 bool on_module() {
-    return the().module;
-}
-
-bool writes_can_be_traced() {
-    return the().emulator.empty() && the().wrapper.empty() && !on_module() &&
-           access("/usr/bin/strace", X_OK) == 0;
+    return the.module;
 }
 
 outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
@@ -237,73 +290,18 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
     }
     result.out = read_file(dir + "/stdout"); // none unless captured
     result.err = read_file(dir + "/stderr");
-    result.writes = read_file(dir + "/writes");
-    if (on_module()) {
-        result.log = module_board::record();
-        result.node = node_file(HORNIO_NODE_PATH);
-    } else {
-        result.log = read_file(dir + "/log");
-        result.node = node_file(dir + "/node");
-        check_log(result.log);
-    }
+    result.log = on_module() ? module_board::record() : read_file(dir + "/log");
+    check_records(on_module() ? "" : result.log, read_file(dir + "/writes"), given.traced);
+    const std::string node = on_module() ? HORNIO_NODE_PATH : dir + "/node";
+    result.node = std::filesystem::is_regular_file(node) ? read_file(node) : "";
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);
     return result;
 }
 
-std::ostream& operator<<(std::ostream& stream, const outcome& result) {
-    return stream << "status " << result.status
-                  << "\nstdout: " << testing::PrintToString(result.out)
-                  << "\nstderr: " << testing::PrintToString(result.err) << "\nlog:\n"
-                  << result.log << "node's file: " << testing::PrintToString(result.node);
-}
-
-namespace {
-
-// Why this run cannot be set up on the board in use, or empty.
-std::string cannot_set_up(const scenario& board, const streams& given) {
-    const bool stderr_closed = std::count(given.closed.begin(), given.closed.end(), 2) > 0;
-    // stdbuf's helper library is glibc's: it cannot be loaded into a hornset linked with musl.
-    const bool stdbuf =
-        the().emulator.empty() && !the().musl && access("/usr/bin/stdbuf", X_OK) == 0;
-    if (!the().wrapper.empty() && stderr_closed) {
-        return "the wrapper hornset runs under reports on standard error";
-    }
-    if (given.mode != buffering::standard && !stdbuf) {
-        return "standard output's buffering cannot be chosen here";
-    }
-    if (on_module()) {
-        return module_board::cannot_set_up(board);
-    }
-    if (board.board_conf.find("node link") != std::string::npos) {
-        return "the emulated board has no device to link its node's path to";
-    }
-    return given.descriptors > 0 ? "the emulated board needs descriptors of its own" : "";
-}
-
-// One run of a case, in this environment.
-void check(const run_case& c, const std::string& entry) {
-    SCOPED_TRACE(entry.empty() ? "no POSIXLY_CORRECT" : entry);
-    streams given = c.given;
-    if (!entry.empty()) {
-        given.environment.push_back(entry);
-    }
-    const outcome result = run_hornset(c.board, c.args, given);
-    EXPECT_EQ(result.out, c.out) << "standard output";
-    EXPECT_EQ(result.err, c.err) << "standard error";
-    EXPECT_EQ(result.status, c.status) << "exit status";
-    EXPECT_EQ(result.log, c.log ? recorded(*c.log, c.board) : result.log)
-        << "what reached the board";
-    EXPECT_EQ(result.node, "") << "what reached the node past the driver";
-}
-
-} // namespace
-
-// Every case runs a second time with POSIXLY_CORRECT set, which must change
-// nothing (glibc's getopt would then stop at the first word that is not an
-// option). Under a wrapper (valgrind), which checks memory, not behaviour, and
-// on the kernel module, where the run's C library is one the emulated board
-// also runs, the second run is left out.
+// Every case runs again with POSIXLY_CORRECT set, which must change nothing (glibc's getopt
+// would stop at the first word that is not an option); not under a wrapper (valgrind), which
+// checks memory, nor on the module, whose runs' C libraries the emulated board runs too.
 TEST_P(RunCase, Behaves) {
     const run_case& c = GetParam();
     const std::string skip = c.skip.empty() ? cannot_set_up(c.board, c.given) : c.skip;
@@ -311,87 +309,46 @@ TEST_P(RunCase, Behaves) {
         GTEST_SKIP() << skip;
     }
     check(c, "");
-    if (the().wrapper.empty() && !on_module()) {
+    if (the.wrapper.empty() && !on_module()) {
         check(c, "POSIXLY_CORRECT=1");
     }
 }
 
-namespace {
-
-// An operation's arguments and board, what it prints before it uses the device, the line a
-// failure of it prints, its name in the driver's directives, and its line in the board's
-// log with a result (empty: the driver's own).
-struct operation {
-    std::vector<std::string> args;
-    scenario (*board)(const std::string&);
-    std::string before;
-    std::string error;
-    std::string call;
-    std::string (*attempt)(const std::string& result);
-};
-
-const operation& operation_of(op o) {
-    static const std::array<operation, 4> operations = {{
-        {write_args, qtr_pn, trace, says::write_error, "write",
-         [](const std::string& result) {
-             return logged::write("period 10", result.empty() ? "9" : result);
-         }},
-        {read_args, qtr_pn, "", says::read_error, "read",
-         [](const std::string& result) {
-             return result.empty() ? logged::read_returned(idle_reply)
-                                   : logged::read_failed(result);
-         }},
-        {set_args, request_board, "", says::ioctl_error, "ioctl",
-         [](const std::string& result) {
-             return logged::request(set_request_number, set_word, result.empty() ? "0" : result);
-         }},
-        {get_args, request_board, "", says::ioctl_error, "ioctl",
-         [](const std::string& result) {
-             return result.empty() ? logged::get_request(0)
-                                   : logged::request(get_request_number, 0, result);
-         }},
-    }};
-    return operations.at(static_cast<size_t>(o));
-}
-
-} // namespace
-
-run_case succeeds(const std::string& name, op o) {
-    const operation& p = operation_of(o);
-    return prints(name, p.board(""), p.args, p.before + (o == op::read ? idle_reply : ""), 0,
-                  logged::used(p.attempt("")));
+run_case succeeds(const std::string& name, op o, const std::string& directive) {
+    run_case c = operation_of(o).run;
+    c.name = name;
+    c.board.board_conf = directive;
+    c.log = logged::used(*c.log);
+    return c;
 }
 
 run_case open_fails(const std::string& name, op o, const std::string& directive, int error) {
-    const operation& p = operation_of(o);
     const bool opened = error == ENODEV || error == EMFILE;
-    return {name,
-            p.board(directive),
-            p.args,
-            p.before + says::open_error,
-            says::open_failed(error),
-            1,
-            logged::proc_read +
-                (opened ? logged::node_open : logged::node_open_failed(strerrorname_np(error)))};
+    run_case c = fails(succeeds(name, o, directive), o, says::open_error, says::open_failed(error));
+    c.log = logged::proc_read + logged::node_open(opened ? "ok" : hornemu::errno_name(error));
+    return c;
 }
 
+// The failed call's log line is its own with the driver's result.
 run_case driver_fails(const std::string& name, op o, const std::string& result) {
     const bool error = result[0] == 'E';
     const operation& p = operation_of(o);
     const std::string directive = p.call + (error ? " fail " : " return ") + result + "\n";
-    return {name,
-            p.board(directive),
-            p.args,
-            p.before + p.error,
-            says::call_failed(error ? c_library::number(result) : 0),
-            1,
-            logged::failed(p.attempt(error ? "-1 " + result : result))};
+    const int reason = error ? c_library::number(result) : 0;
+    run_case c = fails(succeeds(name, o, directive), o, p.error, says::call_failed(reason));
+    const std::string line = p.run.log->substr(0, p.run.log->rfind(" -> ") + 4);
+    c.log = logged::failed(line + (error ? "-1 " : "") + result + "\n");
+    return c;
 }
 
-run_case without_proc(run_case c) {
-    c.board.lampstat.reset();
+run_case without_proc(run_case c, const std::string& error) {
+    if (error == "ENOENT") {
+        c.board.lampstat.reset();
+    } else {
+        c.board.board_conf += "lampstat fail " + error + "\n";
+    }
     c.out = says::no_proc + c.out;
-    c.log = logged::proc_missing + c.log->substr(logged::proc_read.size());
+    c.log = logged::proc_open(error) + c.log->substr(logged::proc_read.size());
     return c;
 }
 
@@ -400,8 +357,7 @@ namespace c_library {
 std::string complaint(char option, bool missing) {
     const char* glibc = missing ? "option requires an argument -- '" : "invalid option -- '";
     const char* musl = missing ? "option requires an argument: " : "unrecognized option: ";
-    return "hornset: " + std::string(the().musl ? musl : glibc) + option +
-           (the().musl ? "\n" : "'\n");
+    return "hornset: " + std::string(the.musl ? musl : glibc) + option + (the.musl ? "\n" : "'\n");
 }
 
 // musl's reasons where they are not glibc's, which the suite itself is linked with.
@@ -413,7 +369,7 @@ const std::pair<int, const char*> musl_reasons[] = {
 
 std::string reason(int error) {
     for (const auto& [number, text] : musl_reasons) {
-        if (the().musl && number == error) {
+        if (the.musl && number == error) {
             return text;
         }
     }
@@ -421,43 +377,23 @@ std::string reason(int error) {
 }
 
 int number(const std::string& error_name) {
-    for (int error = 1; error < 4096; ++error) {
-        const char* name = strerrorname_np(error);
-        if (name != nullptr && error_name == name) {
-            return error;
-        }
-    }
-    return -1;
+    return hornemu::errno_parse(error_name.data(), error_name.size());
 }
 
 } // namespace c_library
 
 namespace logged {
-namespace {
 
 const std::string node = " " HORNIO_NODE_PATH;
 const std::string proc = " " HORNIO_LAMPSTAT_PATH;
-const std::string read_count = " count=" + std::to_string(HORNIO_TEXT_SIZE);
+const std::string proc_read = proc_open("ok") + "close" + proc + "\n";
 
-std::string hex32(uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08x", value);
-    return text;
+std::string proc_open(const std::string& result) {
+    return "open" + proc + " mode=r -> " + result + "\n";
 }
 
-} // namespace
-
-const std::string proc_read = "open" + proc + " mode=r -> ok\nclose" + proc + "\n";
-const std::string proc_missing = "open" + proc + " mode=r -> ENOENT\n";
-const std::string node_open = "open" + node + " flags=O_RDWR -> ok\n";
-const std::string node_close = "close" + node + " -> 0\n";
-
-std::string proc_failed(const std::string& error_name) {
-    return "open" + proc + " mode=r -> " + error_name + "\n";
-}
-
-std::string node_open_failed(const std::string& error_name) {
-    return "open" + node + " flags=O_RDWR -> " + error_name + "\n";
+std::string node_open(const std::string& result) {
+    return "open" + node + " flags=O_RDWR -> " + result + "\n";
 }
 
 std::string write(const std::string& bytes, const std::string& result) {
@@ -466,30 +402,23 @@ std::string write(const std::string& bytes, const std::string& result) {
 }
 
 std::string read_returned(const std::string& bytes, long result) {
-    const std::string count = result < 0 ? std::to_string(bytes.size()) : std::to_string(result);
-    return "read" + node + read_count + " -> " + count + " data=" + hornemu::hex_encode(bytes) +
-           "\n";
-}
-
-std::string read_failed(const std::string& result) {
-    return "read" + node + read_count + " -> " + result + "\n";
+    return "read" + node + " count=" + std::to_string(HORNIO_TEXT_SIZE) + " -> " +
+           std::to_string(result < 0 ? static_cast<long>(bytes.size()) : result) +
+           " data=" + hornemu::hex_encode(bytes) + "\n";
 }
 
 std::string request(uint32_t number, uint32_t word, const std::string& result) {
-    return "ioctl" + node + " request=" + hex32(number) + " word=" + hex32(word) + " -> " + result +
-           "\n";
-}
-
-std::string get_request(uint32_t word_out) {
-    return request(get_request_number, 0, "0 word=" + hex32(word_out));
+    std::array<char, 64> text{};
+    std::snprintf(text.data(), text.size(), " request=0x%08x word=0x%08x -> ", number, word);
+    return "ioctl" + node + text.data() + result + "\n";
 }
 
 std::string used(const std::string& operations) {
-    return proc_read + node_open + operations + node_close;
+    return failed(operations) + "close" + node + " -> 0\n";
 }
 
 std::string failed(const std::string& operations) {
-    return proc_read + node_open + operations;
+    return proc_read + node_open() + operations;
 }
 
 } // namespace logged

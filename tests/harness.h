@@ -1,9 +1,7 @@
-// Runs the built hornset on a board and captures what it did. The board is the
-// emulated one, or with HORNSET_TEST_DRIVER=module the stand-in kernel module
-// behind the real "/dev/hornio" and "/proc/lampstat" (the kernel guests). The
-// environment may name another hornset (HORNSET_TEST_TOOL), its C library
-// (HORNSET_TEST_LIBC: glibc or musl) and the emulated board's library built
-// for that C library (HORNSET_TEST_PRELOAD), instead of this build's.
+// Runs the built hornset on a board and captures what it did: the emulated board, or with
+// HORNSET_TEST_DRIVER=module the stand-in kernel module behind the real "/dev/hornio" and
+// "/proc/lampstat" (the kernel guests). HORNSET_TEST_TOOL, HORNSET_TEST_LIBC (glibc or musl) and
+// HORNSET_TEST_PRELOAD name another hornset, its C library and the emulated board's library for it.
 #pragma once
 
 #include "device/hornio.h"
@@ -27,15 +25,12 @@ struct scenario {
     std::optional<std::string> reply = {};
 };
 
-extern const std::string qtr_pn_lampstat;
+inline const std::string qtr_pn_lampstat = "leds: status=off error=off\nmodel: QTR-PN\n";
 inline scenario qtr_pn(const std::string& board_conf = "") {
-    return {qtr_pn_lampstat, board_conf, {}};
+    return {qtr_pn_lampstat, board_conf};
 }
 inline scenario request_board(const std::string& board_conf = "") {
-    return {"leds: status=off error=off\nmodel: RQ-200\n", board_conf, {}};
-}
-inline scenario no_lampstat(const std::string& board_conf = "") {
-    return {std::nullopt, board_conf, {}};
+    return {"leds: status=off error=off\nmodel: RQ-200\n", board_conf};
 }
 inline scenario with_reply(const std::string& reply) {
     return {qtr_pn_lampstat, "", reply};
@@ -45,12 +40,9 @@ struct outcome {
     std::string out;
     std::string err;
     int status = -1;
-    std::string log;    // the board's record of what reached its two paths
-    std::string node;   // what reached a regular file in the node's place: always nothing
-    std::string writes; // with streams::traced, strace's lines of writes and signal actions
+    std::string log;  // the board's record of what reached its two paths
+    std::string node; // what reached a regular file in the node's place: always nothing
 };
-
-std::ostream& operator<<(std::ostream& stream, const outcome& result);
 
 enum class output { captured, full_device, broken_pipe };
 enum class buffering { standard, line, none }; // standard output's (stdbuf -oL, -o0)
@@ -63,7 +55,9 @@ struct streams {
     bool joined = false; // standard error is standard output (2>&1): all in outcome::out
     output stdout_to = output::captured;
     buffering mode = buffering::standard;
-    bool traced = false; // run under strace, recording writes and signal actions
+    // Run under strace: the run's output must reach standard output in one write, nothing
+    // reach standard error, and SIGPIPE's action stay as it was.
+    bool traced = false;
 };
 inline const streams joined = {{}, 0, {}, true};
 
@@ -86,8 +80,6 @@ std::string record();
 std::string read_file(const std::string& path);
 // Whether the board is the stand-in kernel module rather than the emulated board.
 bool on_module();
-// Whether hornset's system calls can be traced (strace runs here, hornset is not wrapped).
-bool writes_can_be_traced();
 
 // Texts hornset prints that come from the C library it is linked with: getopt's
 // diagnostics and the system's error reasons, for glibc and musl.
@@ -95,7 +87,7 @@ namespace c_library {
 // getopt's line for an unknown option, or for one without its value (missing).
 std::string complaint(char option, bool missing);
 std::string reason(int error);             // strerror's text, as perror shows it
-int number(const std::string& error_name); // "EIO" -> EIO
+int number(const std::string& error_name); // "EIO" -> EIO, as the emulated board reads it
 } // namespace c_library
 
 // Every text hornset prints of its own, once.
@@ -148,35 +140,23 @@ inline std::string output_lost(int error) {
 }
 } // namespace says
 
-// One run of each device operation, as the tables use them: a command write
-// (with its trace line), a status read, a set request (of set_word) and a get request.
-inline const std::vector<std::string> write_args = {"-t", "10"};
-inline const std::string trace = says::trace("period 10");
+// The arguments of a status read and of a set request (of set_word), and the emulated
+// driver's status reply before any command.
 inline const std::vector<std::string> read_args = {"-d"};
 inline const std::vector<std::string> set_args = {"10", "20", "3"};
 constexpr uint32_t set_word = 0x000A1403;
-inline const std::vector<std::string> get_args = {};
-// The emulated driver's status reply before any command.
-extern const std::string idle_reply;
+inline const std::string idle_reply = "status: idle\n";
 
-constexpr uint32_t set_request_number = HORNIO_SET_REQUEST;
-constexpr uint32_t get_request_number = HORNIO_GET_REQUEST;
-
-// Lines of the emulated board's log.
+// Lines of the emulated board's log. An open's result is "ok" or an error's name.
 namespace logged {
-extern const std::string proc_read;    // "/proc/lampstat" opened and closed
-extern const std::string proc_missing; // opening "/proc/lampstat" failed with ENOENT
-extern const std::string node_open;
-extern const std::string node_close;
-std::string proc_failed(const std::string& error_name);
-std::string node_open_failed(const std::string& error_name);
+extern const std::string proc_read; // "/proc/lampstat" opened and closed
+std::string proc_open(const std::string& result);
+std::string node_open(const std::string& result = "ok");
 std::string write(const std::string& bytes, const std::string& result);
 // A read that returned these bytes; result, when given, is the count the driver
 // reported instead of their number.
 std::string read_returned(const std::string& bytes, long result = -1);
-std::string read_failed(const std::string& result);
 std::string request(uint32_t number, uint32_t word, const std::string& result);
-std::string get_request(uint32_t word_out);
 // The proc file read, the node opened, these operations on it, and the node closed.
 std::string used(const std::string& operations);
 // The same, the run ending at the last operation (a failure).
@@ -190,7 +170,7 @@ struct run_case {
     std::vector<std::string> args;
     std::string out;
     std::string err;
-    int status;
+    std::optional<int> status;      // none: not compared
     std::optional<std::string> log; // what reached the board; none: not compared
     streams given = {};
     std::string skip = {}; // why this build cannot run the case, or empty
@@ -218,18 +198,19 @@ inline run_case unknown(const std::string& name, const std::vector<std::string>&
     return refused(name, args, says::bad_option, c_library::complaint(option, missing));
 }
 
-// The device operations, as runs of write_args, read_args, set_args and get_args.
+// The device operations: the command write "-t 10", the status read "-d", the set request
+// "10 20 3" and the get request (no arguments).
 enum class op { write, read, set, get };
-// The run with the emulated driver's own behaviour.
-run_case succeeds(const std::string& name, op operation);
+// The run with the emulated driver's own behaviour, whatever these directives change.
+run_case succeeds(const std::string& name, op operation, const std::string& directive = "");
 // The node's open fails with this error, or opens a node that is no device (ENODEV) or
 // cannot be moved above the standard descriptors (EMFILE).
 run_case open_fails(const std::string& name, op operation, const std::string& directive, int error);
 // The driver fails the operation with an error (its name: "EIO") or returns this count.
 run_case driver_fails(const std::string& name, op operation, const std::string& result);
-// A run of a board with the request interface, without "/proc/lampstat": the tool says
-// so first, then speaks the positional dialect as on that board.
-run_case without_proc(run_case c);
+// The run without "/proc/lampstat", or with one whose open fails with this error: the tool
+// says so first, then speaks the positional dialect of a board with the request interface.
+run_case without_proc(run_case c, const std::string& error = "ENOENT");
 
 inline void PrintTo(const run_case& c, std::ostream* stream) {
     *stream << c.name;
@@ -238,8 +219,6 @@ inline void PrintTo(const run_case& c, std::ostream* stream) {
 inline constexpr auto case_name = [](const auto& info) { return info.param.name; };
 
 // Cases are instantiated per area with INSTANTIATE_TEST_SUITE_P(Area, RunCase, ...).
-// Each case also runs with POSIXLY_CORRECT set, which must change nothing
-// (not under a wrapper such as valgrind).
 class RunCase : public testing::TestWithParam<run_case> {};
 
 } // namespace hornset_test
