@@ -377,7 +377,7 @@ std::string reason(int error) {
 }
 
 int number(const std::string& error_name) {
-    return hornemu::errno_parse(error_name.data(), error_name.size());
+    return hornemu::errno_parse(error_name);
 }
 
 } // namespace c_library
