@@ -7,7 +7,6 @@
 #include <array>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -334,7 +333,7 @@ run_case driver_fails(const std::string& name, op o, const std::string& result) 
     const bool error = result[0] == 'E';
     const operation& p = operation_of(o);
     const std::string directive = p.call + (error ? " fail " : " return ") + result + "\n";
-    const int reason = error ? c_library::number(result) : 0;
+    const int reason = error ? hornemu::errno_parse(result) : 0;
     run_case c = fails(succeeds(name, o, directive), o, p.error, says::call_failed(reason));
     const std::string line = p.run.log->substr(0, p.run.log->rfind(" -> ") + 4);
     c.log = logged::failed(line + (error ? "-1 " : "") + result + "\n");
@@ -376,51 +375,6 @@ std::string reason(int error) {
     return std::strerror(error);
 }
 
-int number(const std::string& error_name) {
-    return hornemu::errno_parse(error_name.data(), error_name.size());
-}
-
 } // namespace c_library
-
-namespace logged {
-
-const std::string node = " " HORNIO_NODE_PATH;
-const std::string proc = " " HORNIO_LAMPSTAT_PATH;
-const std::string proc_read = proc_open("ok") + "close" + proc + "\n";
-
-std::string proc_open(const std::string& result) {
-    return "open" + proc + " mode=r -> " + result + "\n";
-}
-
-std::string node_open(const std::string& result) {
-    return "open" + node + " flags=O_RDWR -> " + result + "\n";
-}
-
-std::string write(const std::string& bytes, const std::string& result) {
-    return "write" + node + " count=" + std::to_string(bytes.size()) +
-           " data=" + hornemu::hex_encode(bytes) + " -> " + result + "\n";
-}
-
-std::string read_returned(const std::string& bytes, long result) {
-    return "read" + node + " count=" + std::to_string(HORNIO_TEXT_SIZE) + " -> " +
-           std::to_string(result < 0 ? static_cast<long>(bytes.size()) : result) +
-           " data=" + hornemu::hex_encode(bytes) + "\n";
-}
-
-std::string request(uint32_t number, uint32_t word, const std::string& result) {
-    std::array<char, 64> text{};
-    std::snprintf(text.data(), text.size(), " request=0x%08x word=0x%08x -> ", number, word);
-    return "ioctl" + node + text.data() + result + "\n";
-}
-
-std::string used(const std::string& operations) {
-    return failed(operations) + "close" + node + " -> 0\n";
-}
-
-std::string failed(const std::string& operations) {
-    return proc_read + node_open() + operations;
-}
-
-} // namespace logged
 
 } // namespace hornset_test

@@ -5,10 +5,13 @@
 #pragma once
 
 #include "device/hornio.h"
+#include "emulator/logrecord.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -86,8 +89,7 @@ bool on_module();
 namespace c_library {
 // getopt's line for an unknown option, or for one without its value (missing).
 std::string complaint(char option, bool missing);
-std::string reason(int error);             // strerror's text, as perror shows it
-int number(const std::string& error_name); // "EIO" -> EIO, as the emulated board reads it
+std::string reason(int error); // strerror's text, as perror shows it
 } // namespace c_library
 
 // Every text hornset prints of its own, once.
@@ -149,18 +151,39 @@ inline const std::string idle_reply = "status: idle\n";
 
 // Lines of the emulated board's log. An open's result is "ok" or an error's name.
 namespace logged {
-extern const std::string proc_read; // "/proc/lampstat" opened and closed
-std::string proc_open(const std::string& result);
-std::string node_open(const std::string& result = "ok");
-std::string write(const std::string& bytes, const std::string& result);
+inline const std::string node = " " HORNIO_NODE_PATH;
+inline const std::string proc = " " HORNIO_LAMPSTAT_PATH;
+inline std::string proc_open(const std::string& result) {
+    return "open" + proc + " mode=r -> " + result + "\n";
+}
+inline const std::string proc_read = proc_open("ok") + "close" + proc + "\n"; // opened and closed
+inline std::string node_open(const std::string& result = "ok") {
+    return "open" + node + " flags=O_RDWR -> " + result + "\n";
+}
+inline std::string write(const std::string& bytes, const std::string& result) {
+    return "write" + node + " count=" + std::to_string(bytes.size()) +
+           " data=" + hornemu::hex_encode(bytes) + " -> " + result + "\n";
+}
 // A read that returned these bytes; result, when given, is the count the driver
 // reported instead of their number.
-std::string read_returned(const std::string& bytes, long result = -1);
-std::string request(uint32_t number, uint32_t word, const std::string& result);
-// The proc file read, the node opened, these operations on it, and the node closed.
-std::string used(const std::string& operations);
-// The same, the run ending at the last operation (a failure).
-std::string failed(const std::string& operations);
+inline std::string read_returned(const std::string& bytes, long result = -1) {
+    return "read" + node + " count=" + std::to_string(HORNIO_TEXT_SIZE) + " -> " +
+           std::to_string(result < 0 ? static_cast<long>(bytes.size()) : result) +
+           " data=" + hornemu::hex_encode(bytes) + "\n";
+}
+inline std::string request(uint32_t number, uint32_t word, const std::string& result) {
+    std::array<char, 64> text{};
+    std::snprintf(text.data(), text.size(), " request=0x%08x word=0x%08x -> ", number, word);
+    return "ioctl" + node + text.data() + result + "\n";
+}
+// The proc file read, the node opened, these operations on it: the run ending at the last (a
+// failure), or with the node closed.
+inline std::string failed(const std::string& operations) {
+    return proc_read + node_open() + operations;
+}
+inline std::string used(const std::string& operations) {
+    return failed(operations) + "close" + node + " -> 0\n";
+}
 } // namespace logged
 
 // One end-to-end case: a board, the arguments, the streams, and everything expected back.

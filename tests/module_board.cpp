@@ -3,6 +3,7 @@
 // the emulated board's log of a run turned into the module's record of what reached the driver.
 #include "harness.h"
 
+#include "emulator/errnames.h"
 #include "emulator/logrecord.h"
 
 #include <algorithm>
@@ -37,7 +38,7 @@ void add_directive(const std::string& line, setting* s) {
     std::string verb;
     std::string value;
     words >> call >> verb >> value;
-    const int error = c_library::number(value);
+    const int error = hornemu::errno_parse(value);
     const long count = std::strtol(value.c_str(), nullptr, 10);
     const bool device_call = call == "open" || call == "write" || call == "read" || call == "ioctl";
     if (call == "node" &&
