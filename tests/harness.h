@@ -68,19 +68,6 @@ inline const streams joined = {{}, 0, {}, true};
 outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
                     const streams& given = {});
 
-// What the board in use records of a run the emulated board logs so: the log
-// itself, or the stand-in module's account of what reached it.
-std::string recorded(const std::string& log, const scenario& board);
-
-// The stand-in kernel module as the board: its parameters set the scenario up,
-// its record says what reached the driver.
-namespace module_board {
-std::string cannot_set_up(const scenario& board); // why not, or empty
-void set_up(const scenario& board);
-std::string record();
-} // namespace module_board
-
-std::string read_file(const std::string& path);
 // Whether the board is the stand-in kernel module rather than the emulated board.
 bool on_module();
 
