@@ -49,13 +49,7 @@ INSTANTIATE_TEST_SUITE_P(
                     driver_fails("NoSpace", op::write, "ENOSPC"),
                     // The tool does not retry: an interrupted write is a failed write.
                     driver_fails("InterruptedWriteFails", op::write, "EINTR"),
-                    run_case{"DriverRefusesText",
-                             qtr_pn("write fail EINVAL\n"),
-                             {"-p", "nonsense"},
-                             says::trace("pattern nonsense") + says::write_error,
-                             says::call_failed(EINVAL),
-                             1,
-                             logged::failed(logged::write("pattern nonsense", "-1 EINVAL"))}),
+                    driver_fails("DriverRefusesText", op::write, "EINVAL")),
     case_name);
 
 const std::string full_reply(HORNIO_TEXT_SIZE, 'r');
