@@ -99,7 +99,6 @@ INSTANTIATE_TEST_SUITE_P(
                 says::command_too_long),
         refused("LongestPatternStillTooLongACommand", {"-p", longest_pattern},
                 says::command_too_long),
-        refused("PatternTooLong", {"-p", longest_pattern + "p"}, says::pattern_too_long),
         refused("PatternTooLongBeforeStatus", {"-p", longest_pattern + "p", "-d"},
                 says::pattern_too_long)),
     case_name);
