@@ -1,10 +1,5 @@
 #include "harness.h"
-
-#include "emulator/errnames.h"
-#include "emulator/logrecord.h"
-
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -378,39 +373,6 @@ void check(const run_case& c, const std::string& entry) {
     EXPECT_EQ(result.node, "") << "what reached the node past the driver";
 }
 
-// An operation's run with the driver's own behaviour (its log the call's line alone), the line
-// a failure of it prints, and its name in the driver's directives.
-struct operation {
-    run_case run;
-    std::string error;
-    std::string call;
-};
-
-const operation& operation_of(op o) {
-    static const std::array<operation, 4> operations = {{
-        {prints("", qtr_pn(), {"-t", "10"}, says::trace("period 10"), 0,
-                logged::write("period 10", "9")),
-         says::write_error, "write"},
-        {prints("", qtr_pn(), read_args, idle_reply, 0, logged::read_returned(idle_reply)),
-         says::read_error, "read"},
-        {prints("", request_board(), set_args, "", 0,
-                logged::request(HORNIO_SET_REQUEST, set_word, "0")),
-         says::ioctl_error, "ioctl"},
-        {prints("", request_board(), {}, "", 0,
-                logged::request(HORNIO_GET_REQUEST, 0, "0 word=0x00000000")),
-         says::ioctl_error, "ioctl"},
-    }};
-    return operations.at(static_cast<size_t>(o));
-}
-
-// The operation's run ending with this report (a failure's), after the command's trace line.
-run_case fails(run_case c, op o, const std::string& out, const std::string& err) {
-    c.out = (o == op::write ? c.out : "") + out;
-    c.err = err;
-    c.status = 1;
-    return c;
-}
-
 } // namespace
 
 bool on_module() {
@@ -459,44 +421,6 @@ TEST_P(RunCase, Behaves) {
     if (the.wrapper.empty() && !on_module()) {
         check(c, "POSIXLY_CORRECT=1");
     }
-}
-
-run_case succeeds(const std::string& name, op o, const std::string& directive) {
-    run_case c = operation_of(o).run;
-    c.name = name;
-    c.board.board_conf = directive;
-    c.log = logged::used(*c.log);
-    return c;
-}
-
-run_case open_fails(const std::string& name, op o, const std::string& directive, int error) {
-    const bool opened = error == ENODEV || error == EMFILE;
-    run_case c = fails(succeeds(name, o, directive), o, says::open_error, says::open_failed(error));
-    c.log = logged::proc_read + logged::node_open(opened ? "ok" : hornemu::errno_name(error));
-    return c;
-}
-
-// The failed call's log line is its own with the driver's result.
-run_case driver_fails(const std::string& name, op o, const std::string& result) {
-    const bool error = result[0] == 'E';
-    const operation& p = operation_of(o);
-    const std::string directive = p.call + (error ? " fail " : " return ") + result + "\n";
-    const int reason = error ? hornemu::errno_parse(result) : 0;
-    run_case c = fails(succeeds(name, o, directive), o, p.error, says::call_failed(reason));
-    const std::string line = p.run.log->substr(0, p.run.log->rfind(" -> ") + 4);
-    c.log = logged::failed(line + (error ? "-1 " : "") + result + "\n");
-    return c;
-}
-
-run_case without_proc(run_case c, const std::string& error) {
-    if (error == "ENOENT") {
-        c.board.lampstat.reset();
-    } else {
-        c.board.board_conf += "lampstat fail " + error + "\n";
-    }
-    c.out = says::no_proc + c.out;
-    c.log = logged::proc_open(error) + c.log->substr(logged::proc_read.size());
-    return c;
 }
 
 namespace c_library {

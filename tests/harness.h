@@ -5,11 +5,13 @@
 #pragma once
 
 #include "device/hornio.h"
+#include "emulator/errnames.h"
 #include "emulator/logrecord.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -211,16 +213,72 @@ inline run_case unknown(const std::string& name, const std::vector<std::string>&
 // The device operations: the command write "-t 10", the status read "-d", the set request
 // "10 20 3" and the get request (no arguments).
 enum class op { write, read, set, get };
+// An operation's run with the driver's own behaviour (its log the call's line alone), and the
+// line a failure of it prints.
+inline const std::pair<run_case, std::string>& operation_of(op o) {
+    static const std::array<std::pair<run_case, std::string>, 4> operations = {{
+        {prints("", qtr_pn(), {"-t", "10"}, says::trace("period 10"), 0,
+                logged::write("period 10", "9")),
+         says::write_error},
+        {prints("", qtr_pn(), read_args, idle_reply, 0, logged::read_returned(idle_reply)),
+         says::read_error},
+        {prints("", request_board(), set_args, "", 0,
+                logged::request(HORNIO_SET_REQUEST, set_word, "0")),
+         says::ioctl_error},
+        {prints("", request_board(), {}, "", 0,
+                logged::request(HORNIO_GET_REQUEST, 0, "0 word=0x00000000")),
+         says::ioctl_error},
+    }};
+    return operations.at(static_cast<size_t>(o));
+}
 // The run with the emulated driver's own behaviour, whatever these directives change.
-run_case succeeds(const std::string& name, op operation, const std::string& directive = "");
+inline run_case succeeds(const std::string& name, op o, const std::string& directive = "") {
+    run_case c = operation_of(o).first;
+    c.name = name;
+    c.board.board_conf = directive;
+    c.log = logged::used(*c.log);
+    return c;
+}
+// The operation's run ending with this report, after the command's trace line.
+inline run_case fails(run_case c, op o, const std::string& out, const std::string& err) {
+    c.out = (o == op::write ? c.out : "") + out;
+    c.err = err;
+    c.status = 1;
+    return c;
+}
 // The node's open fails with this error, or opens a node that is no device (ENODEV) or
 // cannot be moved above the standard descriptors (EMFILE).
-run_case open_fails(const std::string& name, op operation, const std::string& directive, int error);
-// The driver fails the operation with an error (its name: "EIO") or returns this count.
-run_case driver_fails(const std::string& name, op operation, const std::string& result);
+inline run_case open_fails(const std::string& name, op o, const std::string& directive, int error) {
+    const bool opened = error == ENODEV || error == EMFILE;
+    run_case c = fails(succeeds(name, o, directive), o, says::open_error, says::open_failed(error));
+    c.log = logged::proc_read + logged::node_open(opened ? "ok" : hornemu::errno_name(error));
+    return c;
+}
+// The driver fails the operation with an error (its name: "EIO") or returns this count: its
+// call's log line ends with that result.
+inline run_case driver_fails(const std::string& name, op o, const std::string& result) {
+    const bool error = result[0] == 'E';
+    const auto& [run, report] = operation_of(o);
+    const std::string line = run.log->substr(0, run.log->rfind(" -> ") + 4);
+    const std::string directive =
+        line.substr(0, line.find(' ')) + (error ? " fail " : " return ") + result + "\n";
+    const int reason = error ? hornemu::errno_parse(result) : 0;
+    run_case c = fails(succeeds(name, o, directive), o, report, says::call_failed(reason));
+    c.log = logged::failed(line + (error ? "-1 " : "") + result + "\n");
+    return c;
+}
 // The run without "/proc/lampstat", or with one whose open fails with this error: the tool
 // says so first, then speaks the positional dialect of a board with the request interface.
-run_case without_proc(run_case c, const std::string& error = "ENOENT");
+inline run_case without_proc(run_case c, const std::string& error = "ENOENT") {
+    if (error == "ENOENT") {
+        c.board.lampstat.reset();
+    } else {
+        c.board.board_conf += "lampstat fail " + error + "\n";
+    }
+    c.out = says::no_proc + c.out;
+    c.log = logged::proc_open(error) + c.log->substr(logged::proc_read.size());
+    return c;
+}
 
 inline void PrintTo(const run_case& c, std::ostream* stream) {
     *stream << c.name;
