@@ -1,4 +1,5 @@
 #include "harness.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
