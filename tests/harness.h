@@ -45,8 +45,7 @@ struct outcome {
     std::string out;
     std::string err;
     int status = -1;
-    std::string log;  // the board's record of what reached its two paths
-    std::string node; // what reached a regular file in the node's place: always nothing
+    std::string log; // the board's record of what reached its two paths
 };
 
 enum class output { captured, full_device, broken_pipe };
