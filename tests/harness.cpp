@@ -193,10 +193,11 @@ std::string recorded(const std::string& log, const scenario& board) {
     return text + "\n";
 }
 
-// The words that run hornset as "hornset", as getopt's messages expect: found by that name
-// through PATH (under a shell limiting its descriptors, strace, stdbuf and the wrapper, as
-// the run asks), or named so by the cross-compiling emulator's -0 option.
-std::vector<std::string> command(const streams& given, const std::string& dir) {
+// The words that run hornset with these arguments as "hornset", as getopt's messages expect: found
+// by that name through PATH (under a shell limiting its descriptors, strace, stdbuf and the
+// wrapper, as the run asks), or named so by the cross-compiling emulator's -0 option.
+std::vector<std::string> command(const streams& given, const std::string& dir,
+                                 const std::vector<std::string>& args) {
     std::vector<std::string> words;
     if (given.descriptors > 0) {
         const std::string limit = "ulimit -n " + std::to_string(given.descriptors);
@@ -220,19 +221,8 @@ std::vector<std::string> command(const streams& given, const std::string& dir) {
     } else {
         words.emplace_back("hornset");
     }
+    words.insert(words.end(), args.begin(), args.end());
     return words;
-}
-
-std::vector<std::string> environment(const streams& given, const std::string& dir) {
-    std::vector<std::string> entries = given.environment;
-    entries.push_back("PATH=" + the.tool.substr(0, the.tool.rfind('/')) + ":/usr/bin:/bin");
-    if (!the.module) {
-        // Under strace, which hands the preload on, LeakSanitizer cannot run (it needs ptrace).
-        entries.push_back("HORNEMU_DIR=" + dir);
-        entries.push_back(given.traced ? "ASAN_OPTIONS=detect_leaks=0"
-                                       : "LD_PRELOAD=" + the.preload);
-    }
-    return entries;
 }
 
 std::vector<char*> pointers(std::vector<std::string>& words) {
@@ -248,8 +238,14 @@ std::vector<char*> pointers(std::vector<std::string>& words) {
 // Starts hornset with its standard streams as given: input from /dev/null,
 // output and error to files in dir, "/dev/full" or a pipe whose reader has gone.
 // Its SIGPIPE action is the default, whatever this process does with it.
-pid_t spawn(std::vector<std::string> words, std::vector<std::string> env, const streams& given,
-            const std::string& dir) {
+pid_t spawn(std::vector<std::string> words, const streams& given, const std::string& dir) {
+    std::vector<std::string> env = given.environment;
+    env.push_back("PATH=" + the.tool.substr(0, the.tool.rfind('/')) + ":/usr/bin:/bin");
+    if (!the.module) {
+        // Under strace, which hands the preload on, LeakSanitizer cannot run (it needs ptrace).
+        env.push_back("HORNEMU_DIR=" + dir);
+        env.push_back(given.traced ? "ASAN_OPTIONS=detect_leaks=0" : "LD_PRELOAD=" + the.preload);
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -385,9 +381,7 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
         return {};
     }
     set_up(dir, board);
-    std::vector<std::string> words = command(given, dir);
-    words.insert(words.end(), args.begin(), args.end());
-    const pid_t pid = spawn(words, environment(given, dir), given, dir);
+    const pid_t pid = spawn(command(given, dir, args), given, dir);
     outcome result;
     int wait_status = 0;
     if (pid > 0 && waitpid(pid, &wait_status, 0) == pid) {

@@ -282,10 +282,8 @@ inline run_case without_proc(run_case c, const std::string& error = "ENOENT") {
 inline void PrintTo(const run_case& c, std::ostream* stream) {
     *stream << c.name;
 }
-// A row's name as its test's name.
 inline constexpr auto case_name = [](const auto& info) { return info.param.name; };
 
-// Cases are instantiated per area with INSTANTIATE_TEST_SUITE_P(Area, RunCase, ...).
 class RunCase : public testing::TestWithParam<run_case> {};
 
 } // namespace hornset_test
