@@ -37,7 +37,7 @@ std::vector<run_case> usage_runs() {
 // would succeed with some output fails with the reason; one that fails keeps its own.
 run_case losing_output(run_case c, int error) {
     if (c.status == 0 && !c.out.empty()) {
-        c.err = says::output_lost(error);
+        c.err = says::output_lost + c_library::reason(error);
         c.status = 1;
     }
     c.out = "";

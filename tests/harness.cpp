@@ -434,10 +434,10 @@ const std::pair<int, const char*> musl_reasons[] = {
 std::string reason(int error) {
     for (const auto& [number, text] : musl_reasons) {
         if (the.musl && number == error) {
-            return text;
+            return text + std::string("\n");
         }
     }
-    return std::strerror(error);
+    return std::strerror(error) + std::string("\n");
 }
 
 } // namespace c_library

@@ -77,7 +77,7 @@ bool on_module();
 namespace c_library {
 // getopt's line for an unknown option, or for one without its value (missing).
 std::string complaint(char option, bool missing);
-std::string reason(int error); // strerror's text, as perror shows it
+std::string reason(int error); // strerror's text and a newline, as perror ends its line
 } // namespace c_library
 
 // Every text hornset prints of its own, once.
@@ -119,15 +119,10 @@ inline const std::string pattern_too_long = refusal("pattern too long");
 inline std::string trace(const std::string& command) {
     return "cmd for hornio=\"" + command + "\"\n";
 }
-inline std::string open_failed(int error) {
-    return "open: " + c_library::reason(error) + "\n";
-}
-inline std::string call_failed(int error) {
-    return "hornset:: " + c_library::reason(error) + "\n";
-}
-inline std::string output_lost(int error) {
-    return "hornset: write error: " + c_library::reason(error) + "\n";
-}
+// What hornset prints before the C library's reason for an error.
+inline const std::string open_failed = "open: ";
+inline const std::string call_failed = "hornset:: ";
+inline const std::string output_lost = "hornset: write error: ";
 } // namespace says
 
 // The arguments of a status read and of a set request (of set_word), and the emulated
@@ -249,7 +244,8 @@ inline run_case fails(run_case c, op o, const std::string& out, const std::strin
 // cannot be moved above the standard descriptors (EMFILE).
 inline run_case open_fails(const std::string& name, op o, const std::string& directive, int error) {
     const bool opened = error == ENODEV || error == EMFILE;
-    run_case c = fails(succeeds(name, o, directive), o, says::open_error, says::open_failed(error));
+    run_case c = fails(succeeds(name, o, directive), o, says::open_error,
+                       says::open_failed + c_library::reason(error));
     c.log = logged::proc_read + logged::node_open(opened ? "ok" : hornemu::errno_name(error));
     return c;
 }
@@ -262,7 +258,8 @@ inline run_case driver_fails(const std::string& name, op o, const std::string& r
     const std::string directive =
         line.substr(0, line.find(' ')) + (error ? " fail " : " return ") + result + "\n";
     const int reason = error ? hornemu::errno_parse(result) : 0;
-    run_case c = fails(succeeds(name, o, directive), o, report, says::call_failed(reason));
+    run_case c = fails(succeeds(name, o, directive), o, report,
+                       says::call_failed + c_library::reason(reason));
     c.log = logged::failed(line + (error ? "-1 " : "") + result + "\n");
     return c;
 }
