@@ -130,21 +130,16 @@ module_setup translate(const scenario& board) {
 
 // A device node of the module's numbers at this path.
 void make_node(const std::string& path) {
-    std::istringstream numbers(read_file("/sys/class/misc/hornio/dev")); // "MAJOR:MINOR"
     unsigned int major = 0;
     unsigned int minor = 0;
     char colon = 0;
-    numbers >> major >> colon >> minor;
+    std::istringstream(read_file("/sys/class/misc/hornio/dev")) >> major >> colon >> minor;
     EXPECT_EQ(mknod(path.c_str(), S_IFCHR | 0600, makedev(major, minor)), 0)
         << std::strerror(errno);
 }
 
-// What the scenario puts in the node's place, else the module's node (an earlier run's, if any).
+// What the scenario puts in the node's place, else a node of the module's numbers.
 void place_node(const std::string& node) {
-    struct stat there {};
-    if (node.empty() && lstat(HORNIO_NODE_PATH, &there) == 0 && S_ISCHR(there.st_mode)) {
-        return;
-    }
     unlink(HORNIO_NODE_PATH);
     unlink(linked.c_str());
     if (node.empty()) {
