@@ -128,7 +128,7 @@ std::vector<run_case> lost_output() {
     std::vector<run_case> full = device_runs(); // the runs with output are the buffered rows
     const std::vector<run_case> usage = usage_runs();
     full.insert(full.end(), usage.begin(), usage.end());
-    full.push_back(prints("EmptyReplyNothingToLose", with_reply(std::string("\0", 1)), read_args,
+    full.push_back(prints("EmptyReplyNothingToLose", qtr_pn("", std::string("\0", 1)), read_args,
                           "", 0, logged::used(logged::read_returned(std::string("\0", 1)))));
     for (const run_case& c : full) {
         if (c.status != 0 || c.out.empty()) {

@@ -54,7 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
 const std::string full_reply(HORNIO_TEXT_SIZE, 'r');
 
 run_case status_read(const std::string& name, const std::string& reply, const std::string& shown) {
-    return prints(name, with_reply(reply), read_args, shown, 0,
+    return prints(name, qtr_pn("", reply), read_args, shown, 0,
                   used(logged::read_returned(reply.substr(0, HORNIO_TEXT_SIZE))));
 }
 
@@ -115,7 +115,7 @@ INSTANTIATE_TEST_SUITE_P(
 // remembers its last setting within a scenario.
 TEST(Canary, EmulatedBoardIsInEffectAndFreshForEachRun) {
     const std::string token = "canary reply 7f3a9c\n";
-    ASSERT_EQ(run_hornset(with_reply(token), read_args).out, token) << "no emulated driver";
+    ASSERT_EQ(run_hornset(qtr_pn("", token), read_args).out, token) << "no emulated driver";
     ASSERT_EQ(run_hornset(qtr_pn(), {"-p", "abc"}).status, 0);
     EXPECT_EQ(run_hornset(qtr_pn(), read_args).out, idle_reply) << "an earlier run's state kept";
 }

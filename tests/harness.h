@@ -30,15 +30,12 @@ struct scenario {
     std::optional<std::string> reply = {};
 };
 
-inline const std::string qtr_pn_lampstat = "leds: status=off error=off\nmodel: QTR-PN\n";
-inline scenario qtr_pn(const std::string& board_conf = "") {
-    return {qtr_pn_lampstat, board_conf};
+inline scenario qtr_pn(const std::string& board_conf = "",
+                       const std::optional<std::string>& reply = {}) {
+    return {"leds: status=off error=off\nmodel: QTR-PN\n", board_conf, reply};
 }
 inline scenario request_board(const std::string& board_conf = "") {
     return {"leds: status=off error=off\nmodel: RQ-200\n", board_conf};
-}
-inline scenario with_reply(const std::string& reply) {
-    return {qtr_pn_lampstat, "", reply};
 }
 
 struct outcome {
