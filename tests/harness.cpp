@@ -324,11 +324,10 @@ void check_records(const std::string& log, const std::string& writes, bool trace
 
 // Why this run cannot be set up on the board in use, or empty.
 std::string cannot_set_up(const scenario& board, const streams& given) {
-    const bool stderr_closed =
-        std::find(given.closed.begin(), given.closed.end(), 2) != given.closed.end();
     // stdbuf's helper library is glibc's: it cannot be loaded into a hornset linked with musl.
     const bool stdbuf = the.emulator.empty() && !the.musl && access("/usr/bin/stdbuf", X_OK) == 0;
-    if (!the.wrapper.empty() && stderr_closed) {
+    if (!the.wrapper.empty() &&
+        std::find(given.closed.begin(), given.closed.end(), 2) != given.closed.end()) {
         return "the wrapper hornset runs under reports on standard error";
     }
     if (given.mode != buffering::standard && !stdbuf) {
