@@ -37,7 +37,7 @@ std::vector<run_case> usage_runs() {
 // would succeed with some output fails with the reason; one that fails keeps its own.
 run_case losing_output(run_case c, int error) {
     if (c.status == 0 && !c.out.empty()) {
-        c.err = says::output_lost(error);
+        c.err = says::output_lost + c_library::reason(error);
         c.status = 1;
     }
     c.out = "";
@@ -120,6 +120,7 @@ std::vector<run_case> lost_output() {
     std::vector<run_case> cases;
     const auto lose = [&cases](run_case c, const std::string& name, const streams& given) {
         c = losing_output(c, given.stdout_to == output::full_device ? ENOSPC : EPIPE);
+        c.err = given.joined ? "" : c.err; // standard error goes where standard output went
         c.name = name + c.name;
         c.given = given;
         cases.push_back(c);
@@ -127,7 +128,7 @@ std::vector<run_case> lost_output() {
     std::vector<run_case> full = device_runs(); // the runs with output are the buffered rows
     const std::vector<run_case> usage = usage_runs();
     full.insert(full.end(), usage.begin(), usage.end());
-    full.push_back(prints("EmptyReplyNothingToLose", with_reply(std::string("\0", 1)), read_args,
+    full.push_back(prints("EmptyReplyNothingToLose", qtr_pn("", std::string("\0", 1)), read_args,
                           "", 0, logged::used(logged::read_returned(std::string("\0", 1)))));
     for (const run_case& c : full) {
         if (c.status != 0 || c.out.empty()) {
@@ -144,22 +145,15 @@ std::vector<run_case> lost_output() {
             lose(c, name, {{}, 0, {}, false, output::full_device, mode});
         }
     }
-    // Whichever stream's reader has gone, however it is buffered: getopt's complaints, a usage
-    // error, a refusal, the report of lost output (2>&1 >&-: the pipe is standard error's).
-    for (const auto& [name, board, args, given] :
-         {std::tuple{std::string("InvalidOptionJoined"), qtr_pn(), std::vector<std::string>{"-x"},
-                     joined},
-          {"MissingValueJoined", qtr_pn(), {"-t", "10", "-c"}, joined},
-          {"UsageJoined", qtr_pn(), {"-c", "3"}, joined},
-          {"LineBufferedRefusal",
-           request_board(),
-           {"0", "1", "1"},
-           streams{{}, 0, {}, false, output::captured, buffering::line}},
-          {"WriteErrorReport", request_board(), {"--version"}, streams{{1}, 0, {}, true}}}) {
-        streams pipe = given;
-        pipe.stdout_to = output::broken_pipe;
-        cases.push_back({"ClosedPipe" + name, board, args, "", "", 1, proc_read, pipe});
+    // Whichever stream's reader has gone, however it is buffered: the usage errors joined, a
+    // refusal line-buffered, the report of lost output (2>&1 >&-: the pipe is standard error's).
+    for (const run_case& c : usage) {
+        lose(c, "ClosedPipeJoined", {{}, 0, {}, true, output::broken_pipe});
     }
+    lose(prints("Refusal", request_board(), {"0", "1", "1"}, "", 1, proc_read),
+         "ClosedPipeLineBuffered", {{}, 0, {}, false, output::broken_pipe, buffering::line});
+    lose(prints("WriteErrorReport", request_board(), {"--version"}, "", 1, proc_read), "ClosedPipe",
+         {{1}, 0, {}, true, output::broken_pipe});
     return cases;
 }
 

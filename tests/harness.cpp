@@ -1,34 +1,32 @@
 #include "harness.h"
 
-#include "emulator/errnames.h"
-#include "emulator/logrecord.h"
-
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <regex>
 #include <spawn.h>
 #include <sstream>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace hornset_test {
+
+namespace {
 
 std::string read_file(const std::string& path) {
     std::ostringstream text;
     text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
-
-namespace {
 
 // A setting given at configure time, unless the environment names another.
 std::string setting(const char* name, const char* built) {
@@ -59,10 +57,142 @@ const struct {
     std::vector<std::string> wrapper = words(HORNSET_TEST_WRAPPER);
 } the;
 
-// The words that run hornset as "hornset", as getopt's messages expect: found by that name
-// through PATH (under a shell limiting its descriptors, strace, stdbuf and the wrapper, as
-// the run asks), or named so by the cross-compiling emulator's -0 option.
-std::vector<std::string> command(const streams& given, const std::string& dir) {
+// The stand-in kernel module as the board a run meets (HORNSET_TEST_DRIVER=module, in the
+// kernel guests): the emulated board's scenario told to the module through its parameters, and
+// the emulated board's log of a run turned into the module's record of what reached the driver.
+const std::string parameters = "/sys/module/hornsim/parameters/";
+const std::string linked = HORNIO_NODE_PATH ".alt";
+
+struct module_setup {
+    std::vector<std::pair<std::string, std::string>> values; // parameter and value, in order
+    std::string node;    // what takes the node's place: absent, regular, fifo, link; or nothing
+    std::string problem; // what the module cannot be told, or empty
+};
+
+// One of the emulated driver's directives: "open fail EIO", "read return 0", "node absent".
+void add_directive(const std::string& line, module_setup* s) {
+    std::istringstream words(line);
+    std::string call;
+    std::string verb;
+    std::string value;
+    words >> call >> verb >> value;
+    const int error = hornemu::errno_parse(value);
+    const long count = std::strtol(value.c_str(), nullptr, 10);
+    const bool device_call = call == "open" || call == "write" || call == "read" || call == "ioctl";
+    if (call == "node" &&
+        (verb == "absent" || verb == "regular" || verb == "fifo" || verb == "link")) {
+        s->node = verb;
+    } else if (device_call && verb == "fail" && error > 0) {
+        s->values.emplace_back(call + "_errno", std::to_string(error));
+    } else if ((call == "write" || call == "read") && verb == "return" && value == "0") {
+        s->values.emplace_back(call == "write" ? "write_zero" : "read_empty", "1");
+    } else if (call == "read" && verb == "return" && count > HORNIO_TEXT_SIZE) {
+        s->values.emplace_back("read_extra", std::to_string(count - HORNIO_TEXT_SIZE));
+    } else if (call == "ioctl" && verb == "return" && count > 0) {
+        s->values.emplace_back("ioctl_result", value);
+    } else {
+        s->problem = "the module cannot be told \"" + line + "\"";
+    }
+}
+
+module_setup translate(const scenario& board) {
+    module_setup s = {{{"reset", "all"}}, "", ""}; // the module as loaded, to start from
+    const std::optional<std::string>& lampstat = board.lampstat;
+    if (!lampstat) {
+        s.values.emplace_back("proc", "0");
+    } else if (lampstat->find_first_of(std::string("|\0", 2)) != std::string::npos ||
+               (!lampstat->empty() && lampstat->back() != '\n')) {
+        s.problem = "the module's proc file ends with a newline and holds no '|' or NUL";
+    } else {
+        // Its lines joined by '|'; the module drops one final newline (a lone one empties it).
+        std::string text = lampstat->empty() ? "\n" : *lampstat;
+        std::replace(text.begin(), text.end() - 1, '\n', '|');
+        s.values.emplace_back("lampstat", text);
+    }
+    if (board.reply) {
+        std::string reply = *board.reply;
+        const size_t nul = reply.find('\0');
+        if (nul != std::string::npos) {
+            reply[nul] = '@';
+            s.values.emplace_back("reply_nul", std::to_string(nul));
+        }
+        if (reply.empty() || reply.find('\0') != std::string::npos) {
+            s.problem = "the module's reply is not empty and holds one NUL at most";
+        }
+        s.values.emplace_back("reply", reply);
+    }
+    std::istringstream lines(board.board_conf);
+    for (std::string line; std::getline(lines, line);) {
+        add_directive(line, &s);
+    }
+    return s;
+}
+
+// A device node of the module's numbers at this path.
+void make_node(const std::string& path) {
+    unsigned int major = 0;
+    unsigned int minor = 0;
+    char colon = 0;
+    std::istringstream(read_file("/sys/class/misc/hornio/dev")) >> major >> colon >> minor;
+    EXPECT_EQ(mknod(path.c_str(), S_IFCHR | 0600, makedev(major, minor)), 0)
+        << std::strerror(errno);
+}
+
+// What the scenario puts in the node's place, else a node of the module's numbers.
+void place_node(const std::string& node) {
+    unlink(HORNIO_NODE_PATH);
+    unlink(linked.c_str());
+    if (node.empty()) {
+        make_node(HORNIO_NODE_PATH);
+    } else if (node == "link") {
+        make_node(linked);
+        EXPECT_EQ(symlink(linked.c_str(), HORNIO_NODE_PATH), 0) << std::strerror(errno);
+    } else if (node == "fifo") {
+        EXPECT_EQ(mkfifo(HORNIO_NODE_PATH, 0600), 0) << std::strerror(errno);
+    } else if (node == "regular") {
+        close(open(HORNIO_NODE_PATH, O_CREAT | O_WRONLY, 0600));
+    }
+}
+
+// On the module: it counts the opens, writes, reads and requests that reached it and keeps the
+// last of each (a write's count and text, a read's count, a request's number and word):
+// "open 1 rdwr; write 1 9 "period 10"; read 0; ioctl 0".
+std::string recorded(const std::string& log, const scenario& board) {
+    if (!the.module) {
+        return log;
+    }
+    std::map<std::string, std::pair<unsigned int, std::string>> seen; // calls, the last one
+    const std::string node = translate(board).node;
+    std::istringstream lines(node.empty() || node == "link" ? log : "");
+    for (std::string line; std::getline(lines, line);) {
+        const std::optional<hornemu::log_record> r = hornemu::parse_log_record(line);
+        if (!r || r->path != HORNIO_NODE_PATH) {
+            continue;
+        }
+        const auto field = [&r](const char* name) {
+            return " " + std::string(hornemu::field(*r, name));
+        };
+        const std::string data = hornemu::hex_decode(hornemu::field(*r, "data")).value_or("");
+        auto& [calls, last] = seen[r->op];
+        calls++;
+        last = r->op == "write"   ? field("count") + " \"" + data + "\""
+               : r->op == "read"  ? field("count")
+               : r->op == "ioctl" ? field("request") + field("word")
+                                  : " rdwr";
+    }
+    std::string text;
+    for (const char* call : {"open", "write", "read", "ioctl"}) {
+        const auto& [calls, last] = seen[call];
+        text += (text.empty() ? "" : "; ") + std::string(call) + " " + std::to_string(calls) + last;
+    }
+    return text + "\n";
+}
+
+// The words that run hornset with these arguments as "hornset", as getopt's messages expect: found
+// by that name through PATH (under a shell limiting its descriptors, strace, stdbuf and the
+// wrapper, as the run asks), or named so by the cross-compiling emulator's -0 option.
+std::vector<std::string> command(const streams& given, const std::string& dir,
+                                 const std::vector<std::string>& args) {
     std::vector<std::string> words;
     if (given.descriptors > 0) {
         const std::string limit = "ulimit -n " + std::to_string(given.descriptors);
@@ -86,19 +216,8 @@ std::vector<std::string> command(const streams& given, const std::string& dir) {
     } else {
         words.emplace_back("hornset");
     }
+    words.insert(words.end(), args.begin(), args.end());
     return words;
-}
-
-std::vector<std::string> environment(const streams& given, const std::string& dir) {
-    std::vector<std::string> entries = given.environment;
-    entries.push_back("PATH=" + the.tool.substr(0, the.tool.rfind('/')) + ":/usr/bin:/bin");
-    if (!the.module) {
-        // Under strace, which hands the preload on, LeakSanitizer cannot run (it needs ptrace).
-        entries.push_back("HORNEMU_DIR=" + dir);
-        entries.push_back(given.traced ? "ASAN_OPTIONS=detect_leaks=0"
-                                       : "LD_PRELOAD=" + the.preload);
-    }
-    return entries;
 }
 
 std::vector<char*> pointers(std::vector<std::string>& words) {
@@ -114,8 +233,14 @@ std::vector<char*> pointers(std::vector<std::string>& words) {
 // Starts hornset with its standard streams as given: input from /dev/null,
 // output and error to files in dir, "/dev/full" or a pipe whose reader has gone.
 // Its SIGPIPE action is the default, whatever this process does with it.
-pid_t spawn(std::vector<std::string> words, std::vector<std::string> env, const streams& given,
-            const std::string& dir) {
+pid_t spawn(std::vector<std::string> words, const streams& given, const std::string& dir) {
+    std::vector<std::string> env = given.environment;
+    env.push_back("PATH=" + the.tool.substr(0, the.tool.rfind('/')) + ":/usr/bin:/bin");
+    if (!the.module) {
+        // Under strace, which hands the preload on, LeakSanitizer cannot run (it needs ptrace).
+        env.push_back("HORNEMU_DIR=" + dir);
+        env.push_back(given.traced ? "ASAN_OPTIONS=detect_leaks=0" : "LD_PRELOAD=" + the.preload);
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -159,8 +284,19 @@ pid_t spawn(std::vector<std::string> words, std::vector<std::string> env, const 
     return spawned == 0 ? pid : -1;
 }
 
-// The emulated board's files for one run.
-void emulate(const std::string& dir, const scenario& board) {
+// The board for one run: the module's parameters, or the emulated board's files.
+void set_up(const std::string& dir, const scenario& board) {
+    if (the.module) {
+        const module_setup s = translate(board);
+        place_node(s.node);
+        for (const auto& [name, value] : s.values) {
+            std::ofstream parameter(parameters + name);
+            parameter << value << std::flush;
+            EXPECT_TRUE(parameter.good())
+                << "cannot set the module's " << name << ": " << std::strerror(errno);
+        }
+        return;
+    }
     const std::pair<const char*, std::optional<std::string>> files[] = {
         {"/lampstat", board.lampstat}, {"/board.conf", board.board_conf}, {"/reply", board.reply}};
     for (const auto& [file, text] : files) {
@@ -188,11 +324,10 @@ void check_records(const std::string& log, const std::string& writes, bool trace
 
 // Why this run cannot be set up on the board in use, or empty.
 std::string cannot_set_up(const scenario& board, const streams& given) {
-    const bool stderr_closed =
-        std::find(given.closed.begin(), given.closed.end(), 2) != given.closed.end();
     // stdbuf's helper library is glibc's: it cannot be loaded into a hornset linked with musl.
     const bool stdbuf = the.emulator.empty() && !the.musl && access("/usr/bin/stdbuf", X_OK) == 0;
-    if (!the.wrapper.empty() && stderr_closed) {
+    if (!the.wrapper.empty() &&
+        std::find(given.closed.begin(), given.closed.end(), 2) != given.closed.end()) {
         return "the wrapper hornset runs under reports on standard error";
     }
     if (given.mode != buffering::standard && !stdbuf) {
@@ -203,7 +338,7 @@ std::string cannot_set_up(const scenario& board, const streams& given) {
         return "strace cannot follow hornset here";
     }
     if (on_module()) {
-        return module_board::cannot_set_up(board);
+        return translate(board).problem;
     }
     if (board.board_conf.find("node link") != std::string::npos) {
         return "the emulated board has no device to link its node's path to";
@@ -211,53 +346,14 @@ std::string cannot_set_up(const scenario& board, const streams& given) {
     return given.descriptors > 0 ? "the emulated board needs descriptors of its own" : "";
 }
 
-// One run of a case, with this environment entry.
-void check(const run_case& c, const std::string& entry) {
-    SCOPED_TRACE(entry.empty() ? "no POSIXLY_CORRECT" : entry);
-    streams given = c.given;
-    if (!entry.empty()) {
-        given.environment.push_back(entry);
-    }
+// One run of a case with these streams.
+void check(const run_case& c, const streams& given) {
     const outcome result = run_hornset(c.board, c.args, given);
     EXPECT_EQ(result.out, c.out) << "standard output";
     EXPECT_EQ(result.err, c.err) << "standard error";
     EXPECT_EQ(result.status, c.status.value_or(result.status)) << "exit status";
     EXPECT_EQ(result.log, c.log ? recorded(*c.log, c.board) : result.log)
         << "what reached the board";
-    EXPECT_EQ(result.node, "") << "what reached the node past the driver";
-}
-
-// An operation's run with the driver's own behaviour (its log the call's line alone), the line
-// a failure of it prints, and its name in the driver's directives.
-struct operation {
-    run_case run;
-    std::string error;
-    std::string call;
-};
-
-const operation& operation_of(op o) {
-    static const std::array<operation, 4> operations = {{
-        {prints("", qtr_pn(), {"-t", "10"}, says::trace("period 10"), 0,
-                logged::write("period 10", "9")),
-         says::write_error, "write"},
-        {prints("", qtr_pn(), read_args, idle_reply, 0, logged::read_returned(idle_reply)),
-         says::read_error, "read"},
-        {prints("", request_board(), set_args, "", 0,
-                logged::request(HORNIO_SET_REQUEST, set_word, "0")),
-         says::ioctl_error, "ioctl"},
-        {prints("", request_board(), {}, "", 0,
-                logged::request(HORNIO_GET_REQUEST, 0, "0 word=0x00000000")),
-         says::ioctl_error, "ioctl"},
-    }};
-    return operations.at(static_cast<size_t>(o));
-}
-
-// The operation's run ending with this report (a failure's), after the command's trace line.
-run_case fails(run_case c, op o, const std::string& out, const std::string& err) {
-    c.out = (o == op::write ? c.out : "") + out;
-    c.err = err;
-    c.status = 1;
-    return c;
 }
 
 } // namespace
@@ -273,14 +369,8 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
         ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
         return {};
     }
-    if (on_module()) {
-        module_board::set_up(board);
-    } else {
-        emulate(dir, board);
-    }
-    std::vector<std::string> words = command(given, dir);
-    words.insert(words.end(), args.begin(), args.end());
-    const pid_t pid = spawn(words, environment(given, dir), given, dir);
+    set_up(dir, board);
+    const pid_t pid = spawn(command(given, dir, args), given, dir);
     outcome result;
     int wait_status = 0;
     if (pid > 0 && waitpid(pid, &wait_status, 0) == pid) {
@@ -290,10 +380,11 @@ outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
     }
     result.out = read_file(dir + "/stdout"); // none unless captured
     result.err = read_file(dir + "/stderr");
-    result.log = on_module() ? module_board::record() : read_file(dir + "/log");
+    result.log = read_file(on_module() ? parameters + "seen" : dir + "/log");
     check_records(on_module() ? "" : result.log, read_file(dir + "/writes"), given.traced);
     const std::string node = on_module() ? HORNIO_NODE_PATH : dir + "/node";
-    result.node = std::filesystem::is_regular_file(node) ? read_file(node) : "";
+    EXPECT_EQ(std::filesystem::is_regular_file(node) ? read_file(node) : "", "")
+        << "what reached a regular file in the node's place";
     std::error_code ignored;
     std::filesystem::remove_all(dir, ignored);
     return result;
@@ -308,48 +399,13 @@ TEST_P(RunCase, Behaves) {
     if (!skip.empty()) {
         GTEST_SKIP() << skip;
     }
-    check(c, "");
+    check(c, c.given);
     if (the.wrapper.empty() && !on_module()) {
-        check(c, "POSIXLY_CORRECT=1");
+        SCOPED_TRACE("POSIXLY_CORRECT=1");
+        streams given = c.given;
+        given.environment.emplace_back("POSIXLY_CORRECT=1");
+        check(c, given);
     }
-}
-
-run_case succeeds(const std::string& name, op o, const std::string& directive) {
-    run_case c = operation_of(o).run;
-    c.name = name;
-    c.board.board_conf = directive;
-    c.log = logged::used(*c.log);
-    return c;
-}
-
-run_case open_fails(const std::string& name, op o, const std::string& directive, int error) {
-    const bool opened = error == ENODEV || error == EMFILE;
-    run_case c = fails(succeeds(name, o, directive), o, says::open_error, says::open_failed(error));
-    c.log = logged::proc_read + logged::node_open(opened ? "ok" : hornemu::errno_name(error));
-    return c;
-}
-
-// The failed call's log line is its own with the driver's result.
-run_case driver_fails(const std::string& name, op o, const std::string& result) {
-    const bool error = result[0] == 'E';
-    const operation& p = operation_of(o);
-    const std::string directive = p.call + (error ? " fail " : " return ") + result + "\n";
-    const int reason = error ? c_library::number(result) : 0;
-    run_case c = fails(succeeds(name, o, directive), o, p.error, says::call_failed(reason));
-    const std::string line = p.run.log->substr(0, p.run.log->rfind(" -> ") + 4);
-    c.log = logged::failed(line + (error ? "-1 " : "") + result + "\n");
-    return c;
-}
-
-run_case without_proc(run_case c, const std::string& error) {
-    if (error == "ENOENT") {
-        c.board.lampstat.reset();
-    } else {
-        c.board.board_conf += "lampstat fail " + error + "\n";
-    }
-    c.out = says::no_proc + c.out;
-    c.log = logged::proc_open(error) + c.log->substr(logged::proc_read.size());
-    return c;
 }
 
 namespace c_library {
@@ -370,57 +426,12 @@ const std::pair<int, const char*> musl_reasons[] = {
 std::string reason(int error) {
     for (const auto& [number, text] : musl_reasons) {
         if (the.musl && number == error) {
-            return text;
+            return text + std::string("\n");
         }
     }
-    return std::strerror(error);
-}
-
-int number(const std::string& error_name) {
-    return hornemu::errno_parse(error_name);
+    return std::strerror(error) + std::string("\n");
 }
 
 } // namespace c_library
-
-namespace logged {
-
-const std::string node = " " HORNIO_NODE_PATH;
-const std::string proc = " " HORNIO_LAMPSTAT_PATH;
-const std::string proc_read = proc_open("ok") + "close" + proc + "\n";
-
-std::string proc_open(const std::string& result) {
-    return "open" + proc + " mode=r -> " + result + "\n";
-}
-
-std::string node_open(const std::string& result) {
-    return "open" + node + " flags=O_RDWR -> " + result + "\n";
-}
-
-std::string write(const std::string& bytes, const std::string& result) {
-    return "write" + node + " count=" + std::to_string(bytes.size()) +
-           " data=" + hornemu::hex_encode(bytes) + " -> " + result + "\n";
-}
-
-std::string read_returned(const std::string& bytes, long result) {
-    return "read" + node + " count=" + std::to_string(HORNIO_TEXT_SIZE) + " -> " +
-           std::to_string(result < 0 ? static_cast<long>(bytes.size()) : result) +
-           " data=" + hornemu::hex_encode(bytes) + "\n";
-}
-
-std::string request(uint32_t number, uint32_t word, const std::string& result) {
-    std::array<char, 64> text{};
-    std::snprintf(text.data(), text.size(), " request=0x%08x word=0x%08x -> ", number, word);
-    return "ioctl" + node + text.data() + result + "\n";
-}
-
-std::string used(const std::string& operations) {
-    return failed(operations) + "close" + node + " -> 0\n";
-}
-
-std::string failed(const std::string& operations) {
-    return proc_read + node_open() + operations;
-}
-
-} // namespace logged
 
 } // namespace hornset_test

@@ -5,10 +5,15 @@
 #pragma once
 
 #include "device/hornio.h"
+#include "emulator/errnames.h"
+#include "emulator/logrecord.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -25,23 +30,19 @@ struct scenario {
     std::optional<std::string> reply = {};
 };
 
-inline const std::string qtr_pn_lampstat = "leds: status=off error=off\nmodel: QTR-PN\n";
-inline scenario qtr_pn(const std::string& board_conf = "") {
-    return {qtr_pn_lampstat, board_conf};
+inline scenario qtr_pn(const std::string& board_conf = "",
+                       const std::optional<std::string>& reply = {}) {
+    return {"leds: status=off error=off\nmodel: QTR-PN\n", board_conf, reply};
 }
 inline scenario request_board(const std::string& board_conf = "") {
     return {"leds: status=off error=off\nmodel: RQ-200\n", board_conf};
-}
-inline scenario with_reply(const std::string& reply) {
-    return {qtr_pn_lampstat, "", reply};
 }
 
 struct outcome {
     std::string out;
     std::string err;
     int status = -1;
-    std::string log;  // the board's record of what reached its two paths
-    std::string node; // what reached a regular file in the node's place: always nothing
+    std::string log; // the board's record of what reached its two paths
 };
 
 enum class output { captured, full_device, broken_pipe };
@@ -65,19 +66,6 @@ inline const streams joined = {{}, 0, {}, true};
 outcome run_hornset(const scenario& board, const std::vector<std::string>& args,
                     const streams& given = {});
 
-// What the board in use records of a run the emulated board logs so: the log
-// itself, or the stand-in module's account of what reached it.
-std::string recorded(const std::string& log, const scenario& board);
-
-// The stand-in kernel module as the board: its parameters set the scenario up,
-// its record says what reached the driver.
-namespace module_board {
-std::string cannot_set_up(const scenario& board); // why not, or empty
-void set_up(const scenario& board);
-std::string record();
-} // namespace module_board
-
-std::string read_file(const std::string& path);
 // Whether the board is the stand-in kernel module rather than the emulated board.
 bool on_module();
 
@@ -86,8 +74,7 @@ bool on_module();
 namespace c_library {
 // getopt's line for an unknown option, or for one without its value (missing).
 std::string complaint(char option, bool missing);
-std::string reason(int error);             // strerror's text, as perror shows it
-int number(const std::string& error_name); // "EIO" -> EIO, as the emulated board reads it
+std::string reason(int error); // strerror's text and a newline, as perror ends its line
 } // namespace c_library
 
 // Every text hornset prints of its own, once.
@@ -129,15 +116,10 @@ inline const std::string pattern_too_long = refusal("pattern too long");
 inline std::string trace(const std::string& command) {
     return "cmd for hornio=\"" + command + "\"\n";
 }
-inline std::string open_failed(int error) {
-    return "open: " + c_library::reason(error) + "\n";
-}
-inline std::string call_failed(int error) {
-    return "hornset:: " + c_library::reason(error) + "\n";
-}
-inline std::string output_lost(int error) {
-    return "hornset: write error: " + c_library::reason(error) + "\n";
-}
+// What hornset prints before the C library's reason for an error.
+inline const std::string open_failed = "open: ";
+inline const std::string call_failed = "hornset:: ";
+inline const std::string output_lost = "hornset: write error: ";
 } // namespace says
 
 // The arguments of a status read and of a set request (of set_word), and the emulated
@@ -149,18 +131,39 @@ inline const std::string idle_reply = "status: idle\n";
 
 // Lines of the emulated board's log. An open's result is "ok" or an error's name.
 namespace logged {
-extern const std::string proc_read; // "/proc/lampstat" opened and closed
-std::string proc_open(const std::string& result);
-std::string node_open(const std::string& result = "ok");
-std::string write(const std::string& bytes, const std::string& result);
+inline const std::string node = " " HORNIO_NODE_PATH;
+inline const std::string proc = " " HORNIO_LAMPSTAT_PATH;
+inline std::string proc_open(const std::string& result) {
+    return "open" + proc + " mode=r -> " + result + "\n";
+}
+inline const std::string proc_read = proc_open("ok") + "close" + proc + "\n"; // opened and closed
+inline std::string node_open(const std::string& result = "ok") {
+    return "open" + node + " flags=O_RDWR -> " + result + "\n";
+}
+inline std::string write(const std::string& bytes, const std::string& result) {
+    return "write" + node + " count=" + std::to_string(bytes.size()) +
+           " data=" + hornemu::hex_encode(bytes) + " -> " + result + "\n";
+}
 // A read that returned these bytes; result, when given, is the count the driver
 // reported instead of their number.
-std::string read_returned(const std::string& bytes, long result = -1);
-std::string request(uint32_t number, uint32_t word, const std::string& result);
-// The proc file read, the node opened, these operations on it, and the node closed.
-std::string used(const std::string& operations);
-// The same, the run ending at the last operation (a failure).
-std::string failed(const std::string& operations);
+inline std::string read_returned(const std::string& bytes, long result = -1) {
+    return "read" + node + " count=" + std::to_string(HORNIO_TEXT_SIZE) + " -> " +
+           std::to_string(result < 0 ? static_cast<long>(bytes.size()) : result) +
+           " data=" + hornemu::hex_encode(bytes) + "\n";
+}
+inline std::string request(uint32_t number, uint32_t word, const std::string& result) {
+    std::array<char, 64> text{};
+    std::snprintf(text.data(), text.size(), " request=0x%08x word=0x%08x -> ", number, word);
+    return "ioctl" + node + text.data() + result + "\n";
+}
+// The proc file read, the node opened, these operations on it: the run ending at the last (a
+// failure), or with the node closed.
+inline std::string failed(const std::string& operations) {
+    return proc_read + node_open() + operations;
+}
+inline std::string used(const std::string& operations) {
+    return failed(operations) + "close" + node + " -> 0\n";
+}
 } // namespace logged
 
 // One end-to-end case: a board, the arguments, the streams, and everything expected back.
@@ -201,24 +204,80 @@ inline run_case unknown(const std::string& name, const std::vector<std::string>&
 // The device operations: the command write "-t 10", the status read "-d", the set request
 // "10 20 3" and the get request (no arguments).
 enum class op { write, read, set, get };
+// An operation's run with the driver's own behaviour (its log the call's line alone), and the
+// line a failure of it prints.
+inline const std::pair<run_case, std::string>& operation_of(op o) {
+    static const std::array<std::pair<run_case, std::string>, 4> operations = {{
+        {prints("", qtr_pn(), {"-t", "10"}, says::trace("period 10"), 0,
+                logged::write("period 10", "9")),
+         says::write_error},
+        {prints("", qtr_pn(), read_args, idle_reply, 0, logged::read_returned(idle_reply)),
+         says::read_error},
+        {prints("", request_board(), set_args, "", 0,
+                logged::request(HORNIO_SET_REQUEST, set_word, "0")),
+         says::ioctl_error},
+        {prints("", request_board(), {}, "", 0,
+                logged::request(HORNIO_GET_REQUEST, 0, "0 word=0x00000000")),
+         says::ioctl_error},
+    }};
+    return operations.at(static_cast<size_t>(o));
+}
 // The run with the emulated driver's own behaviour, whatever these directives change.
-run_case succeeds(const std::string& name, op operation, const std::string& directive = "");
+inline run_case succeeds(const std::string& name, op o, const std::string& directive = "") {
+    run_case c = operation_of(o).first;
+    c.name = name;
+    c.board.board_conf = directive;
+    c.log = logged::used(*c.log);
+    return c;
+}
+// The operation's run ending with this report, after the command's trace line.
+inline run_case fails(run_case c, op o, const std::string& out, const std::string& err) {
+    c.out = (o == op::write ? c.out : "") + out;
+    c.err = err;
+    c.status = 1;
+    return c;
+}
 // The node's open fails with this error, or opens a node that is no device (ENODEV) or
 // cannot be moved above the standard descriptors (EMFILE).
-run_case open_fails(const std::string& name, op operation, const std::string& directive, int error);
-// The driver fails the operation with an error (its name: "EIO") or returns this count.
-run_case driver_fails(const std::string& name, op operation, const std::string& result);
+inline run_case open_fails(const std::string& name, op o, const std::string& directive, int error) {
+    const bool opened = error == ENODEV || error == EMFILE;
+    run_case c = fails(succeeds(name, o, directive), o, says::open_error,
+                       says::open_failed + c_library::reason(error));
+    c.log = logged::proc_read + logged::node_open(opened ? "ok" : hornemu::errno_name(error));
+    return c;
+}
+// The driver fails the operation with an error (its name: "EIO") or returns this count: its
+// call's log line ends with that result.
+inline run_case driver_fails(const std::string& name, op o, const std::string& result) {
+    const bool error = result[0] == 'E';
+    const auto& [run, report] = operation_of(o);
+    const std::string line = run.log->substr(0, run.log->rfind(" -> ") + 4);
+    const std::string directive =
+        line.substr(0, line.find(' ')) + (error ? " fail " : " return ") + result + "\n";
+    const int reason = error ? hornemu::errno_parse(result) : 0;
+    run_case c = fails(succeeds(name, o, directive), o, report,
+                       says::call_failed + c_library::reason(reason));
+    c.log = logged::failed(line + (error ? "-1 " : "") + result + "\n");
+    return c;
+}
 // The run without "/proc/lampstat", or with one whose open fails with this error: the tool
 // says so first, then speaks the positional dialect of a board with the request interface.
-run_case without_proc(run_case c, const std::string& error = "ENOENT");
+inline run_case without_proc(run_case c, const std::string& error = "ENOENT") {
+    if (error == "ENOENT") {
+        c.board.lampstat.reset();
+    } else {
+        c.board.board_conf += "lampstat fail " + error + "\n";
+    }
+    c.out = says::no_proc + c.out;
+    c.log = logged::proc_open(error) + c.log->substr(logged::proc_read.size());
+    return c;
+}
 
 inline void PrintTo(const run_case& c, std::ostream* stream) {
     *stream << c.name;
 }
-// A row's name as its test's name.
 inline constexpr auto case_name = [](const auto& info) { return info.param.name; };
 
-// Cases are instantiated per area with INSTANTIATE_TEST_SUITE_P(Area, RunCase, ...).
 class RunCase : public testing::TestWithParam<run_case> {};
 
 } // namespace hornset_test

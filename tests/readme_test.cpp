@@ -1,9 +1,5 @@
-// README's examples, run as shown. Each fenced block after a marker line
-// "<!-- board: BOARD[; DIRECTIVE...] -->" holds "$ hornset ..." lines, each
-// followed by what it prints (standard error joined, as on a terminal) and
-// optionally by "$ echo $?" and the exit status. BOARD is qtr-pn, request or
-// none; the directives are board.conf lines. What this reader cannot take is a
-// row expecting, on standard error, what is wrong: it fails, saying so.
+// README's examples, run as shown: each "$ hornset ..." line of a fenced block after a marker
+// line (CONTRIBUTING.md's "Tests" gives the form) and what it prints.
 #include "harness.h"
 
 #include <cstdlib>
