@@ -7,7 +7,7 @@
 #if !defined(__GLIBC__)
 namespace {
 
-// Holds everything a run prints (at most a 2000-byte command's trace line and
+// Holds everything a run prints (at most the trace line of a longest command and
 // a few short lines), so that it goes out in one write when the run ends.
 char output_buffer[4096];
 
